@@ -1,0 +1,2 @@
+#include <cstdio>
+int main() { std::printf("DeZedodiru %s\n", DZ_VERSION); return 0; }

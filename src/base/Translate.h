@@ -1,0 +1,25 @@
+#pragma once
+// The one call through which every user-visible text passes. The key is the
+// English text; gettext looks it up in the catalog of the text domain
+// ("default" for messages, "dialogs" for the generic dialogs, "Units" for
+// unit names) of the chosen language, and the key itself is the result when
+// there is no catalog or no entry.
+
+#include <string>
+
+namespace dz {
+
+inline constexpr const char* TdDefault = "default";
+inline constexpr const char* TdDialogs = "dialogs";
+inline constexpr const char* TdUnits = "Units";
+
+// Points the three text domains at LocaleDir (<LocaleDir>/<lang>/LC_MESSAGES/
+// <domain>.mo) and selects the language by its two-letter code; an empty code
+// keeps the language of the environment. Call once, on the main thread,
+// before any text is shown.
+void InitTranslation(const std::string& LocaleDir, const std::string& LanguageCode);
+
+std::string Tr(const char* Text, const char* Domain = TdDefault);
+inline std::string Tr(const std::string& Text, const char* Domain = TdDefault) { return Tr(Text.c_str(), Domain); }
+
+}  // namespace dz
