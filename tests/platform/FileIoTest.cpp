@@ -1,1 +1,154 @@
-// placeholder: being written
+#include "platform/FileIo.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/SysError.h"
+
+namespace dz {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileIoTest : public testing::Test {
+protected:
+  void SetUp() override {
+    FDir = fs::temp_directory_path() / ("dz-fileio-" + std::to_string(std::random_device{}()));
+    fs::create_directories(FDir);
+  }
+  void TearDown() override {
+    std::error_code Ignored;
+    fs::remove_all(FDir, Ignored);
+  }
+
+  std::string PathOf(const std::string& Name) const { return (FDir / Name).string(); }
+
+  static void WriteFile(const std::string& Path, const std::string& Data) {
+    std::ofstream(Path, std::ios::binary) << Data;
+  }
+  static std::string ReadFile(const std::string& Path) {
+    std::string Data;
+    EXPECT_EQ(ReadWholeFile(Path, Data), 0) << Path;
+    return Data;
+  }
+  // The directory's entries: shows a temporary file left behind.
+  std::vector<std::string> Listing(const fs::path& Dir) const {
+    std::vector<std::string> Names;
+    for (const fs::directory_entry& E : fs::directory_iterator(Dir)) Names.push_back(E.path().filename().string());
+    std::sort(Names.begin(), Names.end());
+    return Names;
+  }
+
+  fs::path FDir;
+};
+
+TEST_F(FileIoTest, ReadsWholeFilesOfAnySize) {
+  std::string Big;
+  for (int I = 0; Big.size() < 3'000'000; ++I) Big += std::to_string(I) + '\0';
+  const std::string Cases[] = {"", "x", std::string("a\0b\r\n", 5), Big};
+  for (const std::string& Content : Cases) {
+    SCOPED_TRACE(Content.size());
+    WriteFile(PathOf("f"), Content);
+    std::string Data = "stale";
+    EXPECT_EQ(ReadWholeFile(PathOf("f"), Data), 0);
+    EXPECT_EQ(Data, Content);
+  }
+}
+
+TEST_F(FileIoTest, ReadTellsMissingFileFromMissingDirectory) {
+  std::string Data = "stale";
+  EXPECT_EQ(ReadWholeFile(PathOf("missing.ini"), Data), ErrFileNotFound);
+  EXPECT_EQ(Data, "");
+  EXPECT_EQ(ReadWholeFile(PathOf("no-dir/missing.ini"), Data), ErrPathNotFound);
+  EXPECT_NE(ReadWholeFile(FDir.string(), Data), 0);  // a directory is no file
+  EXPECT_EQ(Data, "");
+}
+
+TEST_F(FileIoTest, RegularFileExists) {
+  WriteFile(PathOf("file"), "x");
+  fs::create_directory(FDir / "dir");
+  fs::create_symlink(FDir / "file", FDir / "link");
+  fs::create_symlink(FDir / "gone", FDir / "dangling");
+  EXPECT_TRUE(RegularFileExists(PathOf("file")));
+  EXPECT_TRUE(RegularFileExists(PathOf("link")));
+  EXPECT_FALSE(RegularFileExists(PathOf("dir")));
+  EXPECT_FALSE(RegularFileExists(PathOf("dangling")));
+  EXPECT_FALSE(RegularFileExists(PathOf("missing")));
+}
+
+TEST_F(FileIoTest, ReplaceCreatesAndReplacesLeavingNothingElse) {
+  const std::string Path = PathOf("settings.ini");
+  ASSERT_EQ(ReplaceFileAtomically(Path, "first"), 0);
+  EXPECT_EQ(ReadFile(Path), "first");
+  ASSERT_EQ(ReplaceFileAtomically(Path, std::string("sec\0ond", 7)), 0);
+  EXPECT_EQ(ReadFile(Path), std::string("sec\0ond", 7));
+  ASSERT_EQ(ReplaceFileAtomically(Path, ""), 0);
+  EXPECT_EQ(ReadFile(Path), "");
+  EXPECT_EQ(Listing(FDir), std::vector<std::string>{"settings.ini"});
+}
+
+TEST_F(FileIoTest, ReplaceKeepsThePermissionBits) {
+  for (const fs::perms Mode : {fs::perms(0600), fs::perms(0640), fs::perms(0604)}) {
+    SCOPED_TRACE(static_cast<int>(Mode));
+    const std::string Path = PathOf("mode.ini");
+    WriteFile(Path, "old");
+    fs::permissions(Path, Mode);
+    ASSERT_EQ(ReplaceFileAtomically(Path, "new"), 0);
+    EXPECT_EQ(fs::status(Path).permissions(), Mode);
+    EXPECT_EQ(ReadFile(Path), "new");
+  }
+}
+
+TEST_F(FileIoTest, ReplaceThroughASymlinkKeepsTheLink) {
+  fs::create_directory(FDir / "real");
+  WriteFile(PathOf("real/target.ini"), "old");
+  fs::create_symlink("real/target.ini", FDir / "relative.ini");
+  fs::create_symlink(FDir / "relative.ini", FDir / "chain.ini");
+
+  ASSERT_EQ(ReplaceFileAtomically(PathOf("relative.ini"), "via relative"), 0);
+  EXPECT_TRUE(fs::is_symlink(FDir / "relative.ini"));
+  EXPECT_EQ(ReadFile(PathOf("real/target.ini")), "via relative");
+
+  ASSERT_EQ(ReplaceFileAtomically(PathOf("chain.ini"), "via chain"), 0);
+  EXPECT_TRUE(fs::is_symlink(FDir / "chain.ini"));
+  EXPECT_TRUE(fs::is_symlink(FDir / "relative.ini"));
+  EXPECT_EQ(ReadFile(PathOf("real/target.ini")), "via chain");
+  EXPECT_EQ(Listing(FDir / "real"), std::vector<std::string>{"target.ini"});
+}
+
+TEST_F(FileIoTest, ReplaceThroughADanglingSymlinkCreatesItsTarget) {
+  fs::create_symlink("new-target.ini", FDir / "link.ini");
+  ASSERT_EQ(ReplaceFileAtomically(PathOf("link.ini"), "created"), 0);
+  EXPECT_TRUE(fs::is_symlink(FDir / "link.ini"));
+  EXPECT_EQ(ReadFile(PathOf("new-target.ini")), "created");
+}
+
+TEST_F(FileIoTest, ReplaceIntoAMissingDirectoryFailsAndCreatesNothing) {
+  EXPECT_EQ(ReplaceFileAtomically(PathOf("no-dir/settings.ini"), "data"), ErrPathNotFound);
+  EXPECT_TRUE(Listing(FDir).empty());
+}
+
+TEST_F(FileIoTest, ReplaceOfADirectoryFailsAndLeavesIt) {
+  fs::create_directory(FDir / "dir");
+  WriteFile(PathOf("dir/inside"), "x");
+  EXPECT_NE(ReplaceFileAtomically(PathOf("dir"), "data"), 0);
+  EXPECT_TRUE(fs::is_directory(FDir / "dir"));
+  EXPECT_EQ(Listing(FDir), std::vector<std::string>{"dir"});
+  EXPECT_EQ(Listing(FDir / "dir"), std::vector<std::string>{"inside"});
+}
+
+TEST_F(FileIoTest, ReplaceOfAFileWithAVeryLongNameLeavesNoTemporary) {
+  const std::string Name(255, 'n');  // the longest name; the temporary must still fit
+  ASSERT_EQ(ReplaceFileAtomically(PathOf(Name), "data"), 0);
+  EXPECT_EQ(ReadFile(PathOf(Name)), "data");
+  EXPECT_EQ(Listing(FDir), std::vector<std::string>{Name});
+}
+
+}  // namespace
+}  // namespace dz
