@@ -14,6 +14,9 @@ int ReadWholeFile(const std::string& Path, std::string& Data);
 // True when Path names an existing file that is not a directory.
 bool RegularFileExists(const std::string& Path);
 
+// True when Path names an existing directory (links followed).
+bool DirectoryExists(const std::string& Path);
+
 // Gives Path the content Data so that nothing is lost if the program dies or
 // the disk fills up on the way: the data goes to a new file beside Path, is
 // flushed to the disk, takes Path's permission bits (a new file gets 0666

@@ -70,16 +70,25 @@ TEST_F(FileIoTest, ReadTellsMissingFileFromMissingDirectory) {
   EXPECT_EQ(Data, "");
 }
 
-TEST_F(FileIoTest, RegularFileExists) {
+TEST_F(FileIoTest, RegularFileAndDirectoryExistence) {
   WriteFile(PathOf("file"), "x");
   fs::create_directory(FDir / "dir");
   fs::create_symlink(FDir / "file", FDir / "link");
+  fs::create_symlink(FDir / "dir", FDir / "dirlink");
   fs::create_symlink(FDir / "gone", FDir / "dangling");
-  EXPECT_TRUE(RegularFileExists(PathOf("file")));
-  EXPECT_TRUE(RegularFileExists(PathOf("link")));
-  EXPECT_FALSE(RegularFileExists(PathOf("dir")));
-  EXPECT_FALSE(RegularFileExists(PathOf("dangling")));
-  EXPECT_FALSE(RegularFileExists(PathOf("missing")));
+  const struct {
+    const char* Name;
+    bool File;
+    bool Directory;
+  } Cases[] = {
+      {"file", true, false},    {"link", true, false},     {"dir", false, true},
+      {"dirlink", false, true}, {"dangling", false, false}, {"missing", false, false},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    EXPECT_EQ(RegularFileExists(PathOf(C.Name)), C.File);
+    EXPECT_EQ(DirectoryExists(PathOf(C.Name)), C.Directory);
+  }
 }
 
 TEST_F(FileIoTest, ReplaceCreatesAndReplacesLeavingNothingElse) {

@@ -193,6 +193,11 @@ bool RegularFileExists(const std::string& Path) {
   return ::stat(Path.c_str(), &St) == 0 && !S_ISDIR(St.st_mode);
 }
 
+bool DirectoryExists(const std::string& Path) {
+  struct stat St;
+  return ::stat(Path.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
+}
+
 int ReplaceFileAtomically(const std::string& Path, std::string_view Data) {
   try {
     std::string Target;
