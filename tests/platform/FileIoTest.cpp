@@ -5,30 +5,19 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/SysError.h"
+#include "support/TestFiles.h"
 
 namespace dz {
 namespace {
 
 namespace fs = std::filesystem;
 
-class FileIoTest : public testing::Test {
+class FileIoTest : public test::TTempDirTest {
 protected:
-  void SetUp() override {
-    FDir = fs::temp_directory_path() / ("dz-fileio-" + std::to_string(std::random_device{}()));
-    fs::create_directories(FDir);
-  }
-  void TearDown() override {
-    std::error_code Ignored;
-    fs::remove_all(FDir, Ignored);
-  }
-
-  std::string PathOf(const std::string& Name) const { return (FDir / Name).string(); }
-
   static void WriteFile(const std::string& Path, const std::string& Data) {
     std::ofstream(Path, std::ios::binary) << Data;
   }
@@ -37,15 +26,7 @@ protected:
     EXPECT_EQ(ReadWholeFile(Path, Data), 0) << Path;
     return Data;
   }
-  // The directory's entries: shows a temporary file left behind.
-  std::vector<std::string> Listing(const fs::path& Dir) const {
-    std::vector<std::string> Names;
-    for (const fs::directory_entry& E : fs::directory_iterator(Dir)) Names.push_back(E.path().filename().string());
-    std::sort(Names.begin(), Names.end());
-    return Names;
-  }
-
-  fs::path FDir;
+  static std::vector<std::string> Listing(const fs::path& Dir) { return test::Listing(Dir); }
 };
 
 TEST_F(FileIoTest, ReadsWholeFilesOfAnySize) {

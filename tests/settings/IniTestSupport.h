@@ -1,18 +1,15 @@
 #pragma once
 // Helpers shared by the INI tests: turning expected text into file bytes and
-// saved bytes back into text, and a temporary folder per test.
+// saved bytes back into text. Temporary folders: support/TestFiles.h.
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <string_view>
 
 #include "base/Utf.h"
 #include "settings/UnicodeIniFile.h"
+#include "support/TestFiles.h"
 
 namespace dz::test {
 
@@ -58,34 +55,5 @@ inline TUnicodeIniFile FromBytes(std::string_view Bytes) {
   Ini.LoadFromBytes(Bytes);
   return Ini;
 }
-
-inline std::string ReadFileBytes(const std::filesystem::path& Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFileBytes(const std::filesystem::path& Path, std::string_view Bytes) {
-  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-  Out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
-  ASSERT_TRUE(Out.good()) << "cannot write " << Path;
-}
-
-// A fresh folder below the system's temporary folder, removed with the test.
-class TTempDirTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    std::random_device Random;
-    FDir = std::filesystem::temp_directory_path() /
-           ("dz-ini-test-" + std::to_string(Random()) + "-" + std::to_string(Random()));
-    std::filesystem::create_directories(FDir);
-  }
-  void TearDown() override {
-    std::error_code Ignored;
-    std::filesystem::remove_all(FDir, Ignored);
-  }
-  std::string PathOf(std::string_view Name) const { return (FDir / Name).string(); }
-
-  std::filesystem::path FDir;
-};
 
 }  // namespace dz::test

@@ -221,43 +221,7 @@ TEST_F(IniFileTest, ReadIniBoolReadsOneValue) {
 
 // A save on a full disk must leave the old file as it was. The file system is
 // a small tmpfs, filled up before the save.
-class IniFullDiskTest : public test::TTempDirTest {
-protected:
-  void SetUp() override {
-    TTempDirTest::SetUp();
-    const std::string Command = "mount -t tmpfs -o size=256k tmpfs '" + FDir.string() + "' 2>/dev/null";
-    if (std::system(Command.c_str()) != 0)
-      GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount permission); the full-disk save is not tested";
-    FMounted = true;
-  }
-  void TearDown() override {
-    if (FMounted) {
-      const std::string Command = "umount '" + FDir.string() + "'";
-      EXPECT_EQ(std::system(Command.c_str()), 0) << "cannot unmount " << FDir;
-    }
-    TTempDirTest::TearDown();
-  }
-
-  // Writes to Path until the file system is full.
-  static void Fill(const fs::path& Path) {
-    std::ofstream Out(Path, std::ios::binary);
-    const std::string Chunk(4096, 'x');
-    for (int I = 0; I < 1000 && Out.good(); ++I) {
-      Out.write(Chunk.data(), static_cast<std::streamsize>(Chunk.size()));
-      Out.flush();
-    }
-    ASSERT_FALSE(Out.good()) << "the tmpfs did not fill up";
-  }
-
-  std::set<std::string> Entries() const {
-    std::set<std::string> Names;
-    for (const fs::directory_entry& E : fs::directory_iterator(FDir))
-      Names.insert(E.path().filename().string());
-    return Names;
-  }
-
-  bool FMounted = false;
-};
+using IniFullDiskTest = test::TTmpfsTest<256>;
 
 TEST_F(IniFullDiskTest, FailedSaveLeavesTheOldFileUnchanged) {
   const std::string Path = PathOf("dezedodiru.ini");
@@ -282,7 +246,7 @@ TEST_F(IniFullDiskTest, FailedSaveLeavesTheOldFileUnchanged) {
     EXPECT_EQ(std::string(E.what()), ExpectedWriteMessage(Path));
   }
   EXPECT_EQ(ReadFileBytes(Path), Old);
-  EXPECT_EQ(Entries(), (std::set<std::string>{"dezedodiru.ini", "filler"})) << "the new file was left behind";
+  EXPECT_EQ(test::Listing(FDir), (std::vector<std::string>{"dezedodiru.ini", "filler"})) << "the new file was left behind";
 
   // The document is intact, and saves once there is room again.
   fs::remove(FDir / "filler");

@@ -2,7 +2,6 @@
 // the operating system's own means (file size limit, a tiny tmpfs, umask).
 // Like the POSIX backend it tests, this file may use the system headers.
 
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,44 +20,25 @@
 
 #include "platform/FileIo.h"
 #include "platform/SysError.h"
+#include "support/TestFiles.h"
 
 namespace dz {
 namespace {
 
 namespace fs = std::filesystem;
 
-class FileIoFailureTest : public testing::Test {
+class FileIoFailureTest : public test::TTempDirTest {
 protected:
-  void SetUp() override {
-    FDir = fs::temp_directory_path() / ("dz-fileio-fail-" + std::to_string(std::random_device{}()));
-    fs::create_directories(FDir);
-  }
-  void TearDown() override {
-    if (FMounted) ::umount2(FDir.c_str(), MNT_DETACH);
-    std::error_code Ignored;
-    fs::remove_all(FDir, Ignored);
-  }
-
-  std::string PathOf(const std::string& Name) const { return (FDir / Name).string(); }
-
-  static void WriteFile(const std::string& Path, const std::string& Data) {
-    std::ofstream(Path, std::ios::binary) << Data;
-  }
+  static void WriteFile(const std::string& Path, const std::string& Data) { test::WriteFileBytes(Path, Data); }
   static std::string ReadFile(const std::string& Path) {
     std::string Data;
     EXPECT_EQ(ReadWholeFile(Path, Data), 0);
     return Data;
   }
-  std::vector<std::string> Listing() const {
-    std::vector<std::string> Names;
-    for (const fs::directory_entry& E : fs::directory_iterator(FDir)) Names.push_back(E.path().filename().string());
-    std::sort(Names.begin(), Names.end());
-    return Names;
-  }
-
-  fs::path FDir;
-  bool FMounted = false;
+  std::vector<std::string> Listing() const { return test::Listing(FDir); }
 };
+
+using FileIoFullDiskTest = test::TTmpfsTest<64>;
 
 // The write of the new file fails half-way: the old file must be untouched
 // and the half-written new one gone.
@@ -82,32 +62,40 @@ TEST_F(FileIoFailureTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(Listing(), std::vector<std::string>{"settings.ini"});
 }
 
-TEST_F(FileIoFailureTest, FullDiskGivesDiskFullAndKeepsTheOldFile) {
-  if (::mount("tmpfs", FDir.c_str(), "tmpfs", 0, "size=64k") != 0) {
-    GTEST_SKIP() << "a small tmpfs could not be mounted (" << std::strerror(errno)
-                 << "); the full-disk case needs root";
-  }
-  FMounted = true;
+TEST_F(FileIoFullDiskTest, FullDiskGivesDiskFullAndKeepsTheOldFile) {
   const std::string Path = PathOf("settings.ini");
   const std::string Old(20 * 1024, 'o');
-  WriteFile(Path, Old);
-  ASSERT_EQ(ReadFile(Path), Old);
+  test::WriteFileBytes(Path, Old);
+  ASSERT_EQ(test::ReadFileBytes(Path), Old);
 
   EXPECT_EQ(ReplaceFileAtomically(Path, std::string(100 * 1024, 'n')), ErrDiskFull);
-  EXPECT_EQ(ReadFile(Path), Old);
-  EXPECT_EQ(Listing(), std::vector<std::string>{"settings.ini"});
+  EXPECT_EQ(test::ReadFileBytes(Path), Old);
+  EXPECT_EQ(test::Listing(FDir), std::vector<std::string>{"settings.ini"});
 
   // What fits still saves.
   EXPECT_EQ(ReplaceFileAtomically(Path, std::string(30 * 1024, 'n')), 0);
-  EXPECT_EQ(ReadFile(Path), std::string(30 * 1024, 'n'));
+  EXPECT_EQ(test::ReadFileBytes(Path), std::string(30 * 1024, 'n'));
 }
 
+// Renaming over a file needs no write permission on it, so the save must
+// refuse a file the user made read-only itself. Root may write anything, so
+// as root the call is made with the effective user "nobody", owning the file.
 TEST_F(FileIoFailureTest, ReadOnlyFileIsNotReplaced) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may write to read-only files";
   const std::string Path = PathOf("locked.ini");
   WriteFile(Path, "old");
   fs::permissions(Path, fs::perms(0444));
-  EXPECT_EQ(ReplaceFileAtomically(Path, "new"), ErrAccessDenied);
+  const bool AsRoot = ::geteuid() == 0;
+  constexpr uid_t Nobody = 65534;
+  if (AsRoot) {
+    fs::permissions(FDir, fs::perms(0777));
+    ASSERT_EQ(::chown(Path.c_str(), Nobody, Nobody), 0);
+    ASSERT_EQ(::seteuid(Nobody), 0);
+  }
+  const int Result = ReplaceFileAtomically(Path, "new");
+  if (AsRoot) {
+    ASSERT_EQ(::seteuid(0), 0);
+  }
+  EXPECT_EQ(Result, ErrAccessDenied);
   EXPECT_EQ(ReadFile(Path), "old");
   EXPECT_EQ(Listing(), std::vector<std::string>{"locked.ini"});
 }
