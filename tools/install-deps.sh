@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   zlib1g-dev libpcre2-dev libblkid-dev gettext
+  e2fsprogs dosfstools util-linux
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 

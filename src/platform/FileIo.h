@@ -8,7 +8,8 @@
 
 namespace dz {
 
-// Reads the whole of Path into Data. 2 when the file does not exist.
+// Reads the whole of Path into Data. 2 when the file does not exist; a
+// directory, a FIFO or a device is refused at once, never waited on.
 int ReadWholeFile(const std::string& Path, std::string& Data);
 
 // True when Path names an existing file that is not a directory.

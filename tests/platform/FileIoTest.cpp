@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -40,6 +41,16 @@ TEST_F(FileIoTest, ReadsWholeFilesOfAnySize) {
     EXPECT_EQ(ReadWholeFile(PathOf("f"), Data), 0);
     EXPECT_EQ(Data, Content);
   }
+}
+
+// Only regular files are documents: a FIFO in the place of a settings file
+// would otherwise block the start-up for ever, a device never end.
+TEST_F(FileIoTest, ReadRefusesFifosAndDevicesAtOnce) {
+  ASSERT_EQ(std::system(("mkfifo '" + PathOf("fifo.ini") + "'").c_str()), 0);
+  std::string Data = "stale";
+  EXPECT_NE(ReadWholeFile(PathOf("fifo.ini"), Data), 0);
+  EXPECT_EQ(Data, "");
+  EXPECT_NE(ReadWholeFile("/dev/zero", Data), 0);
 }
 
 TEST_F(FileIoTest, ReadTellsMissingFileFromMissingDirectory) {

@@ -149,7 +149,9 @@ int WriteTemporary(int Fd, std::string_view Data, const struct stat* Old) {
 
 int ReadWholeFile(const std::string& Path, std::string& Data) {
   Data.clear();
-  TFd Fd(OpenRetrying(Path.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: opening a FIFO that stands where a settings file belongs must
+  // not hang the program; it has no effect on the files we do read.
+  TFd Fd(OpenRetrying(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!Fd.Valid()) {
     const int E = errno;
     return E == ENOENT ? MissingCode(Path) : SysErrorFromErrno(E);
@@ -157,6 +159,8 @@ int ReadWholeFile(const std::string& Path, std::string& Data) {
   struct stat St;
   if (::fstat(Fd.Get(), &St) != 0) return LastSysError();
   if (S_ISDIR(St.st_mode)) return SysErrorFromErrno(EISDIR);
+  // A device or pipe is no document (and /dev/zero would never end).
+  if (!S_ISREG(St.st_mode)) return SysErrorFromErrno(EINVAL);
   try {
     // The size is only a hint: the file may change while it is read, and
     // files of /proc report 0. The byte beyond the size leaves room for the

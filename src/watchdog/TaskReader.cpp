@@ -1,0 +1,308 @@
+#include "watchdog/TaskReader.h"
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+#include "base/CaseFold.h"
+#include "base/CommaText.h"
+#include "base/SafeFormat.h"
+#include "base/Translate.h"
+#include "filesys/NumberUtils.h"
+#include "filters/TextFilter.h"
+#include "platform/FileIo.h"
+#include "platform/SysError.h"
+
+namespace dz {
+
+namespace {
+
+constexpr std::string_view SecGlobal = "Global";
+constexpr std::string_view DirPrefix = "Dir";
+constexpr std::string_view SubDirPrefix = "SubDir";
+
+// Section and key names carry their index as the main application writes
+// it: at least three digits.
+std::string IndexedName(std::string_view Prefix, int Index) {
+  return std::string(Prefix) + ZeroPadInt(Index, 3);
+}
+
+// The index of a name written by IndexedName(Prefix, Index), or nullopt for
+// any other name. The prefix compares without regard to case, as INI names
+// do; the digits must be in the one form the writer produces, so Dir0001 is
+// not another spelling of Dir001 (a lookup of Dir001 would never find it).
+std::optional<int> ParseIndexedName(std::string_view Name, std::string_view Prefix) {
+  std::size_t DigitsAt = Name.size();
+  while (DigitsAt > 0 && Name[DigitsAt - 1] >= '0' && Name[DigitsAt - 1] <= '9') --DigitsAt;
+  const std::string_view Digits = Name.substr(DigitsAt);
+  if (Digits.size() < 3 || Digits.size() > 10) return std::nullopt;
+  if (Digits.size() > 3 && Digits.front() == '0') return std::nullopt;
+  if (!SameText(Name.substr(0, DigitsAt), Prefix)) return std::nullopt;
+  std::int64_t Value = 0;
+  for (const char C : Digits) Value = Value * 10 + (C - '0');
+  if (Value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+  return static_cast<int>(Value);
+}
+
+// The indexes below Count that the given names carry, ascending and each
+// once. This is how a count from the file is honoured without looping up to
+// it: only names that exist are looked at.
+std::vector<int> IndexesBelow(const std::vector<std::string>& Names, std::string_view Prefix, std::int32_t Count) {
+  std::vector<int> Indexes;
+  for (const std::string& Name : Names) {
+    const std::optional<int> Index = ParseIndexedName(Name, Prefix);
+    if (Index && *Index < Count) Indexes.push_back(*Index);
+  }
+  std::sort(Indexes.begin(), Indexes.end());
+  Indexes.erase(std::unique(Indexes.begin(), Indexes.end()), Indexes.end());
+  return Indexes;
+}
+
+struct TSourceSection {
+  int Index;
+  std::string Source;
+};
+
+// The source sections below Count that hold at least one key, by index. A
+// missing section is a source with an empty text, which names no
+// directory, so leaving it out changes no result.
+std::vector<TSourceSection> ReadSources(const TUnicodeIniFile& Ini, std::int32_t Count) {
+  std::vector<TSourceSection> Sources;
+  for (const int Index : IndexesBelow(Ini.ReadSections(), DirPrefix, Count)) {
+    const std::string Section = IndexedName(DirPrefix, Index);
+    if (Ini.SectionExists(Section)) Sources.push_back({Index, Ini.ReadString(Section, "Source", "")});
+  }
+  return Sources;
+}
+
+// Loads a task file for reading; raises as CreateForRead does. What is not
+// a plain file, or too large to be a task, is refused before it is opened:
+// opening a FIFO blocks until a writer comes, and reading a device such as
+// /dev/zero never ends. A directory is left to CreateForRead, whose message
+// says what it is.
+TUnicodeIniFile OpenTaskFile(const std::string& FileName) {
+  namespace fs = std::filesystem;
+  std::error_code Ec;
+  const fs::path Path(FileName);
+  const fs::file_status Status = fs::status(Path, Ec);
+  if (Status.type() == fs::file_type::regular) {
+    const std::uintmax_t Size = fs::file_size(Path, Ec);
+    if (!Ec && Size > MaxTaskFileSize)
+      throw EFOpenError(SafeFormat(Tr("Cannot open file \"%s\". %s"), FileName,
+                                   Tr("The file is too large for a backup task")),
+                        ErrInvalidData);
+  } else if (Status.type() != fs::file_type::directory && fs::exists(Status)) {
+    throw EFOpenError(SafeFormat(Tr("Cannot open file \"%s\". %s"), FileName, Tr("Not a regular file")),
+                      ErrInvalidData);
+  }
+  return TUnicodeIniFile::CreateForRead(FileName);
+}
+
+// Nothing of that name (a link to nothing counts as nothing). A directory
+// or a device of the task's name is there, but unreadable.
+bool TaskFileMissing(const std::string& FileName) {
+  std::error_code Ec;
+  return std::filesystem::status(std::filesystem::path(FileName), Ec).type() ==
+         std::filesystem::file_type::not_found;
+}
+
+// A mode the program does not know lets every name through: a filter must
+// never be the reason that a changed file misses its backup.
+TFilterMode FilterModeFromFile(std::int32_t Value) {
+  switch (Value) {
+    case fmInclude: return fmInclude;
+    case fmExclude: return fmExclude;
+    default: return fmOff;
+  }
+}
+
+void ReadFileFilter(const TUnicodeIniFile& Ini, const std::string& Section, TTextFilter& Filter) {
+  Filter.SetRegular(Ini.ReadBool(Section, "Regular", false));
+  Filter.SetMode(FilterModeFromFile(Ini.ReadInteger(Section, "FilterMode", 0)));
+  std::string Text = Ini.ReadString(Section, "Filter", Filter.MatchAll());
+  if (Text == "*.*") Text = Filter.MatchAll();
+  try {
+    Filter.SetFilter(Text);
+  } catch (const EFilterError&) {
+    // The filter now lets everything through, which is what a task with a
+    // broken filter should get.
+  }
+  // A file filter stores "*" as "*.*", which no longer matches names
+  // without an extension (Makefile, README). A filter meant to let
+  // everything through is switched off instead, so those names are backed
+  // up as well.
+  if (!Filter.Regular() && (Filter.Filter() == "*" || Filter.Filter() == "*.*")) Filter.SetMode(fmOff);
+}
+
+// "DirFilter": empty for none, "#" before a regular expression ("##" stands
+// for a mask list that begins with "#"), otherwise masks separated by
+// commas.
+void ReadDirFilter(const TUnicodeIniFile& Ini, const std::string& Section, TTextFilter& Filter) {
+  Filter.SetRegular(false);
+  std::string Text = Ini.ReadString(Section, "DirFilter", "");
+  if (!Text.empty() && Text.front() == '#') {
+    Filter.SetRegular(Text.size() >= 2 && Text[1] != '#');
+    Text.erase(0, 1);
+  }
+  // Commas separate masks; in an expression they belong to it, as in a
+  // count such as {2,4}.
+  if (!Filter.Regular()) std::replace(Text.begin(), Text.end(), ',', '|');
+  // A lone "#" leaves nothing to filter with; an empty mask list in include
+  // mode would match every directory name instead.
+  Filter.SetMode(Text.empty() ? fmOff : fmInclude);
+  try {
+    Filter.SetFilter(Text);
+  } catch (const EFilterError&) {
+  }
+}
+
+// Extensions are stored without their dot; a hand-written ".txt" or
+// "*.txt" would otherwise never match any file.
+std::vector<std::string> ReadExtensions(const TUnicodeIniFile& Ini, const std::string& Section, std::string_view Key) {
+  std::vector<std::string> Exts;
+  for (const std::string& Item : SplitCommaText(Ini.ReadString(Section, Key, ""))) {
+    std::string_view Ext = Item;
+    if (Ext.starts_with("*.")) Ext.remove_prefix(2);
+    while (Ext.starts_with('.')) Ext.remove_prefix(1);
+    if (!Ext.empty()) Exts.emplace_back(Ext);
+  }
+  return Exts;
+}
+
+std::string WithoutEnclosingQuotes(std::string Value) {
+  if (Value.size() >= 2 && Value.front() == '"' && Value.back() == '"') return Value.substr(1, Value.size() - 2);
+  return Value;
+}
+
+// An empty entry would turn into the mask "*" and cover every directory:
+// with excluded sub-directories nothing at all would be backed up. It names
+// no sub-directory, so it is left out, as are absolute paths.
+void ReadSubDirList(const TUnicodeIniFile& Ini, const std::string& Section, TMatchList& List) {
+  List.Clear();
+  const std::int32_t Count = Ini.ReadInteger(Section, "SubCount", 0);
+  for (const int Index : IndexesBelow(Ini.ReadSection(Section), SubDirPrefix, Count)) {
+    const std::string Dir = WithoutEnclosingQuotes(Ini.ReadString(Section, IndexedName(SubDirPrefix, Index), ""));
+    if (!Dir.empty() && !IsAbsolutePath(Dir)) List.Add(Dir);
+  }
+}
+
+// Step 5 of reading a task: the settings of source section Section.
+void TakeOverSettings(const TUnicodeIniFile& Ini, const std::string& Section, const TTaskDefaults& Defaults,
+                      TMonTask& Task) {
+  Task.DestDir = DirWithDelimiter(Ini.ReadString(SecGlobal, "Destination", ""));
+  const std::int32_t DestMode = Ini.ReadInteger(SecGlobal, "DestMode", 0);
+  Task.DrvId = DestMode == 0 ? Ini.ReadString(SecGlobal, "DriveId", Defaults.DriveId) : std::string();
+  Task.DestMode = DestMode;
+  if (!Ini.ReadBool(SecGlobal, "Compress", false))
+    Task.Compress = 0;
+  else
+    Task.Compress = Ini.ReadBool(SecGlobal, "CompressAsZip", false) ? 2 : 1;
+  // "#" is how a task says that every file is compressed.
+  const std::string NoComp = Ini.ReadString(SecGlobal, "NoCompTypes", "");
+  if (NoComp == "#")
+    Task.NoCompCommaText.clear();
+  else
+    Task.NoCompCommaText = NoComp.empty() ? Defaults.NoCompress : NoComp;
+
+  TMonFilter& Filter = Task.MonFilter;
+  ReadFileFilter(Ini, Section, Filter.FileFilter);
+  Filter.IncludeExts = Ini.ReadInteger(Section, "BackupMode", 0) == 0;
+  Filter.ExtList.Assign(ReadExtensions(Ini, Section, Filter.IncludeExts ? "Include" : "Exclude"));
+  Filter.IncludeSubDirs = Ini.ReadBool(Section, "IncludeDirs", false);
+  ReadSubDirList(Ini, Section, Filter.SubDirList);
+  ReadDirFilter(Ini, Section, Filter.SubDirFilter);
+}
+
+// Without trailing delimiters, but a root stays a root.
+std::string_view WithoutTrailingDelimiters(std::string_view Dir, char Delimiter) {
+  while (Dir.size() > 1 && Dir.back() == Delimiter) Dir.remove_suffix(1);
+  return Dir;
+}
+
+}  // namespace
+
+bool SameSourceDir(std::string_view A, std::string_view B, const TPathStyle& Style) {
+  if (A.empty() || B.empty()) return false;
+  A = WithoutTrailingDelimiters(A, Style.Delimiter);
+  B = WithoutTrailingDelimiters(B, Style.Delimiter);
+  return Style.IgnoreCase ? SameText(A, B) : A == B;
+}
+
+bool HasPlaceholders(const TUnicodeIniFile& Ini) {
+  return MatchesMask(DirWithDelimiter(Ini.ReadString(SecGlobal, "Destination", "")), "*%*%*");
+}
+
+TTaskCheck CheckTaskFile(const std::string& FileName, std::vector<TTaskSource>* List) {
+  if (TaskFileMissing(FileName)) return tcNotFound;
+  try {
+    const TUnicodeIniFile Ini = OpenTaskFile(FileName);
+    bool Usable = !Ini.ReadBool(SecGlobal, "FtpBackup", false) && Ini.ReadInteger(SecGlobal, "DestMode", 0) <= 1 &&
+                  Ini.ReadInteger(SecGlobal, "Encrypt", 0) == 0 && !HasPlaceholders(Ini);
+    if (Usable && List) {
+      // A negative count is as empty as 0: the task has no sources.
+      const std::int32_t Count = Ini.ReadInteger(SecGlobal, "DirCount", 0);
+      if (Count <= 0) {
+        Usable = false;
+      } else {
+        for (TSourceSection& Source : ReadSources(Ini, Count))
+          if (!Source.Source.empty() && DirectoryExists(Source.Source))
+            List->push_back({std::move(Source.Source), Source.Index});
+      }
+    }
+    return Usable ? tcUsable : tcInvalidSettings;
+  } catch (const std::exception&) {
+    return tcUnreadable;
+  }
+}
+
+int ReadTaskSettings(TMonTask& Task, const TTaskDefaults& Defaults, TLogSink& Log) {
+  std::optional<TUnicodeIniFile> Ini;
+  try {
+    Ini.emplace(OpenTaskFile(Task.BuTask));
+  } catch (const std::exception& E) {
+    Log.AddLogLine(Task.BuTask + ": " + E.what());
+    Task.MonStatus = mtInvalid;
+    return 2;
+  }
+
+  std::optional<int> Index;
+  for (const TSourceSection& Source : ReadSources(*Ini, Ini->ReadInteger(SecGlobal, "DirCount", 0))) {
+    if (SameSourceDir(Task.Dir, Source.Source)) {
+      Index = Source.Index;
+      break;
+    }
+  }
+  if (!Index) {
+    Log.AddLogLine(SafeFormat(Tr("Directory \"%s\" not specified in %s!"), Task.Dir, Task.BuTask));
+    Task.MonStatus = mtInvalid;
+    return 2;
+  }
+  if (!DirectoryExists(Task.Dir)) {
+    Log.AddLogLine(SafeFormat(Tr("Directory \"%s\" not found!"), Task.Dir));
+    Task.MonStatus = mtInvalid;
+    return 2;
+  }
+  TakeOverSettings(*Ini, IndexedName(DirPrefix, *Index), Defaults, Task);
+  return 0;
+}
+
+std::string InvalidTaskMessage(const std::string& FileName) {
+  return SafeFormat(Tr("The backup task \"%s\" has invalid settings!"), FileName) + "\r\n" +
+         Tr("The following conditions must be met for DeZedodiru:") + "\r\n" + Tr("Backup method") + ": " +
+         Tr("Separate files") + " - " + Tr("Separate directories for drives") + "\r\n" + Tr("or") + " " +
+         Tr("Original full directory structure") + ", " + Tr("no FTP, no encryption, no placeholders");
+}
+
+std::string DestModeText(int Mode) {
+  switch (Mode) {
+    case 0: return Tr("Separate directories for drives");
+    case 1: return Tr("Full original directory structure");
+    default: return Tr("Invalid task configuration");
+  }
+}
+
+}  // namespace dz

@@ -1,0 +1,84 @@
+#pragma once
+// Reads the backup task files of the main application ("buj" INI files).
+// The watchdog takes destination, directory layout, compression and filters
+// of a monitored directory from its task; it never writes a task file.
+//
+// A task file comes from outside and is read as untrusted input: the counts
+// it states ("DirCount", "SubCount") only bound the indexes that are looked
+// at, they never drive a loop or an allocation, so a count of two billion
+// costs no more than the sections and keys that are really there.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "filesys/PathUtils.h"
+#include "settings/UnicodeIniFile.h"
+#include "watchdog/LogSink.h"
+#include "watchdog/MonTask.h"
+
+namespace dz {
+
+// Result of CheckTaskFile. The numbers are what callers and the window show.
+enum TTaskCheck : int {
+  tcUsable = 0,
+  tcInvalidSettings = 1,
+  tcNotFound = 2,
+  tcUnreadable = 3,
+};
+
+// One usable source directory of a task, with the index of its "Dir" section.
+struct TTaskSource {
+  std::string Dir;
+  int Index = 0;
+
+  friend bool operator==(const TTaskSource&, const TTaskSource&) = default;
+};
+
+// The main window's values that stand in for keys a task file leaves out.
+struct TTaskDefaults {
+  std::string DriveId;     // drive-folder pattern for a task without "DriveId"
+  std::string NoCompress;  // comma list used when "NoCompTypes" is empty
+};
+
+// A task file larger than this is refused as unreadable. Real tasks have a
+// few kilobytes; the limit keeps a stray or hostile file from taking the
+// memory of a program that runs for days in the background.
+inline constexpr std::uintmax_t MaxTaskFileSize = std::uintmax_t{16} << 20;
+
+// Whether the watchdog can use the task at all. A usable task has no FTP
+// destination, no encryption, no placeholders in its destination and a
+// directory mode of at most 1. When List is given, the task also needs at
+// least one source section, and every source that names an existing
+// directory is appended to List in the order of the section indexes.
+// Never raises.
+TTaskCheck CheckTaskFile(const std::string& FileName, std::vector<TTaskSource>* List = nullptr);
+
+// True when the destination holds two "%" signs (an environment-variable or
+// date placeholder the watchdog cannot resolve).
+bool HasPlaceholders(const TUnicodeIniFile& Ini);
+
+// Takes the settings of Task.Dir's source section of Task.BuTask over into
+// Task. 0 on success; 2 when the file cannot be read, does not list the
+// directory or the directory is missing: the problem then goes to Log as one
+// line and MonStatus becomes mtInvalid (the codes are those of
+// TMonTaskStatus: 0 mtEnabled, 2 mtInvalid). A success leaves MonStatus as
+// it was. Never raises for bad task files or illegal filters.
+int ReadTaskSettings(TMonTask& Task, const TTaskDefaults& Defaults, TLogSink& Log);
+
+// The explanation shown when a task is refused with tcInvalidSettings: four
+// lines joined by CR LF.
+std::string InvalidTaskMessage(const std::string& FileName);
+
+// Text of a task's directory-structure mode.
+std::string DestModeText(int Mode);
+
+// Whether a monitored directory and a task's "Source" name the same
+// directory: compared as Style compares file names (byte for byte in POSIX
+// style, without regard to case in Windows style), and a trailing delimiter
+// on either side makes no difference.
+bool SameSourceDir(std::string_view A, std::string_view B, const TPathStyle& Style = NativePathStyle);
+
+}  // namespace dz
