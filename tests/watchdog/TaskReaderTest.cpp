@@ -7,9 +7,11 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/Utf.h"
+#include "support/TestFiles.h"
 
 namespace dz {
 namespace {
@@ -24,31 +26,21 @@ public:
 
 const TTaskDefaults Defaults{"Drv?", "7z,gz,zip"};
 
-// A temporary folder with two existing source directories A and B; task
-// texts name them as {A}, {B}, a directory that does not exist as {MISSING}
-// and the folder itself as {ROOT}.
-class TaskReaderTest : public ::testing::Test {
+// A fresh folder with two existing source directories A and B; task texts
+// name them as {A}, {B}, a directory that does not exist as {MISSING} and
+// the folder itself as {ROOT}.
+class TaskReaderTest : public test::TTempDirTest {
 protected:
   void SetUp() override {
-    std::random_device Random;
-    FRoot = fs::temp_directory_path() / ("dz-taskreader-" + std::to_string(Random()) + std::to_string(Random()));
-    ASSERT_TRUE(fs::create_directory(FRoot));
+    TTempDirTest::SetUp();
     fs::create_directory(A());
     fs::create_directory(B());
   }
 
-  void TearDown() override {
-    std::error_code Ec;
-    // A test may have taken every permission away.
-    for (const auto& Entry : fs::recursive_directory_iterator(FRoot, Ec))
-      fs::permissions(Entry.path(), fs::perms::owner_all, fs::perm_options::add, Ec);
-    fs::remove_all(FRoot, Ec);
-  }
-
-  std::string Root() const { return FRoot.string(); }
-  std::string A() const { return (FRoot / "src-a").string(); }
-  std::string B() const { return (FRoot / "src-b").string(); }
-  std::string Missing() const { return (FRoot / "gone").string(); }
+  std::string Root() const { return FDir.string(); }
+  std::string A() const { return PathOf("src-a"); }
+  std::string B() const { return PathOf("src-b"); }
+  std::string Missing() const { return PathOf("gone"); }
 
   std::string Expand(std::string_view Text) const {
     std::string Out(Text);
@@ -61,19 +53,14 @@ protected:
 
   // Writes the bytes as they are; returns the file's path.
   std::string WriteBytes(std::string_view Bytes, const std::string& Name = "task.buj") const {
-    const fs::path Path = FRoot / Name;
-    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-    Out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
-    EXPECT_TRUE(Out.good()) << Path;
-    return Path.string();
+    test::WriteFileBytes(FDir / Name, Bytes);
+    return PathOf(Name);
   }
 
   // Writes the task text (UTF-8) with its tokens expanded.
   std::string WriteTask(std::string_view Text, const std::string& Name = "task.buj") const {
     return WriteBytes(Expand(Text), Name);
   }
-
-  fs::path FRoot;
 };
 
 // ---------------------------------------------------------------------------
@@ -142,17 +129,17 @@ TEST_F(TaskReaderTest, CheckTaskFileJudgesTheSettings) {
 
 TEST_F(TaskReaderTest, CheckTaskFileTellsMissingFromUnreadable) {
   EXPECT_EQ(CheckTaskFile(Missing() + "/task.buj"), tcNotFound);
-  EXPECT_EQ(CheckTaskFile((FRoot / "none.buj").string()), tcNotFound);
+  EXPECT_EQ(CheckTaskFile(PathOf("none.buj")), tcNotFound);
   EXPECT_EQ(CheckTaskFile(""), tcNotFound);
   std::error_code Ec;
-  fs::create_symlink(FRoot / "nowhere.buj", FRoot / "dangling.buj", Ec);
+  fs::create_symlink(FDir / "nowhere.buj", FDir / "dangling.buj", Ec);
   ASSERT_FALSE(Ec);
-  EXPECT_EQ(CheckTaskFile((FRoot / "dangling.buj").string()), tcNotFound);
+  EXPECT_EQ(CheckTaskFile(PathOf("dangling.buj")), tcNotFound);
 
   // A directory of the task's name exists, but is no task.
-  fs::create_directory(FRoot / "dir.buj");
+  fs::create_directory(FDir / "dir.buj");
   std::vector<TTaskSource> List;
-  EXPECT_EQ(CheckTaskFile((FRoot / "dir.buj").string(), &List), tcUnreadable);
+  EXPECT_EQ(CheckTaskFile(PathOf("dir.buj"), &List), tcUnreadable);
   EXPECT_TRUE(List.empty());
 }
 
@@ -167,8 +154,8 @@ TEST_F(TaskReaderTest, CheckTaskFileRefusesWhatCannotBeATask) {
 
   // A link to a device that never ends must not be read until memory runs out.
   if (fs::exists("/dev/zero")) {
-    fs::create_symlink("/dev/zero", FRoot / "zero.buj");
-    EXPECT_EQ(CheckTaskFile((FRoot / "zero.buj").string()), tcUnreadable);
+    fs::create_symlink("/dev/zero", FDir / "zero.buj");
+    EXPECT_EQ(CheckTaskFile(PathOf("zero.buj")), tcUnreadable);
   }
 }
 
@@ -472,9 +459,9 @@ TEST_F(TaskReaderTest, ReadTaskSettingsFindsTheDirectorysOwnSection) {
 }
 
 TEST_F(TaskReaderTest, ReadTaskSettingsReportsWhatIsWrong) {
-  fs::create_directory(FRoot / "Docs");
-  const std::string Docs = (FRoot / "Docs").string();
-  const std::string Lower = (FRoot / "docs").string();
+  fs::create_directory(FDir / "Docs");
+  const std::string Docs = PathOf("Docs");
+  const std::string Lower = PathOf("docs");
   const struct {
     const char* Name;
     std::string Text;
@@ -514,10 +501,10 @@ TEST_F(TaskReaderTest, ReadTaskSettingsReportsWhatIsWrong) {
 }
 
 TEST_F(TaskReaderTest, ReadTaskSettingsLogsAnUnreadableFile) {
-  fs::create_directory(FRoot / "dir.buj");
+  fs::create_directory(FDir / "dir.buj");
   const std::string Huge = WriteTask("[Global]\nDirCount=1\n[Dir000]\nSource={A}\n", "huge.buj");
   fs::resize_file(Huge, MaxTaskFileSize + 1);
-  for (const std::string& Task : {(FRoot / "dir.buj").string(), Huge}) {
+  for (const std::string& Task : {PathOf("dir.buj"), Huge}) {
     SCOPED_TRACE(Task);
     TMonTask Entry(Task, A());
     TRecordingLog Log;
@@ -531,8 +518,8 @@ TEST_F(TaskReaderTest, ReadTaskSettingsLogsAnUnreadableFile) {
 TEST_F(TaskReaderTest, ReadsATaskWrittenAsUtf16) {
   // As the main application saves it: UTF-16LE with a byte-order mark and
   // CR LF, the marker section first.
-  fs::create_directory(FRoot / "Bücher");
-  const std::string Books = (FRoot / "Bücher").string();
+  fs::create_directory(FDir / "Bücher");
+  const std::string Books = PathOf("Bücher");
   const std::string Text = "[Unicode]\r\nEncoding=UTF-16LE\r\n\r\n[Global]\r\nDestination=/Sicherung/Ölfässer\r\n"
                            "DirCount=1\r\nNoCompTypes=jpg,ü\r\n\r\n[Dir000]\r\nSource=" +
                            Books + "\r\nInclude=tüt\r\nSubCount=1\r\nSubDir000=\"Über uns\"\r\n\r\n";
