@@ -36,4 +36,58 @@ std::string DriveFolderName(std::string_view Pattern, std::string_view Drive, co
   return DirWithDelimiter(Result, Style);
 }
 
+std::string CutVolumeLabel(std::string_view Path, std::string& Rest, const TPathStyle& Style) {
+  Rest.clear();
+  while (!Path.empty() && Path.front() == ' ') Path.remove_prefix(1);
+  if (Path.empty() || Path.front() != ':') {
+    Rest = Path;
+    return {};
+  }
+  // Every ":" after the opening one switches between inside and outside the
+  // label, so a doubled ":" stays inside; the first delimiter met outside
+  // ends the label part.
+  bool Inside = true;
+  std::size_t End = 1;
+  for (; End < Path.size(); ++End) {
+    if (Path[End] == ':')
+      Inside = !Inside;
+    else if (Path[End] == Style.Delimiter && !Inside)
+      break;
+  }
+  std::string_view Part = Path.substr(0, End);
+  Rest = End < Path.size() ? Path.substr(End + 1) : std::string_view();
+  if (Part.size() <= 2) return {};
+  while (!Part.empty() && Part.back() == ' ') Part.remove_suffix(1);
+  if (Part.size() >= 2 && Part.back() == ':') Part.remove_suffix(1);
+  Part.remove_prefix(1);
+  std::string Label;
+  for (std::size_t I = 0; I < Part.size(); ++I) {
+    Label += Part[I];
+    if (Part[I] == ':' && I + 1 < Part.size() && Part[I + 1] == ':') ++I;
+  }
+  return Label;
+}
+
+TVolumePathResult ResolveVolumePath(std::string& Path, std::string& Label, const TVolumeTables& Tables) {
+  if (Path.empty()) return vpNotFound;
+  if (Path.front() != ':') return vpNoLabel;
+  std::string Rest;
+  const std::string Found = CutVolumeLabel(Path, Rest);
+  // An empty label would match the first file system without one: an
+  // arbitrary disk, never the one the user meant.
+  if (Found.empty()) return vpNotFound;
+  const std::string Root = FindDriveByLabel(Found, 0, Tables);
+  if (Root.empty()) return vpNotFound;
+  Path = Root + Rest;
+  Label = Found;
+  return vpResolved;
+}
+
+bool VolumeLabelOf(std::string_view Path, std::string& Label) {
+  if (Path.empty() || Path.front() != ':') return false;
+  std::string Rest;
+  Label = CutVolumeLabel(Path, Rest);
+  return !Label.empty();
+}
+
 }  // namespace dz

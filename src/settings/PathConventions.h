@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "filesys/PathUtils.h"
+#include "filesys/WinDevUtils.h"
 
 namespace dz {
 
@@ -27,5 +28,29 @@ std::string DefaultDriveId(std::string_view LanguageCode);
 //  - no drive part (a relative path, every POSIX path) gives an empty name.
 std::string DriveFolderName(std::string_view Pattern, std::string_view Drive,
                             const TPathStyle& Style = NativePathStyle);
+
+// A destination may name its volume by label instead of by place, so that a
+// removable disk is found wherever it is mounted: ":" label ":" rest, where
+// rest begins with the delimiter (":BACKUP:/data"); a ":" inside the label is
+// written twice.
+
+// Splits such a path into its label and the rest (without the delimiter that
+// follows the label). Leading blanks are ignored. The label is empty when
+// Path does not begin with ":" or the label part is too short.
+std::string CutVolumeLabel(std::string_view Path, std::string& Rest, const TPathStyle& Style = NativePathStyle);
+
+enum TVolumePathResult : int {
+  vpNoLabel = 0,   // Path names no volume by label; left unchanged
+  vpResolved = 1,  // Path now begins with the volume's mount point
+  vpNotFound = 2,  // Path is empty, or no mounted volume carries the label
+};
+
+// Resolves a volume-label path to the mount point of the first mounted file
+// system with that label (compared without regard to case) followed by the
+// rest; Label receives the label.
+TVolumePathResult ResolveVolumePath(std::string& Path, std::string& Label, const TVolumeTables& Tables = {});
+
+// True, with the label, when Path names a volume by a non-empty label.
+bool VolumeLabelOf(std::string_view Path, std::string& Label);
 
 }  // namespace dz

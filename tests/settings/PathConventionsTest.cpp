@@ -5,6 +5,7 @@
 #include <string>
 
 #include "filesys/PathUtils.h"
+#include "support/LoopVolumes.h"
 
 namespace dz {
 namespace {
@@ -64,6 +65,84 @@ TEST(DriveFolderNameTest, LetterIsOneCharacterNotOneByte) {
   // Only a to z are capitalised; anything else is copied whole.
   EXPECT_EQ(DriveFolderName("Drv?", "\xC3\xA4:", WindowsPathStyle), "Drv\xC3\xA4\\");
   EXPECT_EQ(DriveFolderName("Drv?", "1:", WindowsPathStyle), "Drv1\\");
+}
+
+TEST(VolumeLabelTest, CutsTheLabelInBothStyles) {
+  const struct {
+    const TPathStyle* Style;
+    const char* Path;
+    const char* Label;
+    const char* Rest;
+  } Cases[] = {
+      {&WindowsPathStyle, R"(:BACKUP:\data)", "BACKUP", "data"},
+      {&WindowsPathStyle, ":BACKUP:", "BACKUP", ""},
+      {&WindowsPathStyle, R"(  :BACKUP :\a\b)", "BACKUP ", R"(a\b)"},
+      {&WindowsPathStyle, R"(:A::B:\x)", "A:B", "x"},
+      {&WindowsPathStyle, R"(::\x)", "", "x"},  // too short to hold a label
+      {&WindowsPathStyle, R"(D:\data)", "", R"(D:\data)"},
+      {&PosixPathStyle, ":BACKUP:/data/docs", "BACKUP", "data/docs"},
+      {&PosixPathStyle, ":My Disk:/", "My Disk", ""},
+      {&PosixPathStyle, ":BACKUP:", "BACKUP", ""},
+      {&PosixPathStyle, ":x::y:/z", "x:y", "z"},
+      {&PosixPathStyle, "/media/BACKUP/data", "", "/media/BACKUP/data"},
+      {&PosixPathStyle, "", "", ""},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Path);
+    std::string Rest = "stale";
+    EXPECT_EQ(CutVolumeLabel(C.Path, Rest, *C.Style), C.Label);
+    EXPECT_EQ(Rest, C.Rest);
+  }
+}
+
+TEST(VolumeLabelTest, LabelOfAPath) {
+  std::string Label;
+  EXPECT_TRUE(VolumeLabelOf(":BACKUP:/data", Label));
+  EXPECT_EQ(Label, "BACKUP");
+  EXPECT_FALSE(VolumeLabelOf("/data", Label));
+  EXPECT_FALSE(VolumeLabelOf("", Label));
+  EXPECT_FALSE(VolumeLabelOf("::/data", Label));
+}
+
+TEST(VolumeLabelTest, PathsWithoutALabelAreNotResolved) {
+  std::string Label = "untouched";
+  std::string Path = "/data/backup";
+  EXPECT_EQ(ResolveVolumePath(Path, Label), vpNoLabel);
+  EXPECT_EQ(Path, "/data/backup");
+  Path.clear();
+  EXPECT_EQ(ResolveVolumePath(Path, Label), vpNotFound);
+  Path = ":DZ-NO-SUCH-LABEL-" + test::RandomHex(8) + ":/data";
+  const std::string Before = Path;
+  EXPECT_EQ(ResolveVolumePath(Path, Label), vpNotFound);
+  EXPECT_EQ(Path, Before);
+  Path = "::/data";  // an empty label names no volume
+  EXPECT_EQ(ResolveVolumePath(Path, Label), vpNotFound);
+  EXPECT_EQ(Label, "untouched");
+}
+
+using ResolveVolumePathTest = test::TLoopVolumeTest;
+
+TEST_F(ResolveVolumePathTest, FindsTheMountedVolumeWhateverTheCase) {
+  DZ_REQUIRE(MakeImage(FDir / "backup.img", "mkfs.ext4 -q -F -L " + FLabel), "mkfs.ext4");
+  DZ_REQUIRE(MountImage(FDir / "backup.img", FDir / "media"), "loop mount");
+  const std::string Root = Dir("media") + "/";
+
+  std::string Label;
+  std::string Path = ":" + FLabel + ":/data/docs";
+  EXPECT_EQ(ResolveVolumePath(Path, Label), vpResolved);
+  EXPECT_EQ(Path, Root + "data/docs");
+  EXPECT_EQ(Label, FLabel);
+
+  std::string Upper = FLabel;
+  for (char& C : Upper) C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
+  Path = ":" + Upper + ":";
+  EXPECT_EQ(ResolveVolumePath(Path, Label), vpResolved);
+  EXPECT_EQ(Path, Root);
+
+  Unmount(FDir / "media");
+  Path = ":" + FLabel + ":/data";
+  EXPECT_EQ(ResolveVolumePath(Path, Label), vpNotFound);
+  EXPECT_EQ(Path, ":" + FLabel + ":/data");
 }
 
 }  // namespace
