@@ -31,6 +31,7 @@ inline constexpr int ErrBadNetName = 67;
 inline constexpr int ErrFileExists = 80;
 inline constexpr int ErrInvalidParameter = 87;
 inline constexpr int ErrDiskFull = 112;
+inline constexpr int ErrCallNotImplemented = 120;
 inline constexpr int ErrSemTimeout = 121;
 inline constexpr int ErrInvalidName = 123;
 inline constexpr int ErrDirNotEmpty = 145;

@@ -4,8 +4,10 @@
 #include "base/CaseFold.h"
 #include "base/Translate.h"
 #include "base/Utf.h"
+#include "filesys/FileUtils.h"
 #include "filesys/NumberUtils.h"
 #include "filesys/PathUtils.h"
+#include "filesys/XlFileUtils.h"
 #include "platform/Environment.h"
 #include "platform/FileIo.h"
 #include "platform/SysError.h"
@@ -49,11 +51,15 @@ bool SameFileName(std::string_view A, std::string_view B) {
 
 bool IsAsciiLetter(char C) { return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z'); }
 
-// The new copy is written beside the target and renamed into place, so a
-// failed copy leaves nothing behind; failures are the caller's to ignore.
+// The copy keeps the older file's time and permissions. It is only made
+// where no settings file exists yet, so a copy that fails half-way is
+// removed again: a truncated settings file would load as a short list.
 void CopyFileIgnoringFailure(const std::string& From, const std::string& To) {
-  std::string Data;
-  if (ReadWholeFile(From, Data) == ErrSuccess) ReplaceFileAtomically(To, Data);
+  try {
+    CopySingleFile(From, To, -1, 262144);
+  } catch (const ECopyError&) {
+    XlDeleteExistingFile(To, true);
+  }
 }
 
 }  // namespace

@@ -1,1 +1,412 @@
-// placeholder: being written
+#include "platform/FileOps.h"
+
+#include <fcntl.h>
+#include <stdio.h>  // renameat2
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <utility>
+
+#include "platform/SysError.h"
+
+namespace dz {
+
+namespace {
+
+constexpr std::int64_t SecondsFrom1601To1970 = 11644473600;
+// Seconds since 1970 whose file time still fits into 64 bits.
+constexpr std::int64_t MaxFileTimeSeconds = INT64_MAX / FileTimeTicksPerSecond - SecondsFrom1601To1970 - 1;
+constexpr std::int64_t MinFileTimeSeconds = -(INT64_MAX / FileTimeTicksPerSecond) - SecondsFrom1601To1970 + 1;
+
+int Failed() {
+  return SysErrorFromErrno(errno);
+}
+
+// A time stamp that a damaged or foreign file system reports beyond the
+// range of a file time is clamped rather than overflowing.
+TFileTime FileTimeOf(std::int64_t Seconds, std::int64_t Nanoseconds) {
+  if (Seconds > MaxFileTimeSeconds) return INT64_MAX;
+  if (Seconds < MinFileTimeSeconds) return INT64_MIN + FileTimeTicksPerSecond;
+  return (Seconds + SecondsFrom1601To1970) * FileTimeTicksPerSecond + Nanoseconds / 100;
+}
+
+struct timespec TimespecOf(TFileTime Time) {
+  std::int64_t Ticks = Time % FileTimeTicksPerSecond;
+  std::int64_t Seconds = Time / FileTimeTicksPerSecond;
+  if (Ticks < 0) {
+    Ticks += FileTimeTicksPerSecond;
+    --Seconds;
+  }
+  struct timespec Result{};
+  Result.tv_sec = static_cast<time_t>(Seconds - SecondsFrom1601To1970);
+  Result.tv_nsec = static_cast<long>(Ticks * 100);
+  return Result;
+}
+
+TFileKind KindOf(unsigned Mode) {
+  if (S_ISREG(Mode)) return TFileKind::fkRegular;
+  if (S_ISDIR(Mode)) return TFileKind::fkDirectory;
+  if (S_ISLNK(Mode)) return TFileKind::fkSymLink;
+  return TFileKind::fkOther;
+}
+
+void FillFrom(const struct stat& St, TFileStatus& S) {
+  S = TFileStatus();
+  S.Kind = KindOf(St.st_mode);
+  S.Mode = St.st_mode & 07777;
+  S.Uid = St.st_uid;
+  S.Gid = St.st_gid;
+  S.Size = St.st_size;
+  S.LastAccessTime = FileTimeOf(St.st_atim.tv_sec, St.st_atim.tv_nsec);
+  S.LastWriteTime = FileTimeOf(St.st_mtim.tv_sec, St.st_mtim.tv_nsec);
+  S.ChangeTime = FileTimeOf(St.st_ctim.tv_sec, St.st_ctim.tv_nsec);
+  S.Device = St.st_dev;
+  S.Inode = St.st_ino;
+}
+
+void FillFrom(const struct statx& X, TFileStatus& S) {
+  S = TFileStatus();
+  S.Kind = KindOf(X.stx_mode);
+  S.Mode = X.stx_mode & 07777;
+  S.Uid = X.stx_uid;
+  S.Gid = X.stx_gid;
+  S.Size = static_cast<std::int64_t>(X.stx_size);
+  if (X.stx_mask & STATX_BTIME) S.CreationTime = FileTimeOf(X.stx_btime.tv_sec, X.stx_btime.tv_nsec);
+  S.LastAccessTime = FileTimeOf(X.stx_atime.tv_sec, X.stx_atime.tv_nsec);
+  S.LastWriteTime = FileTimeOf(X.stx_mtime.tv_sec, X.stx_mtime.tv_nsec);
+  S.ChangeTime = FileTimeOf(X.stx_ctime.tv_sec, X.stx_ctime.tv_nsec);
+  S.Device = makedev(X.stx_dev_major, X.stx_dev_minor);
+  S.Inode = X.stx_ino;
+}
+
+// statx gives the birth time; kernels before 4.11 and container filters
+// that do not know the call (ENOSYS, or EPERM from older filters) get the
+// classic call, without a birth time.
+int StatInto(int DirFd, const char* Path, int Flags, TFileStatus& S) {
+  struct statx X;
+  if (::statx(DirFd, Path, Flags | AT_NO_AUTOMOUNT, STATX_BASIC_STATS | STATX_BTIME, &X) == 0) {
+    FillFrom(X, S);
+    return ErrSuccess;
+  }
+  if (errno != ENOSYS && errno != EPERM) return Failed();
+  struct stat St;
+  if (::fstatat(DirFd, Path, &St, Flags | AT_NO_AUTOMOUNT) != 0) return Failed();
+  FillFrom(St, S);
+  return ErrSuccess;
+}
+
+int OpenRetrying(const char* Path, int Flags, mode_t Mode) {
+  int Fd;
+  do {
+    Fd = ::open(Path, Flags, Mode);
+  } while (Fd < 0 && errno == EINTR);
+  return Fd;
+}
+
+// Runs a call that fills a buffer of a size it cannot know in advance
+// (listxattr, getxattr): Size(nullptr, 0) tells the size, and a value that
+// grew in between (ERANGE) is asked for again.
+template <class TCall>
+int ReadSized(TCall Call, std::string& Out) {
+  Out.clear();
+  for (int Attempt = 0; Attempt < 8; ++Attempt) {
+    const ssize_t Needed = Call(nullptr, 0);
+    if (Needed < 0) return Failed();
+    if (Needed == 0) return ErrSuccess;
+    Out.resize(static_cast<std::size_t>(Needed));
+    const ssize_t Got = Call(Out.data(), Out.size());
+    if (Got >= 0) {
+      Out.resize(static_cast<std::size_t>(Got));
+      return ErrSuccess;
+    }
+    if (errno != ERANGE) {
+      const int E = Failed();
+      Out.clear();
+      return E;
+    }
+  }
+  Out.clear();
+  return SysErrorFromErrno(ERANGE);
+}
+
+}  // namespace
+
+int PathStatus(const std::string& Path, bool FollowLink, TFileStatus& Status) {
+  return StatInto(AT_FDCWD, Path.c_str(), FollowLink ? 0 : AT_SYMLINK_NOFOLLOW, Status);
+}
+
+TFileHandle::TFileHandle(TFileHandle&& Other) noexcept : FFd(std::exchange(Other.FFd, -1)) {}
+
+TFileHandle& TFileHandle::operator=(TFileHandle&& Other) noexcept {
+  if (this != &Other) {
+    Close();
+    FFd = std::exchange(Other.FFd, -1);
+  }
+  return *this;
+}
+
+TFileHandle::~TFileHandle() {
+  Close();
+}
+
+int TFileHandle::Read(void* Buffer, std::size_t Count, std::size_t& Done) {
+  Done = 0;
+  if (FFd < 0) return ErrInvalidHandle;
+  char* Out = static_cast<char*>(Buffer);
+  while (Done < Count) {
+    const std::size_t Chunk = std::min<std::size_t>(Count - Done, std::size_t{1} << 30);
+    const ssize_t Got = ::read(FFd, Out + Done, Chunk);
+    if (Got < 0) {
+      if (errno == EINTR) continue;
+      return Failed();
+    }
+    if (Got == 0) break;
+    Done += static_cast<std::size_t>(Got);
+  }
+  return ErrSuccess;
+}
+
+int TFileHandle::Write(const void* Buffer, std::size_t Count, std::size_t& Done) {
+  Done = 0;
+  if (FFd < 0) return ErrInvalidHandle;
+  const char* In = static_cast<const char*>(Buffer);
+  while (Done < Count) {
+    const std::size_t Chunk = std::min<std::size_t>(Count - Done, std::size_t{1} << 30);
+    const ssize_t Put = ::write(FFd, In + Done, Chunk);
+    if (Put < 0) {
+      if (errno == EINTR) continue;
+      return Failed();
+    }
+    if (Put == 0) break;  // the caller sees the short count
+    Done += static_cast<std::size_t>(Put);
+  }
+  return ErrSuccess;
+}
+
+int TFileHandle::Seek(std::int64_t Offset, TSeekOrigin Origin, std::int64_t& Position) {
+  Position = -1;
+  if (FFd < 0) return ErrInvalidHandle;
+  const int Whence = Origin == TSeekOrigin::soBeginning ? SEEK_SET : Origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
+  const off_t Result = ::lseek(FFd, static_cast<off_t>(Offset), Whence);
+  if (Result < 0) return Failed();
+  Position = Result;
+  return ErrSuccess;
+}
+
+int TFileHandle::Status(TFileStatus& Into) const {
+  if (FFd < 0) return ErrInvalidHandle;
+  return StatInto(FFd, "", AT_EMPTY_PATH, Into);
+}
+
+int TFileHandle::Truncate(std::int64_t Size) {
+  if (FFd < 0) return ErrInvalidHandle;
+  while (::ftruncate(FFd, static_cast<off_t>(Size)) != 0) {
+    if (errno != EINTR) return Failed();
+  }
+  return ErrSuccess;
+}
+
+int TFileHandle::Sync() {
+  if (FFd < 0) return ErrInvalidHandle;
+  while (::fsync(FFd) != 0) {
+    if (errno != EINTR) return Failed();
+  }
+  return ErrSuccess;
+}
+
+int TFileHandle::Close() {
+  if (FFd < 0) return ErrSuccess;
+  const int Fd = std::exchange(FFd, -1);
+  // Never retried on EINTR: Linux has released the descriptor already, and a
+  // second close could hit one that another thread has just opened.
+  return ::close(Fd) == 0 ? ErrSuccess : Failed();
+}
+
+int OpenFileHandle(const std::string& Path, unsigned Flags, std::uint32_t Rights, TFileHandle& Handle) {
+  Handle.Close();
+  int OFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  if ((Flags & ofRead) && (Flags & ofWrite))
+    OFlags |= O_RDWR;
+  else if (Flags & ofWrite)
+    OFlags |= O_WRONLY;
+  else
+    OFlags |= O_RDONLY;
+  if (Flags & ofCreate) OFlags |= O_CREAT;
+  if ((Flags & ofCreate) && (Flags & ofCreateNew)) OFlags |= O_EXCL;
+  if ((Flags & ofTruncate) && (Flags & ofWrite)) OFlags |= O_TRUNC;
+  const mode_t Mode = Rights != 0 ? static_cast<mode_t>(Rights & 07777) : 0666;
+
+  TFileHandle Opened;
+  Opened.FFd = OpenRetrying(Path.c_str(), OFlags, Mode);
+  if (!Opened.Valid()) return Failed();
+  struct stat St;
+  if (::fstat(Opened.FFd, &St) != 0) return Failed();
+  if (S_ISDIR(St.st_mode)) return SysErrorFromErrno(EISDIR);
+  // O_NONBLOCK only kept the open itself from waiting for a FIFO's writer;
+  // reads and writes are to wait as usual.
+  const int FdFlags = ::fcntl(Opened.FFd, F_GETFL);
+  if (FdFlags < 0 || ::fcntl(Opened.FFd, F_SETFL, FdFlags & ~O_NONBLOCK) != 0) return Failed();
+  Handle = std::move(Opened);
+  return ErrSuccess;
+}
+
+int UnlinkPath(const std::string& Path) {
+  return ::unlink(Path.c_str()) == 0 ? ErrSuccess : Failed();
+}
+
+int RemoveEmptyDirectory(const std::string& Path) {
+  return ::rmdir(Path.c_str()) == 0 ? ErrSuccess : Failed();
+}
+
+int MakeDirectory(const std::string& Path) {
+  return ::mkdir(Path.c_str(), 0777) == 0 ? ErrSuccess : Failed();
+}
+
+int RenameNoReplace(const std::string& OldName, const std::string& NewName) {
+  if (::renameat2(AT_FDCWD, OldName.c_str(), AT_FDCWD, NewName.c_str(), RENAME_NOREPLACE) == 0) return ErrSuccess;
+  // EINVAL: the file system does not know the flag (NFS, some FUSE file
+  // systems); ENOSYS: the kernel or a container filter does not know the call.
+  if (errno != EINVAL && errno != ENOSYS) return Failed();
+  return RenameNoReplaceByReservation(OldName, NewName);
+}
+
+int RenameNoReplaceByReservation(const std::string& OldName, const std::string& NewName) {
+  const char* Old = OldName.c_str();
+  const char* New = NewName.c_str();
+  struct stat St;
+  if (::lstat(Old, &St) != 0) return Failed();
+
+  if (S_ISDIR(St.st_mode)) {
+    if (::mkdir(New, 0700) != 0) return Failed();
+    if (::rename(Old, New) != 0) {
+      const int E = errno;
+      ::rmdir(New);  // fails, and so keeps it, if someone filled it meanwhile
+      return SysErrorFromErrno(E);
+    }
+    return ErrSuccess;
+  }
+
+  if (::link(Old, New) == 0) {
+    if (::unlink(Old) != 0) {
+      const int E = errno;
+      ::unlink(New);
+      return SysErrorFromErrno(E);
+    }
+    return ErrSuccess;
+  }
+  // EPERM: no hard links on this file system (FAT) or refused by
+  // protected_hardlinks; EMLINK: the file has too many already.
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != ENOSYS) return Failed();
+  const int Fd = OpenRetrying(New, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (Fd < 0) return Failed();
+  ::close(Fd);
+  if (::rename(Old, New) != 0) {
+    const int E = errno;
+    ::unlink(New);
+    return SysErrorFromErrno(E);
+  }
+  return ErrSuccess;
+}
+
+int ChangeMode(const std::string& Path, std::uint32_t Mode, bool FollowLink) {
+  if (!FollowLink) {
+    // fchmodat(AT_SYMLINK_NOFOLLOW) would need /proc; a link is told apart
+    // here instead.
+    struct stat St;
+    if (::lstat(Path.c_str(), &St) != 0) return Failed();
+    if (S_ISLNK(St.st_mode)) return SysErrorFromErrno(EOPNOTSUPP);
+  }
+  return ::chmod(Path.c_str(), static_cast<mode_t>(Mode & 07777)) == 0 ? ErrSuccess : Failed();
+}
+
+int ChangeOwner(const std::string& Path, std::uint32_t Uid, std::uint32_t Gid, bool FollowLink) {
+  const int Result = FollowLink ? ::chown(Path.c_str(), static_cast<uid_t>(Uid), static_cast<gid_t>(Gid))
+                                : ::lchown(Path.c_str(), static_cast<uid_t>(Uid), static_cast<gid_t>(Gid));
+  return Result == 0 ? ErrSuccess : Failed();
+}
+
+int SetPathTimes(const std::string& Path, TFileTime LastAccessTime, TFileTime LastWriteTime, bool FollowLink) {
+  const int Flags = FollowLink ? 0 : AT_SYMLINK_NOFOLLOW;
+  if (LastAccessTime == 0 && LastWriteTime == 0) {
+    // Nothing to set; a missing file is still reported as the setter would.
+    struct stat St;
+    return ::fstatat(AT_FDCWD, Path.c_str(), &St, Flags) == 0 ? ErrSuccess : Failed();
+  }
+  struct timespec Times[2];
+  Times[0] = LastAccessTime != 0 ? TimespecOf(LastAccessTime) : timespec{0, UTIME_OMIT};
+  Times[1] = LastWriteTime != 0 ? TimespecOf(LastWriteTime) : timespec{0, UTIME_OMIT};
+  return ::utimensat(AT_FDCWD, Path.c_str(), Times, Flags) == 0 ? ErrSuccess : Failed();
+}
+
+int ReadSymLink(const std::string& Path, std::string& Target) {
+  Target.clear();
+  std::string Buffer(256, '\0');
+  for (;;) {
+    const ssize_t Length = ::readlink(Path.c_str(), Buffer.data(), Buffer.size());
+    if (Length < 0) return Failed();
+    if (static_cast<std::size_t>(Length) < Buffer.size()) {
+      Buffer.resize(static_cast<std::size_t>(Length));
+      Target = std::move(Buffer);
+      return ErrSuccess;
+    }
+    if (Buffer.size() >= (std::size_t{1} << 20)) return SysErrorFromErrno(ENAMETOOLONG);
+    Buffer.resize(Buffer.size() * 2);
+  }
+}
+
+int ResolvePath(const std::string& Path, std::string& Resolved) {
+  Resolved.clear();
+  const std::unique_ptr<char, decltype(&std::free)> Result(::realpath(Path.c_str(), nullptr), &std::free);
+  if (!Result) return Failed();
+  Resolved = Result.get();
+  return ErrSuccess;
+}
+
+int ListUserXattrs(const std::string& Path, std::vector<std::string>& Names) {
+  Names.clear();
+  std::string List;
+  const int E = ReadSized(
+      [&](char* Buffer, std::size_t Size) { return ::listxattr(Path.c_str(), Buffer, Size); }, List);
+  if (E != ErrSuccess) return E;
+  // The list is a run of names, each ended by a NUL.
+  std::size_t Start = 0;
+  while (Start < List.size()) {
+    std::size_t End = List.find('\0', Start);
+    if (End == std::string::npos) End = List.size();
+    std::string Name = List.substr(Start, End - Start);
+    if (Name.starts_with("user.")) Names.push_back(std::move(Name));
+    Start = End + 1;
+  }
+  return ErrSuccess;
+}
+
+int GetXattr(const std::string& Path, const std::string& Name, std::string& Value) {
+  return ReadSized(
+      [&](char* Buffer, std::size_t Size) { return ::getxattr(Path.c_str(), Name.c_str(), Buffer, Size); }, Value);
+}
+
+int SetXattr(const std::string& Path, const std::string& Name, const std::string& Value) {
+  return ::setxattr(Path.c_str(), Name.c_str(), Value.data(), Value.size(), 0) == 0 ? ErrSuccess : Failed();
+}
+
+bool UtcOffsetAt(std::int64_t UnixSeconds, std::int64_t& OffsetSeconds) {
+  OffsetSeconds = 0;
+  // localtime_r reads TZ only once per process unless tzset asks again; a
+  // changed zone is to count from the next call on.
+  ::tzset();
+  const time_t Time = static_cast<time_t>(UnixSeconds);
+  struct tm Local{};
+  if (::localtime_r(&Time, &Local) == nullptr) return false;
+  OffsetSeconds = Local.tm_gmtoff;
+  return true;
+}
+
+}  // namespace dz

@@ -58,6 +58,7 @@ constexpr TOwnText OwnTexts[] = {
     {ErrBadNetPath, "The network path was not found"},
     {ErrBadNetName, "The network name cannot be found"},
     {ErrFileExists, "The file exists"},
+    {ErrCallNotImplemented, "This function is not supported on this system"},
     {ErrDirNotEmpty, "The directory is not empty"},
     {ErrBadPathName, "The path is invalid"},
     {ErrDirectory, "The directory name is invalid"},

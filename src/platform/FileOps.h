@@ -1,0 +1,156 @@
+#pragma once
+// Single file-system calls, each as narrow as the file layer above needs it:
+// what a name is (kind, permission bits, owner, size, times), an owning file
+// handle, and the changes made to names and metadata. Paths are UTF-8 and
+// are handed to the system as they are. Results are system error codes
+// (SysError.h), 0 meaning success; nothing here raises.
+//
+// The names avoid those of Windows API functions, which windows.h turns into
+// macros.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dz {
+
+// A point in time as 100-nanosecond intervals since 1601-01-01 00:00:00 UTC,
+// the unit every time stamp of the program is kept in.
+using TFileTime = std::int64_t;
+
+// The file time of 1970-01-01 00:00:00 UTC.
+inline constexpr TFileTime FileTimeOfUnixEpoch = 116444736000000000;
+inline constexpr TFileTime FileTimeTicksPerSecond = 10000000;
+
+enum class TFileKind { fkRegular, fkDirectory, fkSymLink, fkOther };
+
+struct TFileStatus {
+  TFileKind Kind = TFileKind::fkOther;
+  std::uint32_t Mode = 0;  // permission bits: st_mode & 07777
+  std::uint32_t Uid = 0;
+  std::uint32_t Gid = 0;
+  std::int64_t Size = 0;
+  // The birth time where the file system records it, else 0: the change time
+  // is no creation time, and a made-up one would be copied as if it were.
+  TFileTime CreationTime = 0;
+  TFileTime LastAccessTime = 0;
+  TFileTime LastWriteTime = 0;
+  TFileTime ChangeTime = 0;
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+};
+
+// The status of Path; of the link itself when Path is a symbolic link and
+// FollowLink is false.
+int PathStatus(const std::string& Path, bool FollowLink, TFileStatus& Status);
+
+// True when both statuses describe the same file (same device and inode).
+inline bool SameFileStatus(const TFileStatus& A, const TFileStatus& B) {
+  return A.Device == B.Device && A.Inode == B.Inode;
+}
+
+// Flags of OpenFileHandle.
+enum TOpenFlag : unsigned {
+  ofRead = 0x01,
+  ofWrite = 0x02,
+  ofCreate = 0x04,     // create the file when it is missing
+  ofTruncate = 0x08,   // an existing file loses its content
+  ofCreateNew = 0x10,  // with ofCreate: fail with 183 when the name exists
+};
+
+enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+// An open file, closed when the handle is destroyed. Always opened
+// close-on-exec, so that programs the watchdog starts never inherit it.
+class TFileHandle {
+public:
+  TFileHandle() = default;
+  TFileHandle(const TFileHandle&) = delete;
+  TFileHandle& operator=(const TFileHandle&) = delete;
+  TFileHandle(TFileHandle&& Other) noexcept;
+  TFileHandle& operator=(TFileHandle&& Other) noexcept;
+  ~TFileHandle();
+
+  bool Valid() const { return FFd >= 0; }
+
+  // Reads until Count bytes are in Buffer or the end of the file is met, so
+  // that fewer bytes than asked always mean the end. Done := bytes read.
+  int Read(void* Buffer, std::size_t Count, std::size_t& Done);
+  // Writes all Count bytes unless the system refuses; Done := bytes written.
+  int Write(const void* Buffer, std::size_t Count, std::size_t& Done);
+  int Seek(std::int64_t Offset, TSeekOrigin Origin, std::int64_t& Position);
+  int Status(TFileStatus& Into) const;
+  int Truncate(std::int64_t Size);
+  int Sync();  // the data on the disk
+  // Closes now. The result counts: network file systems and quotas report
+  // failed writes only here.
+  int Close();
+
+private:
+  friend int OpenFileHandle(const std::string&, unsigned, std::uint32_t, TFileHandle&);
+  int FFd = -1;
+};
+
+// Opens Path with the TOpenFlag bits of Flags. A file that ofCreate creates
+// gets the permission bits Rights (0 means 0666), less the umask. Opening
+// never blocks on a FIFO without a writer, and a directory is refused
+// (opening it for reading would succeed on Linux and only reading it fail).
+int OpenFileHandle(const std::string& Path, unsigned Flags, std::uint32_t Rights, TFileHandle& Handle);
+
+// Removes a name that is not a directory (a symbolic link itself, never its
+// target).
+int UnlinkPath(const std::string& Path);
+int RemoveEmptyDirectory(const std::string& Path);
+// Creates one directory with 0777 less the umask.
+int MakeDirectory(const std::string& Path);
+
+// Gives OldName the name NewName, never replacing what NewName names: an
+// existing NewName fails with 183 and both stay as they were. Where the file
+// system refuses the kernel's no-replace rename, the way below is taken.
+int RenameNoReplace(const std::string& OldName, const std::string& NewName);
+
+// The no-replace rename without the kernel's flag. A file gets NewName as a
+// hard link, which never replaces anything, and then loses OldName. A
+// directory, which cannot be linked, first has NewName reserved as an empty
+// directory (mkdir fails on any existing name) and is then renamed over that
+// reservation; had anything been put into it meanwhile, the rename fails
+// instead of replacing it. Where the file system has no hard links the same
+// reservation is made with an empty file. Public so that it is tested on
+// every machine, not only where the kernel flag is refused.
+int RenameNoReplaceByReservation(const std::string& OldName, const std::string& NewName);
+
+// Sets the permission bits (07777) of Path. A symbolic link itself has none
+// on Linux: with FollowLink false and Path a link the result is 50.
+int ChangeMode(const std::string& Path, std::uint32_t Mode, bool FollowLink);
+
+// Gives Path the owner Uid and group Gid; (uint32_t)-1 leaves either as it
+// is. Only root may give a file away.
+inline constexpr std::uint32_t KeepOwner = static_cast<std::uint32_t>(-1);
+int ChangeOwner(const std::string& Path, std::uint32_t Uid, std::uint32_t Gid, bool FollowLink);
+
+// Sets the last-access and last-write times of Path (of the link itself when
+// FollowLink is false) to the 100-ns precision of a file time. A time of 0
+// leaves that time unchanged, as it does on Windows.
+int SetPathTimes(const std::string& Path, TFileTime LastAccessTime, TFileTime LastWriteTime, bool FollowLink);
+
+// The text of the symbolic link Path, as written (a relative target is
+// relative to the link's directory).
+int ReadSymLink(const std::string& Path, std::string& Target);
+
+// The absolute path of Path with every link, "." and ".." resolved.
+int ResolvePath(const std::string& Path, std::string& Resolved);
+
+// Extended attributes of the user.* name space, the one that ordinary users
+// own and that plays the part of named data streams. Links are followed.
+// A file system without extended attributes gives 50.
+int ListUserXattrs(const std::string& Path, std::vector<std::string>& Names);
+int GetXattr(const std::string& Path, const std::string& Name, std::string& Value);
+int SetXattr(const std::string& Path, const std::string& Name, const std::string& Value);
+
+// The offset of local time from UTC in seconds (east positive) at the UTC
+// time UnixSeconds, following the time zone as TZ names it at the moment of
+// the call. False when the system cannot convert that time.
+bool UtcOffsetAt(std::int64_t UnixSeconds, std::int64_t& OffsetSeconds);
+
+}  // namespace dz
