@@ -23,6 +23,8 @@ namespace dz {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ModeOf;
+using test::SetMode;
 using namespace std::chrono;
 using namespace std::chrono_literals;
 
@@ -38,14 +40,6 @@ const TFileTime Sep2020 = FileTimeOf(sys_days{year{2020} / 9 / 13} + 12h + 26min
 
 TFileTime NowFileTime() {
   return FileTimeOf(system_clock::now());
-}
-
-unsigned ModeOf(const fs::path& Path) {
-  return static_cast<unsigned>(fs::symlink_status(Path).permissions()) & 07777u;
-}
-
-void SetMode(const fs::path& Path, unsigned Mode) {
-  fs::permissions(Path, static_cast<fs::perms>(Mode), fs::perm_options::replace);
 }
 
 TFileStatus StatusOf(const std::string& Path, bool FollowLink = true) {
@@ -78,12 +72,6 @@ constexpr const char* FarEast = "XYZ-14";
 
 class FileUtilsTest : public test::TTempDirTest {
 protected:
-  std::string MakeFile(const std::string& Name, const std::string& Content = "data", unsigned Mode = 0644) {
-    const std::string Path = PathOf(Name);
-    test::WriteFileBytes(Path, Content);
-    SetMode(Path, Mode);
-    return Path;
-  }
   static void SetTimes(const std::string& Path, TFileTime Access, TFileTime Write) {
     ASSERT_EQ(SetPathTimes(Path, Access, Write, true), 0);
   }

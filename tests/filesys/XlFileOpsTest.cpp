@@ -20,24 +20,12 @@ namespace dz {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ModeOf;
+using test::SetMode;
 using namespace std::chrono_literals;
-
-unsigned ModeOf(const fs::path& Path) {
-  return static_cast<unsigned>(fs::symlink_status(Path).permissions()) & 07777u;
-}
-
-void SetMode(const fs::path& Path, unsigned Mode) {
-  fs::permissions(Path, static_cast<fs::perms>(Mode), fs::perm_options::replace);
-}
 
 class XlFileOpsTest : public test::TTempDirTest {
 protected:
-  std::string MakeFile(const std::string& Name, const std::string& Content = "data", unsigned Mode = 0644) {
-    const std::string Path = PathOf(Name);
-    test::WriteFileBytes(Path, Content);
-    SetMode(Path, Mode);
-    return Path;
-  }
   std::string MakeDir(const std::string& Name, unsigned Mode = 0755) {
     const std::string Path = PathOf(Name);
     fs::create_directory(Path);

@@ -35,6 +35,16 @@ inline std::vector<std::string> Listing(const std::filesystem::path& Dir) {
   return Names;
 }
 
+// Permission bits of Path itself (a link is not followed).
+inline unsigned ModeOf(const std::filesystem::path& Path) {
+  return static_cast<unsigned>(std::filesystem::symlink_status(Path).permissions()) & 07777u;
+}
+
+inline void SetMode(const std::filesystem::path& Path, unsigned Mode) {
+  std::filesystem::permissions(Path, static_cast<std::filesystem::perms>(Mode),
+                               std::filesystem::perm_options::replace);
+}
+
 // A fresh folder below the system's temporary folder, removed with the test.
 class TTempDirTest : public ::testing::Test {
 protected:
@@ -49,6 +59,13 @@ protected:
     std::filesystem::remove_all(FDir, Ignored);
   }
   std::string PathOf(std::string_view Name) const { return (FDir / Name).string(); }
+  // A file of the test's folder with Content and the permission bits Mode.
+  std::string MakeFile(const std::string& Name, const std::string& Content = "data", unsigned Mode = 0644) {
+    const std::string Path = PathOf(Name);
+    WriteFileBytes(Path, Content);
+    SetMode(Path, Mode);
+    return Path;
+  }
 
   std::filesystem::path FDir;
 };
