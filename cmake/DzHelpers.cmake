@@ -26,17 +26,31 @@ function(dz_add_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE dz_options)
 endfunction()
 
-# dz_add_test(<name> LABEL <label> SOURCES ... [DEPS ...] [TIMEOUT s])
-# One GoogleTest executable; every test in it carries the subsystem's label.
+# dz_add_test(<name> LABEL <label>... SOURCES ... [DEPS ...] [TIMEOUT s])
+# One GoogleTest executable; every test in it carries the subsystem's label
+# and any further labels given ("large" for the runs that take minutes).
 function(dz_add_test name)
-  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "LABEL;SOURCES;DEPS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} dz_options GTest::gtest GTest::gtest_main GTest::gmock)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  # The generated script that gives discovered tests their properties cannot
+  # carry a list, so the subsystem's label goes on the directory (ctest adds
+  # it to every test there) and at most one further label on the tests.
+  list(POP_FRONT ARG_LABEL subsystem)
+  set_property(DIRECTORY APPEND PROPERTY LABELS ${subsystem})
+  list(LENGTH ARG_LABEL extra_count)
+  if(extra_count GREATER 1)
+    message(FATAL_ERROR "dz_add_test(${name}): at most one label besides the subsystem's")
+  endif()
+  set(extra_labels "")
+  if(extra_count EQUAL 1)
+    set(extra_labels LABELS ${ARG_LABEL})
+  endif()
   gtest_discover_tests(${name}
-    PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT}
+    PROPERTIES ${extra_labels} TIMEOUT ${ARG_TIMEOUT}
     DISCOVERY_TIMEOUT 60)
 endfunction()

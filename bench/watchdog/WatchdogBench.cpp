@@ -12,39 +12,22 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "settings/IniNameCodec.h"
 #include "settings/UnicodeIniFile.h"
 #include "watchdog/Watchdog.h"
+#include "NullWatchdogView.h"
 
 namespace dz {
 namespace {
 
 namespace fs = std::filesystem;
+using bench::TNullLog;
+using bench::TNullView;
 
 constexpr int EntryCount = 25;
 constexpr int FilesPerEntry = 20000;
-
-class TNullView : public TWatchdogView {
-public:
-  TClientSize DesignedClientSize() const override { return {590, 736}; }
-  TWindowPlacement GetWindowPlacement() const override { return FPlacement; }
-  void SetWindowPlacement(const TWindowPlacement& Placement) override { FPlacement = Placement; }
-  void AddDirItem(const std::string&, bool) override {}
-  void SetDirItem(std::size_t, const std::string&, bool) override {}
-  void SetSysTrayChecked(bool) override {}
-  void SetWriteLogChecked(bool) override {}
-  void ShowInterval(const TIntervalDisplay&) override {}
-  void ShowMessage(const std::string& Text) override { throw std::runtime_error(Text); }
-
-private:
-  TWindowPlacement FPlacement{100, 100, 590, 736};
-};
-
-class TNullLog : public TLogSink {
-public:
-  void AddLogLine(const std::string&) override {}
-};
 
 std::string Padded(int I, std::size_t Width) {
   std::string Digits = std::to_string(I);
@@ -104,8 +87,9 @@ void BM_LoadSettings(benchmark::State& State) {
   const TWatchdogSetup Setup = Files().Setup();
   TNullView View;
   TNullLog Log;
+  TPlainMainThreadQueue Queue;
   for (auto _ : State) {
-    TWatchdog Watchdog(View, Log, Setup);
+    TWatchdog Watchdog(View, Log, Queue, Setup);
     Watchdog.LoadSettings();
     if (Watchdog.FileCount() != EntryCount * FilesPerEntry)
       State.SkipWithError("not every pending file was loaded");
@@ -120,7 +104,8 @@ BENCHMARK(BM_LoadSettings)->Unit(benchmark::kMillisecond);
 void BM_SaveSettings(benchmark::State& State) {
   TNullView View;
   TNullLog Log;
-  TWatchdog Watchdog(View, Log, Files().Setup());
+  TPlainMainThreadQueue Queue;
+  TWatchdog Watchdog(View, Log, Queue, Files().Setup());
   Watchdog.LoadSettings();
   for (auto _ : State)
     Watchdog.SaveSettings();

@@ -373,15 +373,19 @@ std::optional<bool> TTextFilter::MatchesRegExp(std::string_view AText) const noe
 }
 
 bool TTextFilter::MatchesFilter(std::string_view AText) const noexcept {
+  // Undecided: the name passes rather than risking that a changed file is
+  // never backed up.
+  return DecideFilter(AText).value_or(true);
+}
+
+std::optional<bool> TTextFilter::DecideFilter(std::string_view AText) const noexcept {
   if (FMode != fmInclude && FMode != fmExclude)
     return true;
   bool Matched = false;
   if (FRegExp) {
     const std::optional<bool> Found = MatchesRegExp(AText);
-    // Undecided: the name passes rather than risking that a changed file is
-    // never backed up.
     if (!Found)
-      return true;
+      return std::nullopt;
     Matched = *Found;
   } else {
     Matched = MatchesMaskList(AText);

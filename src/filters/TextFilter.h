@@ -125,6 +125,11 @@ public:
   // outside the three known values lets everything through.
   bool MatchesFilter(std::string_view AText) const noexcept;
 
+  // The same question, but empty where the expression could not decide, for
+  // callers that turn the answer around (a filter that names directories to
+  // leave out) and must keep the file in that case too.
+  std::optional<bool> DecideFilter(std::string_view AText) const noexcept;
+
 private:
   struct TMaskItem {
     TMask Mask;

@@ -159,9 +159,13 @@ std::int32_t IntervalSeconds(const TIntervalDisplay& Interval) {
 
 // --- the controller -----------------------------------------------------------
 
-TWatchdog::TWatchdog(TWatchdogView& View, TLogSink& Log, TWatchdogSetup Setup)
+TWatchdog::TWatchdog(TWatchdogView& View, TLogSink& Log, TMainThreadQueue& Queue, TWatchdogSetup Setup,
+                     TDirWatchBackendFactory WatchBackend, TWallClock Clock)
     : FView(View),
       FLog(Log),
+      FQueue(Queue),
+      FWatchBackend(std::move(WatchBackend)),
+      FClock(std::move(Clock)),
       FSetup(std::move(Setup)),
       FJobDir(DirWithDelimiter(JoinPath(FSetup.UserPath, "ZentApp"))),
       FInterval(IntervalDisplayFor(DefaultBuInterval)) {
@@ -170,7 +174,10 @@ TWatchdog::TWatchdog(TWatchdogView& View, TLogSink& Log, TWatchdogSetup Setup)
   FDWidth = Designed.Width;
 }
 
-TWatchdog::~TWatchdog() = default;
+// The watchers go first: their handlers call into this object.
+TWatchdog::~TWatchdog() {
+  for (const auto& Task : FMonTasks) Task->DirWatch.reset();
+}
 
 void TWatchdog::LoadSettings() {
   const TUnicodeIniFile Ini = TUnicodeIniFile::CreateForRead(FSetup.IniName);

@@ -2,19 +2,28 @@
 // The main window's state without the window: the list of monitored
 // directories, the interval, the options "Keep running in background" and
 // "Write log to file", and the settings file in which they all survive
-// between runs, the pending files of every directory included. What the user
-// sees goes through TWatchdogView and what goes wrong while working goes to
-// the TLogSink, so the logic runs without a window toolkit. Main thread only.
+// between runs, the pending files of every directory included; monitoring,
+// which keeps one directory watcher per enabled directory and collects the
+// files they report into the directory's pending files. What the user sees
+// goes through TWatchdogView and what goes wrong while working goes to the
+// TLogSink, so the logic runs without a window toolkit. Main thread only.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/BuildInfo.h"
+#include "base/MainThreadQueue.h"
+#include "dirwatch/DirectoryWatch.h"
+#include "filesys/PathUtils.h"
 #include "watchdog/LogSink.h"
 #include "watchdog/MonTask.h"
+#include "watchdog/TaskReader.h"
 #include "watchdog/WatchdogView.h"
 
 namespace dz {
@@ -32,7 +41,12 @@ struct TWatchdogSetup {
   std::string UserPath;  // the user's documents folder, with a trailing delimiter
   std::string ProgramName = BuildInternalName;    // written to the settings file as "Program"
   std::string ProgramVersion = BuildFileVersion;  // and "Version"
+  TTaskDefaults TaskDefaults = {};  // from the main application's settings
 };
+
+// The wall clock, as file times count: the time of a watcher's last report
+// is compared with the files' change times after changes were lost.
+using TWallClock = std::function<std::chrono::system_clock::time_point()>;
 
 enum TAddTaskResult : int { atAdded, atListFull };
 
@@ -56,15 +70,44 @@ TIntervalDisplay IntervalDisplayForUnit(const TIntervalDisplay& Current, TInterv
 // are off.
 std::int32_t IntervalSeconds(const TIntervalDisplay& Interval);
 
+// --- change collection ----------------------------------------------------------
+
+// The number of pending files as the labels and tips show it: "No files",
+// "1 file", "%u files"; above 9999 with the digits grouped by blanks.
+std::string FileCountText(std::int64_t Count);
+
+// Whether the directory part P of a reported file (with its trailing
+// delimiter; empty for a file directly in the monitored directory) lies in
+// one of the listed sub-directories: P matches an entry followed by "*" as a
+// wildcard mask, so an entry Doc also covers Documents/.
+bool PathInSubDirList(std::string_view P, const TMatchList& SubDirList);
+
+// Whether the sub-directory filter lets at least one directory name of the
+// directory part P through; P is split at Delimiter and empty names are
+// skipped. A name the filter cannot decide on (a regular expression that
+// gives up) counts as UndecidedIsHit, so that the caller can make it keep
+// the file whichever sense the filter has.
+bool PathMatchesDirFilter(std::string_view P, const TTextFilter& SubDirFilter, char Delimiter = PathDelimiter,
+                          bool UndecidedIsHit = true);
+
+// Whether a file, named relative to the monitored directory, passes the
+// filters of its task: its extension, its name, the sub-directory list and
+// the sub-directory filter.
+bool PassesMonFilter(const TMonFilter& Filter, std::string_view FileName, const TPathStyle& Style = NativePathStyle);
+
 // --- the controller -----------------------------------------------------------
 
 class TWatchdog {
 public:
-  // Asks View for the designed client size.
-  TWatchdog(TWatchdogView& View, TLogSink& Log, TWatchdogSetup Setup);
+  // Asks View for the designed client size. Queue runs the watchers' reports
+  // on the main thread; WatchBackend makes the system side of each watcher
+  // (a fake in tests); Clock tells when a watcher reported last.
+  TWatchdog(TWatchdogView& View, TLogSink& Log, TMainThreadQueue& Queue, TWatchdogSetup Setup,
+            TDirWatchBackendFactory WatchBackend = CreateSystemDirWatchBackend,
+            TWallClock Clock = [] { return std::chrono::system_clock::now(); });
   TWatchdog(const TWatchdog&) = delete;
   TWatchdog& operator=(const TWatchdog&) = delete;
-  ~TWatchdog();
+  virtual ~TWatchdog();
 
   // Reads the settings file into the window and the list: once, at start-up,
   // while the list is empty. A missing file leaves every default; entries
@@ -96,6 +139,38 @@ public:
   void SysTrayClicked(bool Checked) { FSysTray = Checked; }
   void WriteLogClicked(bool Checked) { FWriteLog = Checked; }
 
+  // --- monitoring ---
+
+  // Validates every enabled entry against its task file again and starts one
+  // watcher per enabled entry whose directory exists. False, after telling
+  // the user, when no entry is left enabled; nothing else changes then.
+  // While monitoring runs already, nothing happens and the result is true.
+  bool StartMonitoring();
+
+  // Stops and releases the watchers and returns the window to the stopped
+  // state. Changes the watchers reported before they stopped are collected
+  // first; when files are pending then, RunLastBackup runs.
+  void StopMonitoring();
+
+  bool Monitoring() const { return FMonitoring; }
+
+  // A watcher's report, on the main thread: ChgNotId is the entry's position
+  // from 1, FileName relative to its directory. Directories are not
+  // collected; a removed file, or the old name of a renamed one, leaves the
+  // pending files; any other file joins them when it passes the filters.
+  // The pending files below a renamed directory move to its new name, those
+  // below a removed one leave the list. Reports of a watcher that is not
+  // the entry's own are ignored.
+  void DirectoryChanged(TDirectoryWatch& Sender, int ChgNotId, TWatchAction Action, const std::string& FileName);
+
+  // "Show files": the pending files of the enabled entries in the pop-up list.
+  void sbViewFilesClick();
+  // The status dialog's list: the pending files of every entry, or "No files".
+  void GetChangedFileList(std::vector<std::string>& List) const;
+
+  // Shows the entry's details in the window's fields.
+  void ShowTaskInfo(std::size_t Index);
+
   std::size_t MonTaskCount() const { return FMonTasks.size(); }
   TMonTask& MonTask(std::size_t Index) { return *FMonTasks.at(Index); }
   const TMonTask& MonTask(std::size_t Index) const { return *FMonTasks.at(Index); }
@@ -107,15 +182,51 @@ public:
   bool SysTray() const { return FSysTray; }
   bool WriteLog() const { return FWriteLog; }
   std::int32_t FileCount() const { return FFileCount; }
+  std::int32_t TimeCount() const { return FTimeCount; }
+  TTaskBarStatus TbStatus() const { return FTbStatus; }
   std::int32_t DHeight() const { return FDHeight; }
   std::int32_t DWidth() const { return FDWidth; }
 
   TWatchdogView& View() { return FView; }
   TLogSink& Log() { return FLog; }
 
+protected:
+  // The last backup of every pending file when monitoring stops, run while
+  // the watchers are stopped but not yet released. The backup worker and
+  // its scheduler fill this in (RunBackups with waiting). Until then the
+  // pending files stay in FileList, and this writes them to the settings
+  // file, so that a crash before the next save loses none of them.
+  virtual void RunLastBackup();
+
 private:
+  // What monitoring keeps per watched entry besides the entry itself.
+  struct TWatchState {
+    // When the watcher last delivered a report (or started): after lost
+    // changes, files changed since then are collected by a rescan.
+    std::chrono::system_clock::time_point LastReport;
+    bool LimitReported = false;  // the watch-limit line is logged once
+    // The old name of the last report when it was the first half of a
+    // rename: if the new name is a directory, the pending files below the
+    // old one move along.
+    std::string RenamedOld;
+  };
+
+  void StartWatcher(std::size_t Index);
+  void DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage);
+  void RescanAfterLostChanges(std::size_t Index);
+  // The entry at position ChgNotId when Sender is its watcher; otherwise none.
+  TMonTask* WatchedTask(const TDirectoryWatch& Sender, int ChgNotId);
+  void AddPending(TMonTask& Task, const std::string& FileName);
+  void RemovePending(TMonTask& Task, const std::string& FileName);
+  // The pending files below OldDir are renamed to lie below NewDir (those
+  // that pass the filters there), or dropped when NewDir is empty.
+  void MovePendingBelow(std::size_t Index, const std::string& OldDir, const std::string& NewDir);
+
   TWatchdogView& FView;
   TLogSink& FLog;
+  TMainThreadQueue& FQueue;
+  TDirWatchBackendFactory FWatchBackend;
+  TWallClock FClock;
   TWatchdogSetup FSetup;
   std::vector<std::unique_ptr<TMonTask>> FMonTasks;  // in settings-file order
   std::string FJobDir;
@@ -124,6 +235,10 @@ private:
   bool FSysTray = false;
   bool FWriteLog = false;
   std::int32_t FFileCount = 0;
+  std::int32_t FTimeCount = 0;
+  bool FMonitoring = false;
+  TTaskBarStatus FTbStatus = tbsOff;
+  std::vector<TWatchState> FWatchStates;  // by list index, while monitoring runs
   std::int32_t FDHeight = 0;
   std::int32_t FDWidth = 0;
 };

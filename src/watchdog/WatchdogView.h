@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace dz {
 
@@ -42,6 +43,30 @@ struct TIntervalDisplay {
   friend bool operator==(const TIntervalDisplay&, const TIntervalDisplay&) = default;
 };
 
+// What the notification-area icon shows: not monitoring, monitoring with
+// nothing pending, monitoring with files pending.
+enum TTaskBarStatus : int { tbsOff = 0, tbsWait = 1, tbsRun = 2 };
+
+// The clock-style progress display of the countdown.
+struct TClockProgress {
+  std::int32_t Period = 0;    // seconds of one full turn
+  std::int32_t Position = 0;  // seconds gone of the period
+  bool Running = false;
+  bool Visible = false;
+  friend bool operator==(const TClockProgress&, const TClockProgress&) = default;
+};
+
+// The detail fields of the selected monitored directory.
+struct TTaskInfo {
+  std::string Task;             // the task file
+  bool EditEnabled = false;     // "Edit backup task"
+  std::string Destination;
+  std::string MethodText;       // "Method: " and the directory-structure mode
+  std::string CompressionText;
+  std::int32_t RetainBak = 0;   // the retain-versions spin button
+  friend bool operator==(const TTaskInfo&, const TTaskInfo&) = default;
+};
+
 class TWatchdogView {
 public:
   virtual ~TWatchdogView() = default;
@@ -57,12 +82,46 @@ public:
   // controller's order: its text and its check mark.
   virtual void AddDirItem(const std::string& Text, bool Checked) = 0;
   virtual void SetDirItem(std::size_t Index, const std::string& Text, bool Checked) = 0;
+  // The selected item, or -1 when none is.
+  virtual int SelectedDirItem() const = 0;
+  virtual void SelectDirItem(std::size_t Index) = 0;
+  // Paints the list again: each item's status icon follows its entry's
+  // run status.
+  virtual void RepaintDirList() = 0;
+  virtual void ShowTaskInfo(const TTaskInfo& Info) = 0;
 
   // "Keep running in background" and "Write log to file".
   virtual void SetSysTrayChecked(bool Checked) = 0;
   virtual void SetWriteLogChecked(bool Checked) = 0;
 
   virtual void ShowInterval(const TIntervalDisplay& Interval) = 0;
+  // Whether the user may switch periodic backups on or off.
+  virtual void SetPeriodicEnabled(bool Enabled) = 0;
+
+  // The group "Next backup": the countdown, the number of pending files,
+  // "Not scheduled" and the button "Show files".
+  virtual void SetCountdownText(const std::string& Text) = 0;
+  virtual void SetFileCountText(const std::string& Text) = 0;
+  virtual void SetNotScheduledVisible(bool Visible) = 0;
+  virtual void SetShowFilesVisible(bool Visible) = 0;
+  virtual void ShowClockProgress(const TClockProgress& Progress) = 0;
+  // Opens the pop-up list of pending files just below "Show files".
+  virtual void ShowChangedFiles(const std::vector<std::string>& Lines) = 0;
+
+  // The buttons that start and stop monitoring and remove a directory.
+  virtual void SetStartEnabled(bool Enabled) = 0;
+  virtual void SetStartHint(const std::string& Hint) = 0;
+  virtual void SetStopEnabled(bool Enabled) = 0;
+  virtual void SetRemoveEnabled(bool Enabled) = 0;
+
+  // The one-second backup timer that drives the scheduler.
+  virtual void SetBackupTimerEnabled(bool Enabled) = 0;
+
+  // The notification area: the icon's picture and tip, and the caption of
+  // the menu item that starts or stops monitoring.
+  virtual void ShowTrayStatus(TTaskBarStatus Status) = 0;
+  virtual void SetTrayTip(const std::string& Tip) = 0;
+  virtual void SetTrayStartStopCaption(const std::string& Caption) = 0;
 
   // A message window with the text and an OK button.
   virtual void ShowMessage(const std::string& Text) = 0;

@@ -279,6 +279,8 @@ TEST(TTextFilter, RunawayExpressionLetsTheNamePass) {
     Filter.SetFilter("(a+)+$");
     Filter.SetMode(Mode);
     EXPECT_TRUE(Filter.MatchesFilter(Runaway));
+    EXPECT_FALSE(Filter.DecideFilter(Runaway).has_value());
+    EXPECT_EQ(Filter.DecideFilter("b"), Mode == fmExclude);
     // The same expression still decides where it can.
     EXPECT_EQ(Filter.MatchesFilter("b"), Mode == fmExclude);
     EXPECT_EQ(Filter.MatchesFilter("baa"), Mode == fmInclude);

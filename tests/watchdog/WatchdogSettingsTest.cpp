@@ -38,9 +38,10 @@ std::string ReadFileBytes(const std::string& Path) {
 // One program run: a window, a log and the controller that drives them.
 struct TSession {
   explicit TSession(const TWatchdogSetup& Setup, TFakeWatchdogView InitialView = {})
-      : View(std::move(InitialView)), Watchdog(View, Log, Setup) {}
+      : View(std::move(InitialView)), Watchdog(View, Log, Queue, Setup) {}
   TFakeWatchdogView View;
   TRecordingLog Log;
+  TPlainMainThreadQueue Queue;
   TWatchdog Watchdog;
 };
 
@@ -658,7 +659,8 @@ class IntervalControlsTest : public ::testing::Test {
 protected:
   TFakeWatchdogView FView;
   TRecordingLog FLog;
-  TWatchdog FWatchdog{FView, FLog, TWatchdogSetup{"", "/home/u/", "DeZedodiru", "1.0.0.0"}};
+  TPlainMainThreadQueue FQueue;
+  TWatchdog FWatchdog{FView, FLog, FQueue, TWatchdogSetup{"", "/home/u/", "DeZedodiru", "1.0.0.0"}};
 };
 
 TEST_F(IntervalControlsTest, ChoosingAUnitResetsTheValue) {

@@ -1,0 +1,336 @@
+#!/usr/bin/env python3
+"""Times dz-copy as a whole process against the tools a user would otherwise
+run, on the same data in the same run, with the page cache warm:
+
+  plain copy (mask 0x0188)    against cp --preserve=mode,timestamps   target >= 0.8
+  gzip output (mask 0x0189)   against gzip -6                         target >= 1.1
+  zip output (mask 0x018B)    against zip -6                          target >= 1.1
+
+on one large file of mixed text and binary data and on many small files (one
+process per file for every tool, as the backup worker runs one copy per
+file). The ratio is dz-copy's throughput over the peer's, that is the peer's
+median wall time over dz-copy's; the same ratio of CPU time (user and
+system, the tool's and, for the small files, the driving shell's) is shown
+beside it, as it hardly moves when other work shares the machine. Runs of
+dz-copy and of its peer alternate, so that a disturbance hits both.
+
+It also reports the peak memory of a copy worker: the maximum resident size
+of dz-copy (from /usr/bin/time) on the large file minus that of dz-copy
+--help, which leaves the program's code and libraries out; dz-copy on an
+empty file is shown beside it.
+
+Usage: copy_bench.py --dz-copy build/release/bin/dz-copy [--work DIR]
+       [--size-mib 256] [--files 10000] [--file-kib 4] [--runs 5]
+       [--small-runs 3] [--check]
+With --check the exit status is 1 when a target is missed.
+"""
+
+import argparse
+import gzip
+import hashlib
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+BLOCK = 64 * 1024
+SEED = 20240517
+MEMORY_TARGET_KIB = 4 * 1024
+
+
+def text_block(index, size):
+    """Repetitive text, as logs, sources and documents are: compresses well."""
+    words = ("backup", "monitor", "directory", "pending", "changed", "report",
+             "invoice", "the", "of", "and", "to", "file", "copy", "task")
+    rng = random.Random(SEED + index)
+    lines = []
+    length = 0
+    line_no = 0
+    while length < size:
+        line = "%08d %s\n" % (index * 10000 + line_no,
+                               " ".join(rng.choice(words) for _ in range(rng.randint(4, 14))))
+        lines.append(line)
+        length += len(line)
+        line_no += 1
+    return "".join(lines).encode("ascii")[:size]
+
+
+def mixed_bytes(size, seed):
+    """Half pseudo-random bytes (incompressible), half text, in 64 KiB blocks."""
+    rng = random.Random(seed)
+    out = bytearray()
+    index = 0
+    while len(out) < size:
+        n = min(BLOCK, size - len(out))
+        out += rng.randbytes(n) if index % 2 == 0 else text_block(index, n)
+        index += 1
+    return bytes(out)
+
+
+def prepare_large(work, size_mib):
+    path = os.path.join(work, "large-%dMiB.dat" % size_mib)
+    if not (os.path.exists(path) and os.path.getsize(path) == size_mib * 1024 * 1024):
+        print("generating %s ..." % path, flush=True)
+        with open(path + ".tmp", "wb") as f:
+            rng = random.Random(SEED)
+            for index in range(size_mib * 1024 * 1024 // BLOCK):
+                f.write(rng.randbytes(BLOCK) if index % 2 == 0 else text_block(index, BLOCK))
+        os.replace(path + ".tmp", path)
+    return path
+
+
+def prepare_small(work, count, kib):
+    folder = os.path.join(work, "small-%dx%dKiB" % (count, kib))
+    stamp = os.path.join(folder, ".complete")
+    if not os.path.exists(stamp):
+        print("generating %s ..." % folder, flush=True)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        for i in range(count):
+            with open(os.path.join(folder, "f%05d.dat" % i), "wb") as f:
+                f.write(mixed_bytes(kib * 1024, SEED + i))
+        open(stamp, "w").close()
+    names = sorted(n for n in os.listdir(folder) if n.endswith(".dat"))
+    return folder, names
+
+
+def warm(paths):
+    for p in paths:
+        with open(p, "rb") as f:
+            while f.read(1 << 20):
+                pass
+
+
+def run_timed(argv, stdout_path=None):
+    """Wall time and CPU time (user and system, of the process and of the
+    children it waited for) of one process."""
+    out = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
+    try:
+        start = time.perf_counter()
+        proc = subprocess.Popen(argv, stdout=out, stderr=subprocess.PIPE)
+        _, status, usage = os.wait4(proc.pid, 0)
+        wall = time.perf_counter() - start
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        err = proc.stderr.read().decode(errors="replace")
+        proc.stderr.close()
+    finally:
+        if stdout_path:
+            out.close()
+    if proc.returncode != 0:
+        sys.exit("failed (%d): %s\n%s" % (proc.returncode, " ".join(argv), err))
+    return wall, usage.ru_utime + usage.ru_stime
+
+
+def max_resident_kib(argv):
+    """The maximum resident size of one process. /usr/bin/time is the parent:
+    a child forked from this Python process would inherit its size."""
+    with tempfile.NamedTemporaryFile("r") as report:
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name] + argv, check=True,
+                       stdout=subprocess.DEVNULL)
+        return int(report.read().split()[-1])
+
+
+def shell_quote(s):
+    return "'" + s.replace("'", "'\\''") + "'"
+
+
+class Case:
+    def __init__(self, label, target, runs, dz_argv, peer_argv, out_dir, peer_stdout=None):
+        self.label = label
+        self.target = target
+        self.runs = runs
+        self.dz_argv = dz_argv
+        self.peer_argv = peer_argv
+        self.out_dir = out_dir
+        self.peer_stdout = peer_stdout
+        self.dz = []    # (wall, cpu) of every run
+        self.peer = []
+
+    def clean(self):
+        shutil.rmtree(self.out_dir, ignore_errors=True)
+        os.makedirs(self.out_dir)
+
+    def run(self):
+        for r in range(self.runs):
+            order = [(self.dz_argv, None, self.dz), (self.peer_argv, self.peer_stdout, self.peer)]
+            if r % 2 == 1:
+                order.reverse()
+            for argv, stdout_path, results in order:
+                self.clean()
+                os.sync()  # writeback of the previous run is not charged to this one
+                results.append(run_timed(argv, stdout_path))
+
+    @staticmethod
+    def median(results, i):
+        return statistics.median(r[i] for r in results)
+
+    def wall_ratio(self):
+        return self.median(self.peer, 0) / self.median(self.dz, 0)
+
+    def cpu_ratio(self):
+        return self.median(self.peer, 1) / self.median(self.dz, 1)
+
+
+def small_files_script(path, lines):
+    with open(path, "w") as f:
+        f.write("set -e\n")
+        f.write("\n".join(lines))
+        f.write("\n")
+    return ["bash", path]
+
+
+def sha256_of(f):
+    digest = hashlib.sha256()
+    while True:
+        block = f.read(1 << 20)
+        if not block:
+            return digest.hexdigest()
+        digest.update(block)
+
+
+def verify_outputs(dz_copy, source, work):
+    """The timed outputs are the real thing: each one restores the source."""
+    out = os.path.join(work, "verify")
+    shutil.rmtree(out, ignore_errors=True)
+    os.makedirs(out)
+    with open(source, "rb") as f:
+        expected = sha256_of(f)
+    base = os.path.basename(source)
+    run_timed([dz_copy, source, os.path.join(out, base)])
+    run_timed([dz_copy, "--mask", "0x0189", source, os.path.join(out, base + ".gz")])
+    run_timed([dz_copy, "--mask", "0x018B", source, os.path.join(out, base + ".zip")])
+    with open(os.path.join(out, base), "rb") as f:
+        plain = sha256_of(f)
+    with gzip.open(os.path.join(out, base + ".gz")) as f:
+        unzipped = sha256_of(f)
+    with zipfile.ZipFile(os.path.join(out, base + ".zip")) as z, z.open(base) as f:
+        entry = sha256_of(f)
+    for label, digest in (("plain copy", plain), ("gzip", unzipped), ("zip", entry)):
+        if digest != expected:
+            sys.exit("dz-copy's %s output does not restore the source" % label)
+    shutil.rmtree(out)
+
+
+def memory(dz_copy, source, work):
+    """Maximum resident sizes of dz-copy: without a worker (--help), on an
+    empty file and on the large file. The worker's peak is the last less the
+    first: its buffer, the deflate state, its thread and the streams."""
+    empty = os.path.join(work, "empty.dat")
+    open(empty, "wb").close()
+    out = os.path.join(work, "memory")
+
+    def median_kib(argv):
+        sizes = []
+        for _ in range(3):
+            shutil.rmtree(out, ignore_errors=True)
+            os.makedirs(out)
+            sizes.append(max_resident_kib(argv))
+        return statistics.median(sizes)
+
+    program = median_kib([dz_copy, "--help"])
+    rows = []
+    for mask, label in (("0x0188", "plain copy"), ("0x0189", "gzip"), ("0x018B", "zip deflated")):
+        on_empty = median_kib([dz_copy, "--mask", mask, empty, os.path.join(out, "x")])
+        on_large = median_kib([dz_copy, "--mask", mask, source, os.path.join(out, "x")])
+        rows.append((label, program, on_empty, on_large, on_large - program))
+    shutil.rmtree(out, ignore_errors=True)
+    return rows
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--dz-copy", required=True, help="the dz-copy executable (a release build)")
+    parser.add_argument("--work", default=os.path.join(os.environ.get("TMPDIR", "/tmp"), "dz-copy-bench"),
+                        help="folder for the generated data and the outputs (kept for the next run)")
+    parser.add_argument("--size-mib", type=int, default=256)
+    parser.add_argument("--files", type=int, default=10000)
+    parser.add_argument("--file-kib", type=int, default=4)
+    parser.add_argument("--runs", type=int, default=5, help="runs per tool on the large file")
+    parser.add_argument("--small-runs", type=int, default=3, help="runs per tool on the small files")
+    parser.add_argument("--check", action="store_true", help="exit with 1 when a target is missed")
+    args = parser.parse_args()
+
+    dz_copy = os.path.abspath(args.dz_copy)
+    for tool in ("cp", "gzip", "zip", "bash", "/usr/bin/time"):
+        if shutil.which(tool) is None:
+            sys.exit("%s is not installed (tools/install-deps.sh installs the peers; /usr/bin/time is the "
+                     "Debian package time)" % tool)
+    os.makedirs(args.work, exist_ok=True)
+    large = prepare_large(args.work, args.size_mib)
+    small_dir, small_names = prepare_small(args.work, args.files, args.file_kib)
+    verify_outputs(dz_copy, large, args.work)
+    warm([large] + [os.path.join(small_dir, n) for n in small_names])
+
+    out = os.path.join(args.work, "out")
+    cp = ["cp", "--preserve=mode,timestamps"]
+    large_out = os.path.join(out, os.path.basename(large))
+    cases = [
+        Case("large file, plain copy vs cp", 0.8, args.runs,
+             [dz_copy, "--mask", "0x0188", large, large_out], cp + [large, large_out], out),
+        Case("large file, gzip vs gzip -6", 1.1, args.runs,
+             [dz_copy, "--mask", "0x0189", large, large_out + ".gz"], ["gzip", "-6", "-c", large], out,
+             peer_stdout=large_out + ".gz"),
+        Case("large file, zip vs zip -6", 1.1, args.runs,
+             [dz_copy, "--mask", "0x018B", large, large_out + ".zip"],
+             ["zip", "-6", "-q", "-j", large_out + ".zip", large], out),
+    ]
+
+    scripts = os.path.join(args.work, "scripts")
+    os.makedirs(scripts, exist_ok=True)
+    dzq = shell_quote(dz_copy)
+    small_kinds = (
+        ("plain copy vs cp", 0.8, "0x0188", "", lambda s, d: "cp --preserve=mode,timestamps %s %s" % (s, d)),
+        ("gzip vs gzip -6", 1.1, "0x0189", ".gz", lambda s, d: "gzip -6 -c %s > %s" % (s, d)),
+        ("zip vs zip -6", 1.1, "0x018B", ".zip", lambda s, d: "zip -6 -q -j %s %s" % (d, s)),
+    )
+    for label, target, mask, ext, peer in small_kinds:
+        dz_lines, peer_lines = [], []
+        for n in small_names:
+            s = shell_quote(os.path.join(small_dir, n))
+            d = shell_quote(os.path.join(out, n + ext))
+            dz_lines.append("%s --mask %s %s %s >/dev/null" % (dzq, mask, s, d))
+            peer_lines.append(peer(s, d))
+        tag = mask[2:]
+        cases.append(Case("%d files of %d KiB, %s" % (len(small_names), args.file_kib, label), target,
+                          args.small_runs,
+                          small_files_script(os.path.join(scripts, "dz-%s.sh" % tag), dz_lines),
+                          small_files_script(os.path.join(scripts, "peer-%s.sh" % tag), peer_lines), out))
+
+    missed = False
+    print("\n%-40s %16s %16s %7s %7s %7s" % ("median over runs", "dz-copy wall/cpu", "peer wall/cpu",
+                                            "ratio", "(cpu)", "target"))
+    for case in cases:
+        case.run()
+        ratio = case.wall_ratio()
+        ok = ratio >= case.target
+        missed |= not ok
+        print("%-40s %7.3f/%6.3f s %7.3f/%6.3f s %6.2fx %6.2fx %6.1fx  %s" % (
+            case.label, case.median(case.dz, 0), case.median(case.dz, 1), case.median(case.peer, 0),
+            case.median(case.peer, 1), ratio, case.cpu_ratio(), case.target, "ok" if ok else "MISSED"),
+            flush=True)
+    shutil.rmtree(out, ignore_errors=True)
+
+    size = os.path.getsize(large)
+    print("\nlarge file of %d MiB, dz-copy's throughput: " % (size >> 20) + ", ".join(
+        "%s %.0f MiB/s" % (kind, size / c.median(c.dz, 0) / 2**20)
+        for kind, c in zip(("plain copy", "gzip", "zip"), cases)))
+
+    print("\npeak memory of a copy worker (maximum resident size of dz-copy, KiB)")
+    print("%-14s %12s %12s %12s %12s" % ("", "no worker", "empty file", "large file", "worker"))
+    for label, program_kib, empty_kib, large_kib, worker_kib in memory(dz_copy, large, args.work):
+        ok = worker_kib < MEMORY_TARGET_KIB
+        missed |= not ok
+        print("%-14s %12d %12d %12d %12d  %s" % (label, program_kib, empty_kib, large_kib, worker_kib,
+                                                "ok" if ok else "MISSED"))
+
+    if args.check and missed:
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,234 @@
+#include "copyengine/GzipFormat.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <new>
+
+#include "base/Utf.h"
+#include "copyengine/ByteWriter.h"
+#include "copyengine/CopyJobCodes.h"
+#include "copyengine/CopyThread.h"
+#include "filesys/FileUtils.h"
+#include "platform/SysError.h"
+
+namespace dz {
+
+TStoredName EncodeGzipName(std::string_view Name) {
+  TStoredName Stored;
+  if (!IsValidUtf8(Name)) {
+    Stored.Bytes = std::string(Name);
+    return Stored;
+  }
+  std::string Latin1;
+  for (std::size_t Pos = 0; Pos < Name.size();) {
+    const char32_t Ch = DecodeUtf8(Name, Pos);
+    if (Ch >= 0x100) {
+      Stored.Bytes = std::string(Name);
+      Stored.Utf8 = true;
+      return Stored;
+    }
+    Latin1.push_back(static_cast<char>(Ch));
+  }
+  Stored.Bytes = std::move(Latin1);
+  return Stored;
+}
+
+std::string BuildGzipHeader(const TStoredName& Name, std::uint32_t MTime) {
+  TByteWriter Out;
+  Out.U8(0x1F).U8(0x8B).U8(Z_DEFLATED);
+  Out.U8(Name.Bytes.empty() ? 0x04 : 0x0C);  // FEXTRA, FNAME
+  Out.U32(MTime).U8(0).U8(Name.Utf8 ? GzipOsUtf8 : GzipOsSingleByte);
+  Out.U16(20);                 // XLEN
+  Out.U8(0x01).U8(0x00).U16(16);  // subfield 1: the two 64-bit sizes
+  Out.U64(0).U64(0);
+  if (!Name.Bytes.empty()) Out.Bytes(Name.Bytes).U8(0);
+  return Out.Take();
+}
+
+// ---------------------------------------------------------------------------
+// TDeflateWriter
+
+struct TDeflateWriter::TState {
+  z_stream Stream{};
+  bool Initialized = false;
+  std::array<unsigned char, OutputBufferSize> Output;
+};
+
+TDeflateWriter::TDeflateWriter(TExtFileStream& Dest, int Level) : FState(std::make_unique<TState>()), FDest(Dest) {
+  if (deflateInit2(&FState->Stream, Level, Z_DEFLATED, DeflateWindowBits, DeflateMemLevel, Z_DEFAULT_STRATEGY) !=
+      Z_OK)
+    throw std::bad_alloc();
+  FState->Initialized = true;
+  FState->Stream.next_out = FState->Output.data();
+  FState->Stream.avail_out = static_cast<uInt>(FState->Output.size());
+}
+
+TDeflateWriter::~TDeflateWriter() {
+  if (FState->Initialized) deflateEnd(&FState->Stream);
+}
+
+int TDeflateWriter::Write(const void* Data, std::size_t Count) {
+  const auto* In = static_cast<const unsigned char*>(Data);
+  while (Count > 0 && FError == 0) {
+    const std::size_t Chunk = std::min<std::size_t>(Count, std::numeric_limits<uInt>::max());
+    FError = Deflate(In, Chunk, Z_NO_FLUSH);
+    In += Chunk;
+    Count -= Chunk;
+  }
+  return FError;
+}
+
+int TDeflateWriter::Close() {
+  if (FClosed || FError != 0) return FError;
+  FClosed = true;
+  FError = Deflate(nullptr, 0, Z_FINISH);
+  if (FError == 0) FError = Drain();
+  return FError;
+}
+
+int TDeflateWriter::Deflate(const void* Data, std::size_t Count, int Flush) {
+  if (FClosed && Flush != Z_FINISH) return ErrInvalidFunction;
+  z_stream& Z = FState->Stream;
+  Z.next_in = static_cast<Bytef*>(const_cast<void*>(Data));
+  Z.avail_in = static_cast<uInt>(Count);
+  for (;;) {
+    const int Result = deflate(&Z, Flush);
+    if (Result == Z_STREAM_ERROR) return ErrInvalidData;
+    if (Z.avail_out == 0) {
+      if (const int Error = Drain(); Error != 0) return Error;
+      continue;
+    }
+    // Room is left in the output buffer: zlib has taken all the input.
+    if (Flush != Z_FINISH || Result == Z_STREAM_END) return 0;
+    if (Result == Z_BUF_ERROR) return ErrInvalidData;
+  }
+}
+
+int TDeflateWriter::Drain() {
+  z_stream& Z = FState->Stream;
+  const std::size_t Pending = FState->Output.size() - Z.avail_out;
+  if (Pending > 0) {
+    std::int64_t Put = 0;
+    const int Error = FDest.Write(FState->Output.data(), Pending, Put);
+    if (Error != 0) return Error;
+    // The file system took no more bytes: it is full.
+    if (Put < static_cast<std::int64_t>(Pending)) return ErrDiskFull;
+  }
+  Z.next_out = FState->Output.data();
+  Z.avail_out = static_cast<uInt>(FState->Output.size());
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// TGZipThread: gzip output
+
+namespace {
+
+// The code of a failed header or trailer write: the disk is full, or it is not.
+int WriteFailureCode(int Error) {
+  return Error == ErrDiskFull ? cjLowDiskSpace : cjWriteFile;
+}
+
+}  // namespace
+
+int TGZipThread::WriteGZip() {
+  int Code = OpenStreams();
+  if (Code != 0) {
+    ReleaseStreams();
+    return Code;
+  }
+  const auto MTime = static_cast<std::uint32_t>(FileTimeToUnixTime(SourceFileData.TimeStamps.LastWriteTime));
+  Code = WriteGzHeader(*sDest, FName, MTime);
+  const std::int64_t Start = sDest->Seek(0, TSeekOrigin::soCurrent);
+  // Compared with the bytes compressed: a source that changes size while it
+  // is read would leave a member whose size does not match the file.
+  const std::int64_t Size = sSource->Size();
+  if (Code == 0 && (Start < 0 || Size < 0)) {
+    SetSysError(LastSysError());
+    Code = Start < 0 ? cjWriteFile : cjReadFile;
+  }
+  if (Code == 0) {
+    DoProgress(TFileAction::acCompress, -Size, false);
+    Code = CompressData(*sSource, *sDest, true);
+  }
+  if (Code == 0 && Size != UTotal) Code = cjReadFile;
+  if (Code == 0) {
+    CTotal = sDest->Seek(0, TSeekOrigin::soCurrent) - Start;
+    Code = WriteGzTrailer(*sDest, FCrcValue);
+  }
+  if (Code != 0) {
+    ReleaseStreams();
+    return Code;
+  }
+  return FinishCopy(FCopyStorage, FCopyAltStreams, FCopyAcl);
+}
+
+int TGZipThread::WriteGzHeader(TExtFileStream& Dest, const std::string& Name, std::uint32_t MTime) {
+  const std::string Header = BuildGzipHeader(EncodeGzipName(Name), MTime);
+  std::int64_t Put = 0;
+  const int Error = Dest.Write(Header.data(), Header.size(), Put);
+  if (SetSysError(Error)) return WriteFailureCode(Error);
+  return Put < static_cast<std::int64_t>(Header.size()) ? cjLowDiskSpace : 0;
+}
+
+int TGZipThread::WriteGzTrailer(TExtFileStream& Dest, std::uint32_t Crc) {
+  TByteWriter Trailer;
+  Trailer.U32(Crc).U32(static_cast<std::uint32_t>(UTotal));
+  std::int64_t Put = 0;
+  int Error = Dest.Write(Trailer.Data().data(), Trailer.Size(), Put);
+  if (SetSysError(Error)) return WriteFailureCode(Error);
+  if (Put < static_cast<std::int64_t>(Trailer.Size())) return cjLowDiskSpace;
+
+  // Only a complete member gets its sizes: a partial one keeps zeros there.
+  TByteWriter Sizes;
+  Sizes.U64(static_cast<std::uint64_t>(CTotal)).U64(static_cast<std::uint64_t>(UTotal));
+  if (Dest.Seek(GzipSizesOffset, TSeekOrigin::soBeginning) != static_cast<std::int64_t>(GzipSizesOffset)) {
+    SetSysError(LastSysError());
+    return cjWriteFile;
+  }
+  Error = Dest.Write(Sizes.Data().data(), Sizes.Size(), Put);
+  if (SetSysError(Error)) return WriteFailureCode(Error);
+  // Rewriting bytes that are on the disk needs no new space.
+  return Put < static_cast<std::int64_t>(Sizes.Size()) ? cjWriteFile : 0;
+}
+
+int TGZipThread::CompressData(TExtFileStream& Source, TExtFileStream& Dest, bool SpeedLimit) {
+  TDeflateWriter Writer(Dest, ZlibLevel());
+  const std::int64_t Start = Dest.Seek(0, TSeekOrigin::soCurrent);
+  int Code = 0;
+  std::int64_t Got = 0;
+  do {
+    WaitWhilePaused();
+    const int ReadError = Source.Read(FBuffer.data(), FBufSize, Got);
+    if (ReadError != 0) {
+      SetSysError(ReadError);
+      Code = cjReadFile;
+    } else {
+      UTotal += Got;
+      try {
+        DoProgress(TFileAction::acCompress, UTotal, SpeedLimit);
+      } catch (const std::exception& Error) {
+        SetSysErrorMsg(Error.what());
+        Code = cjReadFile;
+      }
+      FCrcValue = static_cast<std::uint32_t>(
+          crc32(FCrcValue, reinterpret_cast<const Bytef*>(FBuffer.data()), static_cast<uInt>(Got)));
+    }
+    if (Code == 0) {
+      const int WriteError = Writer.Write(FBuffer.data(), static_cast<std::size_t>(Got));
+      if (SetSysError(WriteError)) Code = WriteFailureCode(WriteError);
+    }
+    if (Code == 0 && UserBreak()) Code = cjUserBreak;
+  } while (Code == 0 && Got == static_cast<std::int64_t>(FBufSize));
+  if (Code == 0) {
+    const int CloseError = Writer.Close();
+    if (SetSysError(CloseError)) Code = WriteFailureCode(CloseError);
+  }
+  if (Code == 0 && UTotal > 0 && Dest.Seek(0, TSeekOrigin::soCurrent) <= Start) Code = cjLowDiskSpace;
+  return Code;
+}
+
+}  // namespace dz

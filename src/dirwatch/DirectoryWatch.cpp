@@ -1,0 +1,195 @@
+#include "dirwatch/DirectoryWatch.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <utility>
+#include <vector>
+
+#include "base/SafeFormat.h"
+#include "base/Translate.h"
+#include "platform/SysError.h"
+
+#ifdef _WIN32
+#include "base/CaseFold.h"
+#endif
+
+namespace dz {
+
+namespace {
+
+// One record of the system's change buffer: 12 bytes of header and a name of
+// 260 UTF-16 characters.
+constexpr std::uint64_t ChangeRecordSize = 532;
+// The buffer size handed to the backend stays within what a 32-bit size and
+// the system's own limits allow, whatever BufferSize holds.
+constexpr std::uint64_t MaxBufferBytes = 64u * 1024 * 1024;
+
+// Blanks and control characters at both ends go, as the user may have typed them.
+std::string Trimmed(const std::string& Text) {
+  const auto Keep = [](char C) { return static_cast<unsigned char>(C) > ' '; };
+  const auto First = std::find_if(Text.begin(), Text.end(), Keep);
+  const auto Last = std::find_if(Text.rbegin(), Text.rend(), Keep).base();
+  return First < Last ? std::string(First, Last) : std::string();
+}
+
+// Directory names compare as the file system compares them: without regard
+// to case on Windows, byte for byte on Linux, where two names that differ
+// only in case are two directories.
+bool SameDirectory(const std::string& A, const std::string& B) {
+#ifdef _WIN32
+  return SameText(A, B);
+#else
+  return A == B;
+#endif
+}
+
+}  // namespace
+
+std::uint32_t NotifyFilterOf(TWatchOptions Options) {
+  static constexpr std::pair<TWatchOption, std::uint32_t> Bits[] = {
+      {woFileName, DirNotifyFileName},     {woDirName, DirNotifyDirName},
+      {woAttributes, DirNotifyAttributes}, {woSize, DirNotifySize},
+      {woLastWrite, DirNotifyLastWrite},   {woLastAccess, DirNotifyLastAccess},
+      {woCreation, DirNotifyCreation},     {woSecurity, DirNotifySecurity},
+  };
+  std::uint32_t Filter = 0;
+  for (const auto& [Option, Bit] : Bits)
+    if (Options.Contains(Option)) Filter |= Bit;
+  return Filter;
+}
+
+// The receiving end of the backend, shared with the calls it has queued: a
+// call finds Owner empty once the watcher is gone and then drops its
+// reports. Owner and Backend are touched on the owning thread only; the
+// backend calls Changes and Error from its worker, which only queue calls.
+struct TDirectoryWatch::TState final : TDirWatchSink, std::enable_shared_from_this<TState> {
+  explicit TState(TMainThreadQueue& AQueue) : Queue(AQueue) {}
+
+  void Changes(std::vector<TDirChange> Batch) override {
+    // One queued call per batch, not per change: a burst of a hundred
+    // thousand files is a few hundred calls.
+    Queue.Post([Guard = weak_from_this(), Batch = std::move(Batch)] {
+      std::shared_ptr<TState> State = Guard.lock();
+      if (!State) return;
+      std::exception_ptr Failure;
+      for (const TDirChange& Change : Batch) {
+        if (State->Owner == nullptr) break;  // a handler destroyed the watcher
+        try {
+          State->Owner->DoNotify(Change.Action, Change.FileName);
+        } catch (...) {
+          // A failing handler must not swallow the rest of the batch; the
+          // first failure is raised once the batch is through.
+          if (!Failure) Failure = std::current_exception();
+        }
+      }
+      if (Failure) std::rethrow_exception(Failure);
+    });
+  }
+
+  void Error(int Code, std::string Text) override {
+    Queue.Post([Guard = weak_from_this(), Code, Text = std::move(Text)] {
+      std::shared_ptr<TState> State = Guard.lock();
+      if (!State || State->Owner == nullptr) return;
+      TDirectoryWatch& Watch = *State->Owner;
+      if (Watch.OnError) Watch.OnError(Watch, Code, Text);
+    });
+  }
+
+  TMainThreadQueue& Queue;
+  TDirectoryWatch* Owner = nullptr;
+  std::unique_ptr<TDirWatchBackend> Backend;
+};
+
+TDirectoryWatch::TDirectoryWatch(int AId, TMainThreadQueue& Queue, TDirWatchBackendFactory Factory)
+    : FId(AId), FQueue(Queue), FFactory(std::move(Factory)), FState(std::make_shared<TState>(Queue)) {
+  FState->Owner = this;
+}
+
+TDirectoryWatch::~TDirectoryWatch() {
+  // No OnChange here: its handler would see a watcher half destroyed, and
+  // usually an owner that is being destroyed as well.
+  if (FState->Backend) FState->Backend->Stop();
+  FState->Backend.reset();
+  FState->Owner = nullptr;
+}
+
+void TDirectoryWatch::Start() {
+  if (FDirectory.empty()) throw EDirWatchError(Tr("Please specify a directory to watch"));
+  if (Running()) return;
+  const std::uint64_t Records = static_cast<std::uint64_t>(std::max<std::int32_t>(BufferSize, 1));
+  TDirWatchRequest Request;
+  Request.Directory = FDirectory;
+  Request.WatchSubTree = FWatchSubTree;
+  Request.Filter = NotifyFilterOf(FWatchOptions);
+  Request.BufferSize = static_cast<std::uint32_t>(std::min(Records * ChangeRecordSize, MaxBufferBytes));
+  std::unique_ptr<TDirWatchBackend> Backend = FFactory ? FFactory() : nullptr;
+  if (!Backend) throw EDirWatchError(SafeFormat(Tr("Error trying to create file handle for \"%s\". Error code: %d"),
+                                                FDirectory, ErrNotSupported));
+  try {
+    Backend->Start(Request, *FState);
+  } catch (const EDirWatchOpenError& E) {
+    throw EDirWatchError(
+        SafeFormat(Tr("Error trying to create file handle for \"%s\". Error code: %d"), FDirectory, E.Code()));
+  }
+  FState->Backend = std::move(Backend);
+  DoChange();
+}
+
+void TDirectoryWatch::Stop() {
+  if (!Running()) return;
+  // Reports the backend has queued already stay queued and are delivered
+  // while this watcher exists.
+  FState->Backend->Stop();
+  FState->Backend.reset();
+  DoChange();
+}
+
+bool TDirectoryWatch::Running() const { return FState->Backend != nullptr; }
+
+void TDirectoryWatch::SetDirectory(const std::string& Value) {
+  const std::string NewValue = Trimmed(Value);
+  if (SameDirectory(NewValue, FDirectory)) return;
+  FDirectory = NewValue;
+  Restart();
+}
+
+void TDirectoryWatch::SetWatchSubTree(bool Value) {
+  if (Value == FWatchSubTree) return;
+  FWatchSubTree = Value;
+  Restart();
+}
+
+void TDirectoryWatch::SetWatchOptions(TWatchOptions Value) {
+  if (Value == FWatchOptions) return;
+  FWatchOptions = Value;
+  Restart();
+}
+
+void TDirectoryWatch::SetWatchActions(TWatchActions Value) {
+  if (Value == FWatchActions) return;
+  FWatchActions = Value;
+  Restart();
+}
+
+void TDirectoryWatch::Restart() {
+  if (Running()) {
+    Stop();
+    Start();
+  }
+  DoChange();
+}
+
+void TDirectoryWatch::DoChange() {
+  if (OnChange) OnChange(*this);
+}
+
+void TDirectoryWatch::DoNotify(int Action, const std::string& FileName) {
+  if (!OnNotify) return;
+  const int A = Action - 1;
+  if (A < waAdded || A > waRenamedNew) return;
+  const auto WatchAction = static_cast<TWatchAction>(A);
+  if (FWatchActions.Contains(WatchAction)) OnNotify(*this, FId, WatchAction, FileName);
+}
+
+}  // namespace dz

@@ -1,0 +1,93 @@
+#pragma once
+// The kernel side of a directory watcher: one backend per running watcher,
+// with a worker thread of its own that reads the system's change reports for
+// a directory tree and hands them on in batches. The backend never runs the
+// watcher's handlers; it only calls its sink from the worker thread, which
+// hands the reports to the owning thread (src/dirwatch/).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace dz {
+
+// The code of the error a backend reports when the system will not watch any
+// more directories (on Linux the fs.inotify.max_user_watches limit); its text
+// names the limit and how to raise it. Watching goes on with what is watched.
+// The Windows number of "not enough quota".
+inline constexpr int ErrNotEnoughQuota = 1816;
+
+// Actions as the system numbers them in a change record.
+enum : int {
+  DirActionAdded = 1,
+  DirActionRemoved = 2,
+  DirActionModified = 3,
+  DirActionRenamedOld = 4,
+  DirActionRenamedNew = 5,
+};
+
+// The kinds of change a watcher asks for, as change-notification filter bits.
+enum : std::uint32_t {
+  DirNotifyFileName = 0x001,
+  DirNotifyDirName = 0x002,
+  DirNotifyAttributes = 0x004,
+  DirNotifySize = 0x008,
+  DirNotifyLastWrite = 0x010,
+  DirNotifyLastAccess = 0x020,
+  DirNotifyCreation = 0x040,
+  DirNotifySecurity = 0x100,
+};
+
+struct TDirChange {
+  int Action;            // DirActionAdded ... DirActionRenamedNew
+  std::string FileName;  // relative to the watched directory, native delimiters
+};
+
+struct TDirWatchRequest {
+  std::string Directory;
+  bool WatchSubTree = true;
+  std::uint32_t Filter = 0;     // DirNotify... bits
+  std::uint32_t BufferSize = 0;  // a size hint in bytes; the backend may ignore it
+};
+
+// Called from the backend's worker thread, never from two threads at once.
+class TDirWatchSink {
+public:
+  virtual ~TDirWatchSink() = default;
+  // One batch, in the order the system reported the changes.
+  virtual void Changes(std::vector<TDirChange> Batch) = 0;
+  // Code is a system error code (SysError.h), e.g. ErrNotifyEnumDir (1022)
+  // when changes were lost; Text is its message.
+  virtual void Error(int Code, std::string Text) = 0;
+};
+
+// Raised by Start when the directory cannot be watched at all.
+class EDirWatchOpenError : public std::runtime_error {
+public:
+  EDirWatchOpenError(const std::string& Message, int Code) : std::runtime_error(Message), FCode(Code) {}
+  int Code() const noexcept { return FCode; }
+
+private:
+  int FCode;
+};
+
+class TDirWatchBackend {
+public:
+  virtual ~TDirWatchBackend() = default;
+  // Opens the directory and starts the worker. Raises EDirWatchOpenError
+  // (with the system error code) when the directory cannot be opened.
+  virtual void Start(const TDirWatchRequest& Request, TDirWatchSink& Sink) = 0;
+  // Wakes the worker at once and waits for it; afterwards the sink is never
+  // called again. Safe to call when not started or already stopped.
+  virtual void Stop() = 0;
+};
+
+using TDirWatchBackendFactory = std::function<std::unique_ptr<TDirWatchBackend>()>;
+
+// The system's backend (inotify on Linux).
+std::unique_ptr<TDirWatchBackend> CreateSystemDirWatchBackend();
+
+}  // namespace dz

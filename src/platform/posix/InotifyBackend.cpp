@@ -1,0 +1,774 @@
+// The directory-watch backend on Linux. inotify watches single directories,
+// so the backend keeps one watch per directory of the tree and a tree of
+// nodes that gives each watch descriptor its current path: a directory that
+// is renamed is one node moved, and everything below it follows.
+//
+// One worker thread per backend drains the inotify queue as fast as it can
+// and hands each batch to the sink; the sink only queues it for the owning
+// thread. The worker waits in poll() on the inotify descriptor and an
+// eventfd, so Stop wakes it at once.
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "base/SafeFormat.h"
+#include "base/Translate.h"
+#include "platform/DirWalk.h"
+#include "platform/DirWatchBackend.h"
+#include "platform/SysError.h"
+#include "platform/posix/UniqueFd.h"
+
+namespace dz {
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+// How long an IN_MOVED_FROM without its IN_MOVED_TO in the same read waits
+// for the partner. The kernel queues both within one rename call, so the
+// partner is either there already or follows within microseconds; a move
+// out of the tree costs this once per batch.
+constexpr std::chrono::milliseconds MovePartnerGrace{10};
+
+// A file that is being written is reported when it is closed. One that stays
+// open (a log file) is reported at most this long after its first write
+// since the last report, so its changes are never held back for good.
+constexpr std::chrono::milliseconds OpenWriteReportDelay{1000};
+
+// A worker that does not end within this time after Stop (stuck in a system
+// call on a dead network file system) is left behind; it never calls the
+// sink again and frees its resources when it ends.
+constexpr std::chrono::milliseconds StopTimeout{3000};
+
+constexpr std::size_t ReadBufferSize = 256 * 1024;
+// Reads per batch at most, so that a flood still gets delivered in pieces.
+constexpr int ReadsPerBatch = 8;
+
+constexpr std::uint32_t NameEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+
+std::uint32_t MaskOfFilter(std::uint32_t Filter) {
+  // The tree is kept up to date whatever was asked for; which name changes
+  // are reported is decided on the way out.
+  std::uint32_t Mask = NameEvents | IN_DELETE_SELF | IN_MOVE_SELF | IN_EXCL_UNLINK;
+  if (Filter & (DirNotifySize | DirNotifyLastWrite)) Mask |= IN_MODIFY | IN_CLOSE_WRITE;
+  // Time stamps set by a program (a copy keeping them, an archive being
+  // unpacked), permissions and owners all arrive as attribute changes.
+  if (Filter & (DirNotifyAttributes | DirNotifyCreation | DirNotifySecurity)) Mask |= IN_ATTRIB;
+  if (Filter & DirNotifyLastAccess) Mask |= IN_ACCESS;
+  return Mask;
+}
+
+int ReadProcNumber(const char* Path) {
+  std::ifstream In(Path);
+  long long Value = 0;
+  if (!(In >> Value) || Value < 0 || Value > 0x7fffffff) return -1;
+  return static_cast<int>(Value);
+}
+
+std::string JoinRel(const std::string& Dir, const std::string& Name) {
+  return Dir.empty() ? Name : Dir + "/" + Name;
+}
+
+struct TRawEvent {
+  int Wd;
+  std::uint32_t Mask;
+  std::uint32_t Cookie;
+  std::string Name;
+};
+
+// One watched directory.
+struct TDirNode {
+  int Wd = -1;
+  TDirNode* Parent = nullptr;
+  std::string Name;  // empty for the root
+  std::map<std::string, TDirNode*, std::less<>> Children;
+};
+
+// A file by its directory's watch and its name: a rename of a directory
+// above it leaves the key as it is.
+using TFileKey = std::pair<int, std::string>;
+
+class TInotifyWorker {
+public:
+  TInotifyWorker(const TDirWatchRequest& Request, TDirWatchSink& Sink)
+      : FRequest(Request), FSink(&Sink), FMask(MaskOfFilter(Request.Filter)) {
+    FRootPath = Request.Directory;
+    while (FRootPath.size() > 1 && FRootPath.back() == '/') FRootPath.pop_back();
+  }
+
+  // On the starting thread: opens everything and watches the whole tree, so
+  // that every change after Start returns is seen. Raises EDirWatchOpenError.
+  void Setup();
+  // The worker thread's body.
+  void Run();
+
+  void RequestStop() {
+    FStopping.store(true);
+    const std::uint64_t One = 1;
+    // The counter cannot overflow from a handful of writes; a failure leaves
+    // nothing to do but to rely on the flag, which the loop checks as well.
+    [[maybe_unused]] const ssize_t Written = ::write(FWake.Get(), &One, sizeof One);
+  }
+  // After this the sink is never called again; waits for a call in progress.
+  void CloseGate() {
+    std::lock_guard<std::mutex> Lock(FGateLock);
+    FSink = nullptr;
+  }
+  void MarkFinished() {
+    std::lock_guard<std::mutex> Lock(FFinishLock);
+    FFinished = true;
+    FFinishSignal.notify_all();
+  }
+  bool WaitFinished(std::chrono::milliseconds Timeout) {
+    std::unique_lock<std::mutex> Lock(FFinishLock);
+    return FFinishSignal.wait_for(Lock, Timeout, [this] { return FFinished; });
+  }
+  // On the worker thread once it has finished: closing an inotify instance
+  // waits for the kernel to retire its watches, tens of milliseconds, and
+  // freeing a large tree takes a while too; neither should hold up Stop.
+  // The eventfd stays until the worker is destroyed, since Stop may still
+  // write to it.
+  void ReleaseWatches() {
+    FInotify.Reset();
+    FNodes.clear();
+    FRoot = nullptr;
+    FOpenWrites.clear();
+  }
+
+private:
+  enum TReadResult { rrOk, rrStop, rrFailed };
+
+  // --- the tree ---------------------------------------------------------
+  std::string RelPathOf(const TDirNode* Node) const;
+  std::string AbsPathOf(const std::string& RelPath) const {
+    if (RelPath.empty()) return FRootPath;
+    return FRootPath == "/" ? "/" + RelPath : FRootPath + "/" + RelPath;
+  }
+  TDirNode* NodeOf(int Wd) const {
+    const auto It = FNodes.find(Wd);
+    return It == FNodes.end() ? nullptr : It->second.get();
+  }
+  TDirNode* ChildOf(TDirNode* Node, const std::string& Name) const {
+    const auto It = Node->Children.find(Name);
+    return It == Node->Children.end() ? nullptr : It->second;
+  }
+  int AddWatch(const std::string& AbsPath, bool IsRoot, int* Errno = nullptr);
+  // Watches Parent/Name and the tree below it. With Report, reports the
+  // entries found below it as added (a directory created or moved in: its
+  // files may have been written before the watch existed).
+  void AddTree(TDirNode* Parent, const std::string& Name, bool ReportContents);
+  // Files below a directory that were never watched: its entries as added.
+  void ReportTree(const std::string& RelPath);
+  enum TAttach { atNew, atKnown, atFailed };
+  TAttach Attach(TDirNode* Parent, const std::string& Name, int Wd, TDirNode*& Node);
+  void Reparent(TDirNode* Node, TDirNode* Parent, const std::string& Name);
+  void DropSubtree(TDirNode* Node, bool RemoveWatches);
+  void Resync();
+
+  // --- events -----------------------------------------------------------
+  TReadResult ReadAvailable(std::vector<TRawEvent>& Events);
+  TReadResult WaitForPartners(std::vector<TRawEvent>& Events);
+  void Process(std::vector<TRawEvent>& Events);
+  void Report(int Action, const std::string& RelPath, bool IsDir);
+  void ReportModified(int Wd, const std::string& Name, bool IsDir);
+  void ForgetFile(int Wd, const std::string& Name) {
+    FReportedInBatch.erase({Wd, Name});
+    FOpenWrites.erase({Wd, Name});
+  }
+  void FlushDueWrites(TClock::time_point Now);
+  int PollTimeout(TClock::time_point Now) const;
+
+  // --- the sink ---------------------------------------------------------
+  void Deliver();
+  void EmitError(int Code, const std::string& Text);
+  void ReportWatchLimit(const std::string& AbsPath);
+  bool RootGone(std::uint32_t Mask);
+
+  TDirWatchRequest FRequest;
+  std::string FRootPath;
+  std::mutex FGateLock;
+  TDirWatchSink* FSink;  // guarded by FGateLock
+  std::uint32_t FMask;
+  TUniqueFd FInotify;
+  TUniqueFd FWake;
+  std::atomic<bool> FStopping{false};
+  std::mutex FFinishLock;
+  std::condition_variable FFinishSignal;
+  bool FFinished = false;
+
+  // Everything below belongs to the thread that runs Setup, then to the worker.
+  bool FInWorker = false;
+  bool FEnded = false;  // the root is gone or the queue failed: the worker ends
+  std::vector<std::pair<int, std::string>> FDeferredErrors;
+  bool FWatchLimitReported = false;
+  std::unordered_map<int, std::unique_ptr<TDirNode>> FNodes;
+  TDirNode* FRoot = nullptr;
+  std::vector<TDirChange> FBatch;
+  std::set<TFileKey> FReportedInBatch;
+  std::map<TFileKey, TClock::time_point> FOpenWrites;  // first unreported write -> report deadline
+  std::vector<char> FBuffer;
+};
+
+std::string TInotifyWorker::RelPathOf(const TDirNode* Node) const {
+  std::vector<const std::string*> Names;
+  std::size_t Length = 0;
+  for (; Node != nullptr && Node->Parent != nullptr; Node = Node->Parent) {
+    Names.push_back(&Node->Name);
+    Length += Node->Name.size() + 1;
+  }
+  std::string Path;
+  Path.reserve(Length);
+  for (auto It = Names.rbegin(); It != Names.rend(); ++It) {
+    if (!Path.empty()) Path += '/';
+    Path += **It;
+  }
+  return Path;
+}
+
+int TInotifyWorker::AddWatch(const std::string& AbsPath, bool IsRoot, int* Errno) {
+  // Below the root, a name must still be a directory and not a link to one:
+  // the tree's own directories are watched, nothing it points to.
+  const std::uint32_t Mask = FMask | IN_ONLYDIR | (IsRoot ? 0u : static_cast<std::uint32_t>(IN_DONT_FOLLOW));
+  const int Wd = ::inotify_add_watch(FInotify.Get(), AbsPath.c_str(), Mask);
+  if (Wd < 0) {
+    const int Error = errno;
+    if (Errno != nullptr) *Errno = Error;
+    if (Error == ENOSPC) ReportWatchLimit(AbsPath);
+    // Anything else (gone again, replaced by a file, no permission) leaves
+    // that directory unwatched; there is nothing below it to watch either.
+  }
+  return Wd;
+}
+
+TInotifyWorker::TAttach TInotifyWorker::Attach(TDirNode* Parent, const std::string& Name, int Wd,
+                                               TDirNode*& Node) {
+  if (Wd < 0) return atFailed;
+  if (TDirNode* Known = NodeOf(Wd)) {
+    // The same directory again: seen already under this name, or it moved
+    // here and its move was lost (then it follows its new name), or it is
+    // reachable twice (a bind mount), when it is watched under its first name only.
+    Node = Known;
+    if (Known == FRoot || (Known->Parent == Parent && Known->Name == Name)) return atKnown;
+    bool Inside = false;
+    for (const TDirNode* Up = Parent; Up != nullptr; Up = Up->Parent) Inside = Inside || Up == Known;
+    if (Inside) return atKnown;
+    const int Again = AddWatch(AbsPathOf(RelPathOf(Known)), false);
+    if (Again == Wd) return atKnown;
+    // Its old name is empty or holds another directory, whose own creation
+    // report is still on its way and will watch it properly.
+    if (Again >= 0 && NodeOf(Again) == nullptr) ::inotify_rm_watch(FInotify.Get(), Again);
+    Reparent(Known, Parent, Name);
+    return atKnown;
+  }
+  if (TDirNode* Stale = ChildOf(Parent, Name)) DropSubtree(Stale, true);
+  auto Created = std::make_unique<TDirNode>();
+  Created->Wd = Wd;
+  Created->Parent = Parent;
+  Created->Name = Name;
+  Node = Created.get();
+  Parent->Children.emplace(Name, Node);
+  FNodes.emplace(Wd, std::move(Created));
+  return atNew;
+}
+
+void TInotifyWorker::Reparent(TDirNode* Node, TDirNode* Parent, const std::string& Name) {
+  if (Node->Parent != nullptr) {
+    const auto It = Node->Parent->Children.find(Node->Name);
+    if (It != Node->Parent->Children.end() && It->second == Node) Node->Parent->Children.erase(It);
+  }
+  // A directory renamed over an empty one replaces it.
+  if (TDirNode* Replaced = ChildOf(Parent, Name); Replaced != nullptr && Replaced != Node) DropSubtree(Replaced, true);
+  Node->Parent = Parent;
+  Node->Name = Name;
+  Parent->Children[Name] = Node;
+}
+
+void TInotifyWorker::DropSubtree(TDirNode* Node, bool RemoveWatches) {
+  std::vector<TDirNode*> Doomed{Node};
+  for (std::size_t I = 0; I < Doomed.size(); ++I)
+    for (const auto& Child : Doomed[I]->Children) Doomed.push_back(Child.second);
+  if (Node->Parent != nullptr) {
+    const auto It = Node->Parent->Children.find(Node->Name);
+    if (It != Node->Parent->Children.end() && It->second == Node) Node->Parent->Children.erase(It);
+  }
+  std::set<int> Wds;
+  for (TDirNode* Gone : Doomed) {
+    // The kernel has dropped some of these already (the directory was
+    // deleted); removing them again fails harmlessly.
+    if (RemoveWatches) ::inotify_rm_watch(FInotify.Get(), Gone->Wd);
+    Wds.insert(Gone->Wd);
+  }
+  for (auto It = FOpenWrites.begin(); It != FOpenWrites.end();)
+    It = Wds.count(It->first.first) ? FOpenWrites.erase(It) : std::next(It);
+  for (auto It = FReportedInBatch.begin(); It != FReportedInBatch.end();)
+    It = Wds.count(It->first) ? FReportedInBatch.erase(It) : std::next(It);
+  for (int Wd : Wds) FNodes.erase(Wd);  // frees the nodes, Node among them
+}
+
+void TInotifyWorker::AddTree(TDirNode* Parent, const std::string& Name, bool ReportContents) {
+  const std::string RelPath = JoinRel(RelPathOf(Parent), Name);
+  TDirNode* Top = nullptr;
+  const TAttach Result = Attach(Parent, Name, AddWatch(AbsPathOf(RelPath), false), Top);
+  if (Result == atKnown) return;  // watched already, and with it everything below
+  if (Result == atFailed) {
+    // Not watchable (gone already, or the watch limit): what is inside is
+    // still reported, so that files written into it are not lost.
+    if (ReportContents) ReportTree(RelPath);
+    return;
+  }
+  // The nodes of the directories found so far, by their path below Top.
+  std::unordered_map<std::string, TDirNode*> Found{{std::string(), Top}};
+  const std::string Prefix = RelPath + "/";
+  WalkDirectoryTree(
+      AbsPathOf(RelPath),
+      [&](const TDirWalkEntry& Entry) {
+        if (FStopping.load()) return dwvStop;
+        const bool IsDir = Entry.Kind == dekDirectory;
+        if (ReportContents) Report(DirActionAdded, Prefix + Entry.RelPath, IsDir);
+        if (!IsDir) return dwvContinue;
+        const std::size_t Slash = Entry.RelPath.rfind('/');
+        const std::string Up = Slash == std::string::npos ? std::string() : Entry.RelPath.substr(0, Slash);
+        const std::string Leaf = Slash == std::string::npos ? Entry.RelPath : Entry.RelPath.substr(Slash + 1);
+        const auto ParentIt = Found.find(Up);
+        if (ParentIt == Found.end()) return ReportContents ? dwvContinue : dwvSkip;  // below an unwatched one
+        TDirNode* Node = nullptr;
+        const TAttach Attached = Attach(ParentIt->second, Leaf, AddWatch(AbsPathOf(Prefix + Entry.RelPath), false), Node);
+        if (Attached == atNew) {
+          Found.emplace(Entry.RelPath, Node);
+          return dwvContinue;
+        }
+        // Known already: its contents are watched. Failed: still listed, so
+        // that its files are reported.
+        return Attached == atFailed && ReportContents ? dwvContinue : dwvSkip;
+      },
+      TDirWalkOptions{false, true});
+}
+
+void TInotifyWorker::ReportTree(const std::string& RelPath) {
+  const std::string Prefix = RelPath + "/";
+  WalkDirectoryTree(
+      AbsPathOf(RelPath),
+      [&](const TDirWalkEntry& Entry) {
+        if (FStopping.load()) return dwvStop;
+        Report(DirActionAdded, Prefix + Entry.RelPath, Entry.Kind == dekDirectory);
+        return FRequest.WatchSubTree ? dwvContinue : dwvSkip;
+      },
+      TDirWalkOptions{false, true});
+}
+
+void TInotifyWorker::Resync() {
+  // After lost reports the tree may have changed in any way: directories
+  // created (and unwatched), renamed or removed. Walk it again: every
+  // directory is watched, a known one is found by its watch descriptor
+  // wherever it is now, and one not seen in the walk is gone.
+  if (FRoot == nullptr || !FRequest.WatchSubTree) return;
+  std::set<int> Seen{FRoot->Wd};
+  std::unordered_map<std::string, TDirNode*> Found{{std::string(), FRoot}};
+  std::set<std::string> NewDirs;  // new here: everything below them is reported
+  const int Result = WalkDirectoryTree(
+      FRootPath,
+      [&](const TDirWalkEntry& Entry) {
+        if (FStopping.load()) return dwvStop;
+        const std::size_t Slash = Entry.RelPath.rfind('/');
+        const std::string Up = Slash == std::string::npos ? std::string() : Entry.RelPath.substr(0, Slash);
+        const bool UnderNew = NewDirs.count(Up) != 0;
+        const bool IsDir = Entry.Kind == dekDirectory;
+        if (UnderNew) Report(DirActionAdded, Entry.RelPath, IsDir);
+        if (!IsDir) return dwvContinue;
+        const auto ParentIt = Found.find(Up);
+        if (ParentIt == Found.end()) return UnderNew ? dwvContinue : dwvSkip;
+        const std::string Leaf = Slash == std::string::npos ? Entry.RelPath : Entry.RelPath.substr(Slash + 1);
+        const int Wd = AddWatch(AbsPathOf(Entry.RelPath), false);
+        TDirNode* Node = nullptr;
+        if (Wd >= 0 && NodeOf(Wd) != nullptr) {
+          Node = NodeOf(Wd);
+          if (Seen.count(Wd)) return dwvSkip;  // reachable twice
+          if (Node->Parent != ParentIt->second || Node->Name != Leaf) Reparent(Node, ParentIt->second, Leaf);
+        } else if (Attach(ParentIt->second, Leaf, Wd, Node) == atNew) {
+          if (!UnderNew) Report(DirActionAdded, Entry.RelPath, true);
+          NewDirs.insert(Entry.RelPath);
+        } else {
+          if (!UnderNew) Report(DirActionAdded, Entry.RelPath, true);
+          NewDirs.insert(Entry.RelPath);
+          return dwvContinue;  // not watchable: its files are still reported
+        }
+        Seen.insert(Wd);
+        Found.emplace(Entry.RelPath, Node);
+        return dwvContinue;
+      },
+      TDirWalkOptions{false, true});
+  if (Result != 0 || FStopping.load()) return;  // the root itself is the loop's business
+  std::vector<TDirNode*> Gone;
+  for (const auto& [Wd, Node] : FNodes)
+    if (!Seen.count(Wd)) Gone.push_back(Node.get());
+  // Drop the topmost of them only; their sub-trees go with them.
+  std::set<TDirNode*> GoneSet(Gone.begin(), Gone.end());
+  for (TDirNode* Node : Gone) {
+    if (GoneSet.count(Node->Parent)) continue;
+    DropSubtree(Node, true);
+  }
+}
+
+void TInotifyWorker::Setup() {
+  const int Check = CheckDirectory(FRootPath);
+  if (Check != 0) throw EDirWatchOpenError(PlatformErrorText(Check), Check);
+  FInotify.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (!FInotify.Valid()) {
+    const int Errno = errno;
+    if (Errno == EMFILE)
+      throw EDirWatchOpenError(
+          SafeFormat(Tr("The system's limit of inotify instances (fs.inotify.max_user_instances = %d) is reached"),
+                     ReadProcNumber("/proc/sys/fs/inotify/max_user_instances")),
+          ErrTooManyOpenFiles);
+    throw EDirWatchOpenError(PlatformErrorText(SysErrorFromErrno(Errno)), SysErrorFromErrno(Errno));
+  }
+  FWake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!FWake.Valid()) {
+    const int Code = SysErrorFromErrno(errno);
+    throw EDirWatchOpenError(PlatformErrorText(Code), Code);
+  }
+  int Errno = 0;
+  const int RootWd = AddWatch(FRootPath, true, &Errno);
+  if (RootWd < 0 && Errno != ENOSPC) {
+    // Between the check and the watch the directory may have gone.
+    const int Code = Errno == ENOENT ? CheckDirectory(FRootPath) : SysErrorFromErrno(Errno);
+    throw EDirWatchOpenError(PlatformErrorText(Code), Code != 0 ? Code : ErrFileNotFound);
+  }
+  if (RootWd < 0) return;  // the limit: reported once the worker runs; nothing can be watched
+  auto Root = std::make_unique<TDirNode>();
+  Root->Wd = RootWd;
+  FRoot = Root.get();
+  FNodes.emplace(RootWd, std::move(Root));
+  if (!FRequest.WatchSubTree) return;
+  std::unordered_map<std::string, TDirNode*> Found{{std::string(), FRoot}};
+  WalkDirectoryTree(
+      FRootPath,
+      [&](const TDirWalkEntry& Entry) {
+        if (Entry.Kind != dekDirectory) return dwvContinue;
+        const std::size_t Slash = Entry.RelPath.rfind('/');
+        const std::string Up = Slash == std::string::npos ? std::string() : Entry.RelPath.substr(0, Slash);
+        const auto ParentIt = Found.find(Up);
+        if (ParentIt == Found.end()) return dwvSkip;
+        TDirNode* Node = nullptr;
+        const std::string Leaf = Slash == std::string::npos ? Entry.RelPath : Entry.RelPath.substr(Slash + 1);
+        if (Attach(ParentIt->second, Leaf, AddWatch(AbsPathOf(Entry.RelPath), false), Node) != atNew) return dwvSkip;
+        Found.emplace(Entry.RelPath, Node);
+        return dwvContinue;
+      },
+      TDirWalkOptions{false, true});
+}
+
+void TInotifyWorker::Run() {
+  FInWorker = true;
+  FBuffer.resize(ReadBufferSize);
+  for (auto& [Code, Text] : FDeferredErrors) EmitError(Code, Text);
+  FDeferredErrors.clear();
+  std::vector<TRawEvent> Events;
+  while (!FStopping.load() && !FEnded) {
+    pollfd Fds[2] = {{FWake.Get(), POLLIN, 0}, {FInotify.Get(), POLLIN, 0}};
+    const int Ready = ::poll(Fds, 2, PollTimeout(TClock::now()));
+    if (Ready < 0) {
+      if (errno == EINTR) continue;
+      const int Code = SysErrorFromErrno(errno);
+      EmitError(Code, PlatformErrorText(Code));
+      return;
+    }
+    if (Fds[0].revents != 0 || FStopping.load()) return;
+    Events.clear();
+    if (Fds[1].revents != 0) {
+      if (ReadAvailable(Events) == rrFailed) return;
+      if (WaitForPartners(Events) != rrOk) return;
+    }
+    Process(Events);
+    FlushDueWrites(TClock::now());
+    Deliver();
+  }
+}
+
+TInotifyWorker::TReadResult TInotifyWorker::ReadAvailable(std::vector<TRawEvent>& Events) {
+  for (int Reads = 0; Reads < ReadsPerBatch; ++Reads) {
+    const ssize_t Got = ::read(FInotify.Get(), FBuffer.data(), FBuffer.size());
+    if (Got < 0) {
+      if (errno == EINTR) {
+        --Reads;
+        continue;
+      }
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return rrOk;
+      const int Code = SysErrorFromErrno(errno);
+      Process(Events);
+      EmitError(Code, PlatformErrorText(Code));
+      return rrFailed;
+    }
+    if (Got == 0) return rrOk;
+    std::size_t Offset = 0;
+    const std::size_t Size = static_cast<std::size_t>(Got);
+    while (Offset + sizeof(inotify_event) <= Size) {
+      inotify_event Header;
+      std::memcpy(&Header, FBuffer.data() + Offset, sizeof Header);
+      const char* Name = FBuffer.data() + Offset + sizeof Header;
+      const std::size_t NameRoom = std::min<std::size_t>(Header.len, Size - Offset - sizeof Header);
+      Events.push_back({Header.wd, Header.mask, Header.cookie, std::string(Name, ::strnlen(Name, NameRoom))});
+      Offset += sizeof Header + Header.len;
+    }
+  }
+  return rrOk;
+}
+
+TInotifyWorker::TReadResult TInotifyWorker::WaitForPartners(std::vector<TRawEvent>& Events) {
+  std::set<std::uint32_t> Open;
+  for (const TRawEvent& Event : Events) {
+    if (Event.Mask & IN_MOVED_FROM) Open.insert(Event.Cookie);
+    if (Event.Mask & IN_MOVED_TO) Open.erase(Event.Cookie);
+  }
+  if (Open.empty()) return rrOk;
+  pollfd Fds[2] = {{FWake.Get(), POLLIN, 0}, {FInotify.Get(), POLLIN, 0}};
+  const int Ready = ::poll(Fds, 2, static_cast<int>(MovePartnerGrace.count()));
+  if (Ready <= 0) return rrOk;  // no partner: moved out (a failed wait is retried by the loop)
+  if (Fds[0].revents != 0) return rrStop;
+  return ReadAvailable(Events);
+}
+
+void TInotifyWorker::Report(int Action, const std::string& RelPath, bool IsDir) {
+  if (Action != DirActionModified) {
+    const std::uint32_t Needed = IsDir ? DirNotifyDirName : DirNotifyFileName;
+    if ((FRequest.Filter & Needed) == 0) return;
+  }
+  FBatch.push_back({Action, RelPath});
+}
+
+void TInotifyWorker::ReportModified(int Wd, const std::string& Name, bool IsDir) {
+  // One report per file and batch: a burst of writes, a close and a time
+  // stamp set after it are one change.
+  if (!FReportedInBatch.insert({Wd, Name}).second) return;
+  if (const TDirNode* Node = NodeOf(Wd)) Report(DirActionModified, JoinRel(RelPathOf(Node), Name), IsDir);
+}
+
+void TInotifyWorker::Process(std::vector<TRawEvent>& Events) {
+  // Pair each IN_MOVED_FROM with the IN_MOVED_TO of the same cookie.
+  std::unordered_map<std::uint32_t, std::size_t> MovedTo;
+  for (std::size_t I = 0; I < Events.size(); ++I)
+    if (Events[I].Mask & IN_MOVED_TO) MovedTo.emplace(Events[I].Cookie, I);
+  std::vector<bool> Consumed(Events.size(), false);
+
+  for (std::size_t I = 0; I < Events.size() && !FEnded; ++I) {
+    const TRawEvent& Event = Events[I];
+    if (Event.Mask & IN_Q_OVERFLOW) {
+      EmitError(ErrNotifyEnumDir, PlatformErrorText(ErrNotifyEnumDir));
+      Resync();
+      continue;
+    }
+    TDirNode* Node = NodeOf(Event.Wd);
+    if (Node == nullptr) continue;  // a watch dropped already
+    if (Event.Mask & (IN_IGNORED | IN_UNMOUNT | IN_DELETE_SELF)) {
+      if (Node == FRoot) {
+        if (RootGone(Event.Mask)) return;
+      } else if (Event.Mask & IN_IGNORED) {
+        DropSubtree(Node, true);
+      }
+      continue;
+    }
+    if (Event.Name.empty()) continue;  // about a directory itself; its parent's watch reports it
+    const bool IsDir = (Event.Mask & IN_ISDIR) != 0;
+    const std::string RelPath = JoinRel(RelPathOf(Node), Event.Name);
+
+    if (Event.Mask & IN_CREATE) {
+      ForgetFile(Event.Wd, Event.Name);
+      Report(DirActionAdded, RelPath, IsDir);
+      if (IsDir && FRequest.WatchSubTree) AddTree(Node, Event.Name, true);
+    } else if (Event.Mask & IN_DELETE) {
+      ForgetFile(Event.Wd, Event.Name);
+      Report(DirActionRemoved, RelPath, IsDir);
+      if (TDirNode* Child = IsDir ? ChildOf(Node, Event.Name) : nullptr) DropSubtree(Child, true);
+    } else if (Event.Mask & IN_MOVED_FROM) {
+      const auto Partner = MovedTo.find(Event.Cookie);
+      TDirNode* ToNode = nullptr;
+      if (Partner != MovedTo.end() && Partner->second > I && !Consumed[Partner->second])
+        ToNode = NodeOf(Events[Partner->second].Wd);
+      TDirNode* Child = IsDir ? ChildOf(Node, Event.Name) : nullptr;
+      if (ToNode != nullptr) {
+        const TRawEvent& To = Events[Partner->second];
+        Consumed[Partner->second] = true;
+        const std::string NewPath = JoinRel(RelPathOf(ToNode), To.Name);
+        Report(DirActionRenamedOld, RelPath, IsDir);
+        Report(DirActionRenamedNew, NewPath, IsDir);
+        // A write in progress goes on under the new name.
+        const auto Write = FOpenWrites.find({Event.Wd, Event.Name});
+        const bool Writing = Write != FOpenWrites.end();
+        const TClock::time_point Deadline = Writing ? Write->second : TClock::time_point();
+        ForgetFile(Event.Wd, Event.Name);
+        ForgetFile(To.Wd, To.Name);
+        if (Writing) FOpenWrites[{To.Wd, To.Name}] = Deadline;
+        if (Child != nullptr)
+          Reparent(Child, ToNode, To.Name);
+        else if (IsDir && FRequest.WatchSubTree)
+          AddTree(ToNode, To.Name, true);  // it was never watched: as if moved in
+        else if (TDirNode* Replaced = ChildOf(ToNode, To.Name))
+          DropSubtree(Replaced, true);  // a file renamed over an empty directory
+      } else {
+        // Moved out of the tree: gone as far as this tree is concerned, and
+        // its watches must go, or its changes would come in under a stale path.
+        ForgetFile(Event.Wd, Event.Name);
+        Report(DirActionRemoved, RelPath, IsDir);
+        if (Child != nullptr) DropSubtree(Child, true);
+      }
+    } else if (Event.Mask & IN_MOVED_TO) {
+      if (Consumed[I]) continue;
+      ForgetFile(Event.Wd, Event.Name);
+      Report(DirActionAdded, RelPath, IsDir);
+      if (IsDir && FRequest.WatchSubTree) AddTree(Node, Event.Name, true);
+    } else if (Event.Mask & IN_MODIFY) {
+      // Reported when the file is closed, or after a while if it stays open.
+      FOpenWrites.emplace(TFileKey{Event.Wd, Event.Name}, TClock::now() + OpenWriteReportDelay);
+    } else if (Event.Mask & IN_CLOSE_WRITE) {
+      // Also without a preceding IN_MODIFY: writes through a memory mapping
+      // announce themselves only here.
+      FOpenWrites.erase({Event.Wd, Event.Name});
+      ReportModified(Event.Wd, Event.Name, IsDir);
+    } else if (Event.Mask & IN_ATTRIB) {
+      ReportModified(Event.Wd, Event.Name, IsDir);
+    } else if ((Event.Mask & IN_ACCESS) && !IsDir) {
+      // Directories are read by this backend itself whenever it walks them.
+      ReportModified(Event.Wd, Event.Name, IsDir);
+    }
+  }
+}
+
+void TInotifyWorker::FlushDueWrites(TClock::time_point Now) {
+  for (auto It = FOpenWrites.begin(); It != FOpenWrites.end();) {
+    if (It->second > Now) {
+      ++It;
+      continue;
+    }
+    ReportModified(It->first.first, It->first.second, false);
+    It = FOpenWrites.erase(It);
+  }
+}
+
+int TInotifyWorker::PollTimeout(TClock::time_point Now) const {
+  if (FOpenWrites.empty()) return -1;
+  TClock::time_point First = TClock::time_point::max();
+  for (const auto& Write : FOpenWrites) First = std::min(First, Write.second);
+  if (First <= Now) return 0;
+  // Rounded up, so that the deadline has passed when poll returns.
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(First - Now).count());
+}
+
+void TInotifyWorker::Deliver() {
+  FReportedInBatch.clear();
+  if (FBatch.empty()) return;
+  std::vector<TDirChange> Batch;
+  Batch.swap(FBatch);
+  std::lock_guard<std::mutex> Lock(FGateLock);
+  if (FSink != nullptr) FSink->Changes(std::move(Batch));
+}
+
+void TInotifyWorker::EmitError(int Code, const std::string& Text) {
+  if (!FInWorker) {
+    FDeferredErrors.emplace_back(Code, Text);
+    return;
+  }
+  // What came before the error is handed on first, in order.
+  if (!FBatch.empty()) {
+    std::vector<TDirChange> Batch;
+    Batch.swap(FBatch);
+    std::lock_guard<std::mutex> Lock(FGateLock);
+    if (FSink != nullptr) FSink->Changes(std::move(Batch));
+  }
+  std::lock_guard<std::mutex> Lock(FGateLock);
+  if (FSink != nullptr) FSink->Error(Code, Text);
+}
+
+void TInotifyWorker::ReportWatchLimit(const std::string& AbsPath) {
+  if (FWatchLimitReported) return;
+  FWatchLimitReported = true;
+  // Inside a user namespace (a container) its own, lower limit may be the one
+  // that was hit; outside, both files hold the same value.
+  int Limit = ReadProcNumber("/proc/sys/fs/inotify/max_user_watches");
+  const int NamespaceLimit = ReadProcNumber("/proc/sys/user/max_inotify_watches");
+  if (NamespaceLimit >= 0 && (Limit < 0 || NamespaceLimit < Limit)) Limit = NamespaceLimit;
+  const long long Suggested = std::min<long long>(std::max<long long>(2LL * Limit, 524288), 0x7fffffff);
+  EmitError(ErrNotEnoughQuota,
+            SafeFormat(Tr("The system's limit of directory watches (fs.inotify.max_user_watches = %d) is reached: "
+                          "changes in \"%s\" and in further new directories are not reported. Raise the limit, "
+                          "for example with: sysctl fs.inotify.max_user_watches=%d"),
+                       Limit, AbsPath, Suggested));
+}
+
+bool TInotifyWorker::RootGone(std::uint32_t Mask) {
+  // IN_IGNORED alone also follows the end of an IN_DELETE_SELF or an
+  // IN_UNMOUNT, which have been reported then.
+  if (FEnded) return true;
+  FEnded = true;
+  if (Mask & IN_UNMOUNT)
+    EmitError(ErrNotReady, SafeFormat(Tr("The file system of the watched directory \"%s\" was unmounted"), FRootPath));
+  else
+    EmitError(ErrFileNotFound, SafeFormat(Tr("The watched directory \"%s\" no longer exists"), FRootPath));
+  return true;
+}
+
+class TInotifyBackend final : public TDirWatchBackend {
+public:
+  ~TInotifyBackend() override { Stop(); }
+
+  void Start(const TDirWatchRequest& Request, TDirWatchSink& Sink) override {
+    Stop();
+    auto Worker = std::make_shared<TInotifyWorker>(Request, Sink);
+    Worker->Setup();
+    // The thread keeps the worker alive too, so that Stop need not wait for
+    // it to let go of its resources.
+    FThread = std::thread([Worker] {
+      Worker->Run();
+      Worker->MarkFinished();
+      // Retiring a hundred thousand watches keeps a processor busy in the
+      // kernel for a while; at the lowest priority (for this thread only, on
+      // Linux) it does not keep the thread that called Stop waiting.
+      ::setpriority(PRIO_PROCESS, 0, 19);
+      Worker->ReleaseWatches();
+    });
+    FWorker = std::move(Worker);
+  }
+
+  void Stop() override {
+    if (!FWorker) return;
+    FWorker->RequestStop();
+    FWorker->CloseGate();  // from here on the sink is never called
+    // The worker ends at once, and has only its own resources left to free
+    // when it has; one stuck in a system call (a dead network file system)
+    // is left to end on its own after StopTimeout.
+    FWorker->WaitFinished(StopTimeout);
+    FThread.detach();
+    FWorker.reset();
+  }
+
+private:
+  std::shared_ptr<TInotifyWorker> FWorker;
+  std::thread FThread;
+};
+
+}  // namespace
+
+std::unique_ptr<TDirWatchBackend> CreateSystemDirWatchBackend() {
+  return std::make_unique<TInotifyBackend>();
+}
+
+}  // namespace dz

@@ -1,0 +1,396 @@
+// TDirectoryWatch against a fake backend: what reaches the handlers, in which
+// order and when; starting, stopping and restarting; the exceptions.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base/MainThreadQueue.h"
+#include "dirwatch/DirectoryWatch.h"
+#include "support/FakeDirWatchBackend.h"
+
+namespace dz {
+namespace {
+
+struct TNotification {
+  int Id;
+  TWatchAction Action;
+  std::string FileName;
+  friend bool operator==(const TNotification&, const TNotification&) = default;
+};
+
+std::ostream& operator<<(std::ostream& Out, const TNotification& N) {
+  return Out << "{" << N.Id << ", " << static_cast<int>(N.Action) << ", " << N.FileName << "}";
+}
+
+struct TErrorReport {
+  int Code;
+  std::string Text;
+  friend bool operator==(const TErrorReport&, const TErrorReport&) = default;
+};
+
+class DirectoryWatchTest : public ::testing::Test {
+protected:
+  // A watcher with identifier 7 that records everything its handlers see.
+  std::unique_ptr<TDirectoryWatch> MakeWatch(const std::string& Directory = "/data/docs") {
+    auto Watch = std::make_unique<TDirectoryWatch>(7, FQueue, FFakes.Factory());
+    Watch->SetDirectory(Directory);
+    Watch->OnNotify = [this](TDirectoryWatch&, int Id, TWatchAction Action, const std::string& FileName) {
+      FNotified.push_back({Id, Action, FileName});
+    };
+    Watch->OnError = [this](TDirectoryWatch&, int Code, const std::string& Text) { FErrors.push_back({Code, Text}); };
+    Watch->OnChange = [this](TDirectoryWatch& Sender) { FChanges.push_back(Sender.Running()); };
+    return Watch;
+  }
+
+  TPlainMainThreadQueue FQueue;
+  test::TFakeDirWatchBackends FFakes;
+  std::vector<TNotification> FNotified;
+  std::vector<TErrorReport> FErrors;
+  std::vector<bool> FChanges;  // Running() as each OnChange saw it
+};
+
+TEST_F(DirectoryWatchTest, StartHandsTheSettingsToOneBackendAndStopEndsIt) {
+  auto Watch = MakeWatch();
+  EXPECT_FALSE(Watch->Running());
+  Watch->Start();
+  ASSERT_TRUE(Watch->Running());
+  ASSERT_EQ(FFakes.Count(), 1u);
+  const TDirWatchRequest Request = FFakes.Last().Request();
+  EXPECT_EQ(Request.Directory, "/data/docs");
+  EXPECT_TRUE(Request.WatchSubTree);
+  EXPECT_EQ(Request.Filter, 0x17Fu);
+  EXPECT_EQ(Request.BufferSize, 32u * 532u);
+  EXPECT_EQ(FChanges, std::vector<bool>{true});
+
+  Watch->Start();  // running already: nothing
+  EXPECT_EQ(FFakes.Count(), 1u);
+  EXPECT_EQ(FFakes.StartCalls(), 1);
+  EXPECT_EQ(FChanges.size(), 1u);
+
+  Watch->Stop();
+  EXPECT_FALSE(Watch->Running());
+  EXPECT_FALSE(FFakes.Last().Started());
+  EXPECT_TRUE(FFakes.Last().Destroyed());
+  EXPECT_EQ(FChanges, (std::vector<bool>{true, false}));
+
+  Watch->Stop();  // stopped already: nothing
+  EXPECT_EQ(FFakes.StopCalls(), 1);
+  EXPECT_EQ(FChanges.size(), 2u);
+
+  Watch->Start();  // a new backend for every start
+  EXPECT_EQ(FFakes.Count(), 2u);
+  EXPECT_TRUE(FFakes.Last().Started());
+}
+
+TEST_F(DirectoryWatchTest, StartWithoutADirectoryRaisesAndStaysStopped) {
+  for (const char* Directory : {"", "  \t ", "\r\n"}) {
+    SCOPED_TRACE(testing::Message() << "directory \"" << Directory << "\"");
+    auto Watch = MakeWatch(Directory);
+    try {
+      Watch->Start();
+      ADD_FAILURE() << "Start did not raise";
+    } catch (const EDirWatchError& E) {
+      EXPECT_STREQ(E.what(), "Please specify a directory to watch");
+    }
+    EXPECT_FALSE(Watch->Running());
+    EXPECT_TRUE(FChanges.empty());
+  }
+  EXPECT_EQ(FFakes.StartCalls(), 0);
+}
+
+TEST_F(DirectoryWatchTest, ADirectoryThatCannotBeOpenedRaisesWithItsCode) {
+  struct TCase {
+    const char* Directory;
+    int Code;
+    const char* Message;
+  };
+  const TCase Cases[] = {
+      {"/data/missing", 2, "Error trying to create file handle for \"/data/missing\". Error code: 2"},
+      {"/gone/path/x", 3, "Error trying to create file handle for \"/gone/path/x\". Error code: 3"},
+      {"/root/secret", 5, "Error trying to create file handle for \"/root/secret\". Error code: 5"},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Directory);
+    FFakes.FailStart(Case.Directory, Case.Code);
+    auto Watch = MakeWatch(Case.Directory);
+    try {
+      Watch->Start();
+      ADD_FAILURE() << "Start did not raise";
+    } catch (const EDirWatchError& E) {
+      EXPECT_EQ(std::string(E.what()), Case.Message);
+    }
+    EXPECT_FALSE(Watch->Running());
+    EXPECT_TRUE(FChanges.empty());
+    EXPECT_EQ(FFakes.ActiveCount(), 0u);
+  }
+}
+
+TEST_F(DirectoryWatchTest, ChangesArriveOnTheOwningThreadInTheOrderReported) {
+  auto Watch = MakeWatch();
+  Watch->Start();
+  ASSERT_TRUE(FFakes.Last().Push({{DirActionAdded, "a.txt"}, {DirActionModified, "sub/b.txt"}}));
+  ASSERT_TRUE(FFakes.Last().Push({{DirActionRenamedOld, "a.txt"}, {DirActionRenamedNew, "c.txt"}}));
+  ASSERT_TRUE(FFakes.Last().Push({{DirActionRemoved, "sub/b.txt"}}));
+  EXPECT_TRUE(FNotified.empty()) << "a handler ran on the backend's thread";
+  EXPECT_EQ(FQueue.ProcessPending(), 3u);
+  const std::vector<TNotification> Expected = {
+      {7, waAdded, "a.txt"},      {7, waModified, "sub/b.txt"}, {7, waRenamedOld, "a.txt"},
+      {7, waRenamedNew, "c.txt"}, {7, waRemoved, "sub/b.txt"},
+  };
+  EXPECT_EQ(FNotified, Expected);
+}
+
+TEST_F(DirectoryWatchTest, WatchActionsDecideWhatReachesOnNotify) {
+  const std::vector<TDirChange> Batch = {
+      {0, "zero"},  // outside 1 to 5: always dropped
+      {DirActionAdded, "added"},
+      {DirActionRemoved, "removed"},
+      {DirActionModified, "modified"},
+      {DirActionRenamedOld, "old"},
+      {DirActionRenamedNew, "new"},
+      {6, "six"},
+      {-1, "minus"},
+  };
+  struct TCase {
+    TWatchActions Actions;
+    std::vector<std::string> Delivered;
+  };
+  const TCase Cases[] = {
+      {AllWatchActions, {"added", "removed", "modified", "old", "new"}},
+      {{waAdded}, {"added"}},
+      {{waRemoved, waRenamedNew}, {"removed", "new"}},
+      {{}, {}},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(testing::Message() << "actions 0x" << std::hex << int(Case.Actions.Bits()));
+    FNotified.clear();
+    auto Watch = MakeWatch();
+    Watch->SetWatchActions(Case.Actions);
+    Watch->Start();
+    ASSERT_TRUE(FFakes.Last().Push(Batch));
+    FQueue.ProcessPending();
+    std::vector<std::string> Delivered;
+    for (const TNotification& N : FNotified) Delivered.push_back(N.FileName);
+    EXPECT_EQ(Delivered, Case.Delivered);
+    Watch->Stop();
+  }
+}
+
+TEST_F(DirectoryWatchTest, WithoutOnNotifyChangesAreDroppedQuietly) {
+  auto Watch = MakeWatch();
+  Watch->OnNotify = nullptr;
+  Watch->Start();
+  ASSERT_TRUE(FFakes.Last().Push({{DirActionAdded, "a.txt"}}));
+  EXPECT_EQ(FQueue.ProcessPending(), 1u);
+  EXPECT_TRUE(FNotified.empty());
+}
+
+TEST_F(DirectoryWatchTest, ReportsQueuedBeforeStopAreDeliveredAfterIt) {
+  auto Watch = MakeWatch();
+  Watch->Start();
+  ASSERT_TRUE(FFakes.Last().Push({{DirActionAdded, "late.txt"}}));
+  Watch->Stop();
+  EXPECT_FALSE(FFakes.Last().Push({{DirActionAdded, "after-stop.txt"}})) << "a stopped backend took a batch";
+  FQueue.ProcessPending();
+  EXPECT_EQ(FNotified, (std::vector<TNotification>{{7, waAdded, "late.txt"}}));
+}
+
+TEST_F(DirectoryWatchTest, NothingIsDeliveredAfterTheWatcherIsDestroyed) {
+  auto Watch = MakeWatch();
+  Watch->Start();
+  test::TFakeDirWatch& Backend = FFakes.Last();
+  ASSERT_TRUE(Backend.Push({{DirActionAdded, "a.txt"}}));
+  ASSERT_TRUE(Backend.PushError(1022, "lost"));
+  Watch.reset();
+  EXPECT_FALSE(Backend.Started()) << "the backend outlived its watcher";
+  EXPECT_TRUE(Backend.Destroyed());
+  // The handlers refer to this fixture, which is still alive: a delivery
+  // would be seen here, and under AddressSanitizer a use of the dead watcher
+  // would be caught.
+  EXPECT_EQ(FQueue.ProcessPending(), 2u);
+  EXPECT_TRUE(FNotified.empty());
+  EXPECT_TRUE(FErrors.empty());
+  EXPECT_EQ(FChanges.size(), 1u) << "OnChange ran while the watcher was destroyed";
+}
+
+TEST_F(DirectoryWatchTest, AHandlerThatDestroysTheWatcherEndsTheBatch) {
+  auto Watch = MakeWatch();
+  Watch->OnNotify = [this, &Watch](TDirectoryWatch&, int Id, TWatchAction Action, const std::string& FileName) {
+    FNotified.push_back({Id, Action, FileName});
+    Watch.reset();
+  };
+  Watch->Start();
+  ASSERT_TRUE(FFakes.Last().Push({{DirActionAdded, "first"}, {DirActionAdded, "second"}}));
+  FQueue.ProcessPending();
+  EXPECT_EQ(FNotified, (std::vector<TNotification>{{7, waAdded, "first"}}));
+  EXPECT_EQ(Watch, nullptr);
+}
+
+TEST_F(DirectoryWatchTest, AFailingHandlerDoesNotLoseTheRestOfTheBatch) {
+  auto Watch = MakeWatch();
+  Watch->OnNotify = [this](TDirectoryWatch&, int Id, TWatchAction Action, const std::string& FileName) {
+    FNotified.push_back({Id, Action, FileName});
+    if (FileName == "bad") throw std::runtime_error("handler failed");
+  };
+  Watch->Start();
+  ASSERT_TRUE(FFakes.Last().Push({{DirActionAdded, "bad"}, {DirActionAdded, "good"}}));
+  EXPECT_THROW(FQueue.ProcessPending(), std::runtime_error);
+  EXPECT_EQ(FNotified, (std::vector<TNotification>{{7, waAdded, "bad"}, {7, waAdded, "good"}}));
+}
+
+TEST_F(DirectoryWatchTest, ErrorsGoToOnErrorInOrderWithTheChanges) {
+  auto Watch = MakeWatch();
+  std::vector<std::string> Seen;
+  Watch->OnNotify = [&Seen](TDirectoryWatch&, int, TWatchAction, const std::string& FileName) {
+    Seen.push_back(FileName);
+  };
+  Watch->OnError = [&Seen](TDirectoryWatch& Sender, int Code, const std::string& Text) {
+    EXPECT_EQ(Sender.Id(), 7);
+    Seen.push_back("error " + std::to_string(Code) + " " + Text);
+  };
+  Watch->Start();
+  ASSERT_TRUE(FFakes.Last().Push({{DirActionAdded, "before"}}));
+  ASSERT_TRUE(FFakes.Last().PushError(1022, "too many changes"));
+  ASSERT_TRUE(FFakes.Last().Push({{DirActionAdded, "after"}}));
+  FQueue.ProcessPending();
+  EXPECT_EQ(Seen, (std::vector<std::string>{"before", "error 1022 too many changes", "after"}));
+  EXPECT_TRUE(Watch->Running()) << "an error report does not stop the watcher";
+
+  Watch->OnError = nullptr;  // no handler: the report is dropped
+  ASSERT_TRUE(FFakes.Last().PushError(2, "gone"));
+  EXPECT_EQ(FQueue.ProcessPending(), 1u);
+  EXPECT_EQ(Seen.size(), 3u);
+}
+
+TEST_F(DirectoryWatchTest, SettersRestartARunningWatcher) {
+  struct TCase {
+    const char* Name;
+    void (*Change)(TDirectoryWatch&);
+    bool Restarts;  // on a running watcher
+  };
+  const TCase Cases[] = {
+      {"options", [](TDirectoryWatch& W) { W.SetWatchOptions({woFileName, woLastWrite}); }, true},
+      {"actions", [](TDirectoryWatch& W) { W.SetWatchActions({waAdded}); }, true},
+      {"sub-tree", [](TDirectoryWatch& W) { W.SetWatchSubTree(false); }, true},
+      {"directory", [](TDirectoryWatch& W) { W.SetDirectory("/data/other"); }, true},
+      {"letter case (a different directory on Linux)", [](TDirectoryWatch& W) { W.SetDirectory("/data/Docs"); },
+       true},
+      {"same options", [](TDirectoryWatch& W) { W.SetWatchOptions(AllWatchOptions); }, false},
+      {"same actions", [](TDirectoryWatch& W) { W.SetWatchActions(AllWatchActions); }, false},
+      {"same sub-tree", [](TDirectoryWatch& W) { W.SetWatchSubTree(true); }, false},
+      {"same directory", [](TDirectoryWatch& W) { W.SetDirectory("/data/docs"); }, false},
+      {"same directory with blanks", [](TDirectoryWatch& W) { W.SetDirectory(" \t/data/docs \r\n"); }, false},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    {
+      auto Watch = MakeWatch();
+      Watch->Start();
+      FChanges.clear();
+      const std::size_t Made = FFakes.Count();
+      Case.Change(*Watch);
+      EXPECT_TRUE(Watch->Running());
+      if (Case.Restarts) {
+        // Stop, start and the change itself.
+        EXPECT_EQ(FChanges, (std::vector<bool>{false, true, true}));
+        ASSERT_EQ(FFakes.Count(), Made + 1);
+        EXPECT_TRUE(FFakes.Last().Started());
+        EXPECT_FALSE(FFakes.At(Made - 1).Started());
+      } else {
+        EXPECT_TRUE(FChanges.empty());
+        EXPECT_EQ(FFakes.Count(), Made);
+      }
+    }
+    {
+      auto Watch = MakeWatch();  // stopped: the value changes, nothing starts
+      FChanges.clear();
+      const std::size_t Made = FFakes.Count();
+      Case.Change(*Watch);
+      EXPECT_FALSE(Watch->Running());
+      EXPECT_EQ(FChanges.size(), Case.Restarts ? 1u : 0u);
+      EXPECT_EQ(FFakes.Count(), Made);
+    }
+  }
+}
+
+TEST_F(DirectoryWatchTest, ARestartUsesTheNewValues) {
+  auto Watch = MakeWatch();
+  Watch->Start();
+  Watch->SetWatchOptions({woFileName, woDirName, woSize, woLastWrite, woCreation});
+  EXPECT_EQ(FFakes.Last().Request().Filter, 0x5Bu);
+  Watch->SetWatchSubTree(false);
+  EXPECT_FALSE(FFakes.Last().Request().WatchSubTree);
+  Watch->SetDirectory("  /data/other\t");
+  EXPECT_EQ(Watch->Directory(), "/data/other");
+  EXPECT_EQ(FFakes.Last().Request().Directory, "/data/other");
+  EXPECT_EQ(FFakes.ActiveCount(), 1u);
+}
+
+TEST_F(DirectoryWatchTest, ARestartThatFailsRaisesAndLeavesTheWatcherStopped) {
+  FFakes.FailStart("/data/missing", 2);
+  auto Watch = MakeWatch();
+  Watch->Start();
+  EXPECT_THROW(Watch->SetDirectory("/data/missing"), EDirWatchError);
+  EXPECT_FALSE(Watch->Running());
+  EXPECT_EQ(Watch->Directory(), "/data/missing");
+  EXPECT_EQ(FFakes.ActiveCount(), 0u);
+  EXPECT_NO_THROW(Watch->SetDirectory("")) << "a stopped watcher is not restarted, so nothing can fail";
+}
+
+TEST_F(DirectoryWatchTest, NotifyFilterOfMapsEachOption) {
+  struct TCase {
+    TWatchOptions Options;
+    std::uint32_t Filter;
+  };
+  const TCase Cases[] = {
+      {{}, 0x000},
+      {{woFileName}, 0x001},
+      {{woDirName}, 0x002},
+      {{woAttributes}, 0x004},
+      {{woSize}, 0x008},
+      {{woLastWrite}, 0x010},
+      {{woLastAccess}, 0x020},
+      {{woCreation}, 0x040},
+      {{woSecurity}, 0x100},
+      {{woFileName, woDirName, woSize, woLastWrite, woCreation}, 0x05B},
+      {AllWatchOptions, 0x17F},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(testing::Message() << "options 0x" << std::hex << int(Case.Options.Bits()));
+    EXPECT_EQ(NotifyFilterOf(Case.Options), Case.Filter);
+  }
+}
+
+TEST_F(DirectoryWatchTest, BufferSizeIsHandedOnInBytesWithinSaneBounds) {
+  struct TCase {
+    std::int32_t Records;
+    std::uint32_t Bytes;
+  };
+  const TCase Cases[] = {
+      {32, 17024}, {1, 532}, {0, 532}, {-5, 532}, {0x7fffffff, 64u * 1024 * 1024},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Records);
+    auto Watch = MakeWatch();
+    Watch->BufferSize = Case.Records;
+    Watch->Start();
+    EXPECT_EQ(FFakes.Last().Request().BufferSize, Case.Bytes);
+  }
+}
+
+TEST_F(DirectoryWatchTest, DestroyingARunningWatcherStopsItsBackendWithoutOnChange) {
+  auto Watch = MakeWatch();
+  Watch->Start();
+  FChanges.clear();
+  Watch.reset();
+  EXPECT_EQ(FFakes.Last().StopCalls(), 1);
+  EXPECT_TRUE(FFakes.Last().Destroyed());
+  EXPECT_TRUE(FChanges.empty());
+}
+
+}  // namespace
+}  // namespace dz

@@ -1,0 +1,603 @@
+// The system's directory-watch backend on real file-system activity. Every
+// test waits for events, never for time: after the activity it writes a
+// marker file and waits until the marker's report arrives, so everything
+// reported before it is in. The upper bound of a wait only guards against a
+// hang.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/MainThreadQueue.h"
+#include "dirwatch/DirectoryWatch.h"
+#include "platform/DirWatchBackend.h"
+#include "platform/SysError.h"
+#include "support/TestFiles.h"
+
+namespace dz {
+namespace {
+
+namespace fs = std::filesystem;
+using test::WriteFileBytes;
+
+constexpr auto WaitGuard = std::chrono::seconds(60);
+constexpr std::uint32_t AllFilters = 0x17F;
+constexpr std::uint32_t WatchdogFilters = 0x5B;  // file and directory names, size, last write, creation
+
+std::string Describe(const TDirChange& Change) {
+  static const char* const Names[] = {"?", "added", "removed", "modified", "renamed-old", "renamed-new"};
+  const int Action = Change.Action >= 1 && Change.Action <= 5 ? Change.Action : 0;
+  return std::string(Names[Action]) + " " + Change.FileName;
+}
+
+bool IsMarker(const std::string& FileName) { return FileName.rfind("marker-", 0) == 0; }
+
+// Records what the backend reports. A test can hold the worker inside the
+// sink, so that the kernel queue fills up behind it.
+class TRecordingSink final : public TDirWatchSink {
+public:
+  void Changes(std::vector<TDirChange> Batch) override {
+    std::unique_lock<std::mutex> Lock(FLock);
+    FInside = true;
+    FSignal.notify_all();
+    FSignal.wait(Lock, [this] { return !FHold; });
+    FInside = false;
+    if (FClosed) ADD_FAILURE() << "the sink was called after Stop returned";
+    for (TDirChange& Change : Batch) FChanges.push_back(std::move(Change));
+    FSignal.notify_all();
+  }
+  void Error(int Code, std::string Text) override {
+    std::lock_guard<std::mutex> Lock(FLock);
+    if (FClosed) ADD_FAILURE() << "the sink was called after Stop returned";
+    FErrors.emplace_back(Code, std::move(Text));
+    FSignal.notify_all();
+  }
+
+  // Waits until Done holds for what has arrived; false after the guard time.
+  bool WaitFor(const std::function<bool()>& Done) {
+    std::unique_lock<std::mutex> Lock(FLock);
+    return FSignal.wait_for(Lock, WaitGuard, Done);
+  }
+  bool WaitForChange(int Action, const std::string& FileName) {
+    return WaitFor([&] {
+      return std::any_of(FChanges.begin(), FChanges.end(),
+                         [&](const TDirChange& C) { return C.Action == Action && C.FileName == FileName; });
+    });
+  }
+  bool WaitForName(const std::string& FileName) {
+    return WaitFor([&] {
+      return std::any_of(FChanges.begin(), FChanges.end(), [&](const TDirChange& C) { return C.FileName == FileName; });
+    });
+  }
+  bool WaitForError(int Code) {
+    return WaitFor([&] {
+      return std::any_of(FErrors.begin(), FErrors.end(), [&](const auto& E) { return E.first == Code; });
+    });
+  }
+
+  // The changes up to the marker's first report, without the reports of
+  // any marker; they are taken out of the record.
+  std::vector<TDirChange> TakeUntil(const std::string& Marker) {
+    std::lock_guard<std::mutex> Lock(FLock);
+    const auto End =
+        std::find_if(FChanges.begin(), FChanges.end(), [&](const TDirChange& C) { return C.FileName == Marker; });
+    std::vector<TDirChange> Taken;
+    for (auto It = FChanges.begin(); It != End; ++It)
+      if (!IsMarker(It->FileName)) Taken.push_back(*It);
+    FChanges.erase(FChanges.begin(), End == FChanges.end() ? End : End + 1);
+    return Taken;
+  }
+
+  void Hold() {
+    std::lock_guard<std::mutex> Lock(FLock);
+    FHold = true;
+  }
+  bool WaitUntilHeldInside() {
+    std::unique_lock<std::mutex> Lock(FLock);
+    return FSignal.wait_for(Lock, WaitGuard, [this] { return FInside; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> Lock(FLock);
+    FHold = false;
+    FSignal.notify_all();
+  }
+  // From now on any call is a failure.
+  void Close() {
+    std::lock_guard<std::mutex> Lock(FLock);
+    FClosed = true;
+  }
+  std::vector<std::pair<int, std::string>> Errors() {
+    std::lock_guard<std::mutex> Lock(FLock);
+    return FErrors;
+  }
+  std::vector<TDirChange> AllChanges() {
+    std::lock_guard<std::mutex> Lock(FLock);
+    return FChanges;
+  }
+
+private:
+  std::mutex FLock;
+  std::condition_variable FSignal;
+  std::vector<TDirChange> FChanges;
+  std::vector<std::pair<int, std::string>> FErrors;
+  bool FHold = false;
+  bool FInside = false;
+  bool FClosed = false;
+};
+
+// What a collector of changed files would hold after the reports: names
+// added, modified or renamed to, less those removed or renamed away.
+std::set<std::string> Collected(const std::vector<TDirChange>& Changes) {
+  std::set<std::string> Names;
+  for (const TDirChange& C : Changes) {
+    if (C.Action == DirActionRemoved || C.Action == DirActionRenamedOld)
+      Names.erase(C.FileName);
+    else
+      Names.insert(C.FileName);
+  }
+  return Names;
+}
+
+std::set<std::string> NamesOf(const std::vector<TDirChange>& Changes, int Action) {
+  std::set<std::string> Names;
+  for (const TDirChange& C : Changes)
+    if (C.Action == Action) Names.insert(C.FileName);
+  return Names;
+}
+
+std::vector<std::string> Described(const std::vector<TDirChange>& Changes) {
+  std::vector<std::string> Lines;
+  for (const TDirChange& C : Changes) Lines.push_back(Describe(C));
+  return Lines;
+}
+
+class InotifyBackendTest : public test::TTempDirTest {
+protected:
+  void SetUp() override {
+    TTempDirTest::SetUp();
+    FRoot = FDir / "watched";
+    FOutside = FDir / "outside";
+    fs::create_directories(FRoot);
+    fs::create_directories(FOutside);
+  }
+  void TearDown() override {
+    FSink.Release();  // a test that failed while holding the worker
+    if (FBackend) FBackend->Stop();
+    TTempDirTest::TearDown();
+  }
+
+  void Start(std::uint32_t Filter = WatchdogFilters, bool SubTree = true) {
+    FBackend = CreateSystemDirWatchBackend();
+    FFilter = Filter;
+    FBackend->Start(TDirWatchRequest{FRoot.string(), SubTree, Filter, 17024}, FSink);
+  }
+
+  // Everything reported since the last Sync, up to a marker made now in a
+  // way that the filter lets through.
+  std::vector<TDirChange> Sync() {
+    const std::string Marker = "marker-" + std::to_string(++FMarkers);
+    if (FFilter & DirNotifyFileName) {
+      WriteFileBytes(FRoot / Marker, "");
+    } else if (FFilter & DirNotifyDirName) {
+      fs::create_directory(FRoot / Marker);
+    } else if (FFilter & (DirNotifyLastWrite | DirNotifySize)) {
+      WriteFileBytes(FRoot / Marker, "written");
+    } else {
+      WriteFileBytes(FRoot / Marker, "");
+      fs::permissions(FRoot / Marker, fs::perms::others_read, fs::perm_options::remove);
+    }
+    EXPECT_TRUE(FSink.WaitForName(Marker)) << "the marker's report did not arrive";
+    return FSink.TakeUntil(Marker);
+  }
+
+  fs::path FRoot;
+  fs::path FOutside;
+  TRecordingSink FSink;
+  std::unique_ptr<TDirWatchBackend> FBackend;
+  std::uint32_t FFilter = 0;
+  int FMarkers = 0;
+};
+
+TEST_F(InotifyBackendTest, ARenameReportsTheOldNameThenTheNewOne) {
+  fs::create_directories(FRoot / "docs");
+  WriteFileBytes(FRoot / "docs" / "a.txt", "text");
+  Start();
+  fs::rename(FRoot / "docs" / "a.txt", FRoot / "docs" / "b.txt");
+  fs::rename(FRoot / "docs" / "b.txt", FRoot / "c.txt");  // into another directory of the tree
+  EXPECT_EQ(Described(Sync()), (std::vector<std::string>{"renamed-old docs/a.txt", "renamed-new docs/b.txt",
+                                                         "renamed-old docs/b.txt", "renamed-new c.txt"}));
+}
+
+TEST_F(InotifyBackendTest, CreatingWritingAndDeletingAFile) {
+  Start();
+  WriteFileBytes(FRoot / "new.txt", "content");
+  EXPECT_EQ(Described(Sync()), (std::vector<std::string>{"added new.txt", "modified new.txt"}));
+  fs::remove(FRoot / "new.txt");
+  EXPECT_EQ(Described(Sync()), (std::vector<std::string>{"removed new.txt"}));
+}
+
+TEST_F(InotifyBackendTest, ASubTreeMadeAtOnceReportsEveryFileInIt) {
+  Start();
+  // Directories and files are made as fast as possible, before the backend
+  // can have watched the new directories: the files must still be reported.
+  std::set<std::string> Expected;
+  for (int Round = 0; Round < 5; ++Round) {
+    const std::string Top = "tree" + std::to_string(Round);
+    ASSERT_EQ(std::system(("mkdir -p '" + (FRoot / Top / "a" / "b" / "c").string() + "'").c_str()), 0);
+    for (const char* Dir : {"", "/a", "/a/b", "/a/b/c"})
+      for (const char* Name : {"x.txt", "y.dat"}) {
+        const std::string RelPath = Top + Dir + "/" + Name;
+        WriteFileBytes(FRoot / RelPath, RelPath);
+        Expected.insert(RelPath);
+      }
+    for (const char* Dir : {"", "/a", "/a/b", "/a/b/c"}) Expected.insert(Top + Dir);
+  }
+  const std::set<std::string> Got = Collected(Sync());
+  for (const std::string& Name : Expected) EXPECT_TRUE(Got.count(Name)) << Name << " was not reported";
+}
+
+TEST_F(InotifyBackendTest, ABurstOfThousandsOfFilesIsReportedCompletely) {
+  Start();
+  // Like a checkout: directories and files appear together.
+  std::set<std::string> Expected;
+  for (int D = 0; D < 40; ++D) {
+    const std::string Dir = "src/module" + std::to_string(D);
+    fs::create_directories(FRoot / Dir);
+    for (int F = 0; F < 100; ++F) {
+      const std::string RelPath = Dir + "/file" + std::to_string(F) + ".cpp";
+      WriteFileBytes(FRoot / RelPath, RelPath);
+      Expected.insert(RelPath);
+    }
+  }
+  const std::vector<TDirChange> Changes = Sync();
+  const std::set<std::string> Got = Collected(Changes);
+  std::size_t Missing = 0;
+  for (const std::string& Name : Expected) Missing += Got.count(Name) ? 0 : 1;
+  EXPECT_EQ(Missing, 0u) << "of " << Expected.size() << " files";
+  EXPECT_TRUE(FSink.Errors().empty()) << FSink.Errors().front().second;
+}
+
+TEST_F(InotifyBackendTest, EditorSavePatternsLeaveTheSavedFileCollected) {
+  struct TCase {
+    const char* Name;
+    std::function<void(const fs::path& Dir)> Save;
+    std::set<std::string> Collected;  // of the save alone
+  };
+  const TCase Cases[] = {
+      {"temporary file renamed over the original",
+       [](const fs::path& Dir) {
+         WriteFileBytes(Dir / ".doc.txt.swp", "new content");
+         fs::rename(Dir / ".doc.txt.swp", Dir / "doc.txt");
+       },
+       {"doc.txt"}},
+      {"original renamed to a backup, then written anew",
+       [](const fs::path& Dir) {
+         fs::rename(Dir / "doc.txt", Dir / "doc.txt~");
+         WriteFileBytes(Dir / "doc.txt", "new content");
+       },
+       {"doc.txt", "doc.txt~"}},
+      {"truncated and rewritten in place",
+       [](const fs::path& Dir) { WriteFileBytes(Dir / "doc.txt", "new content"); },
+       {"doc.txt"}},
+  };
+  Start();
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    fs::remove_all(FRoot / "edit");
+    fs::create_directories(FRoot / "edit");
+    WriteFileBytes(FRoot / "edit" / "doc.txt", "old content");
+    Sync();
+    Case.Save(FRoot / "edit");
+    std::set<std::string> Got;
+    for (const std::string& Name : Collected(Sync())) Got.insert(fs::path(Name).filename().string());
+    EXPECT_EQ(Got, Case.Collected);
+  }
+}
+
+TEST_F(InotifyBackendTest, AWriteBurstIsReportedOnce) {
+  WriteFileBytes(FRoot / "log.txt", "");
+  Start();
+  {
+    std::ofstream Out(FRoot / "log.txt", std::ios::binary | std::ios::app);
+    for (int I = 0; I < 500; ++I) {
+      Out << "line " << I << "\n";
+      Out.flush();  // one write() each
+    }
+  }
+  EXPECT_EQ(Described(Sync()), (std::vector<std::string>{"modified log.txt"}));
+}
+
+TEST_F(InotifyBackendTest, AFileThatStaysOpenIsReportedWithoutWaitingForItsClose) {
+  Start();
+  std::ofstream Out(FRoot / "open.log", std::ios::binary);
+  Sync();
+  Out << "first entry\n";
+  Out.flush();
+  // The report comes after a short delay, not only at the close.
+  EXPECT_TRUE(FSink.WaitForChange(DirActionModified, "open.log"));
+  Out.close();
+}
+
+TEST_F(InotifyBackendTest, ADirectoryMovedInReportsWhatIsInsideAndIsWatched) {
+  fs::create_directories(FOutside / "tree" / "sub");
+  WriteFileBytes(FOutside / "tree" / "a.txt", "a");
+  WriteFileBytes(FOutside / "tree" / "sub" / "b.txt", "b");
+  Start();
+  fs::rename(FOutside / "tree", FRoot / "tree");
+  const std::vector<TDirChange> Changes = Sync();
+  EXPECT_EQ(NamesOf(Changes, DirActionAdded), (std::set<std::string>{"tree", "tree/a.txt", "tree/sub", "tree/sub/b.txt"}));
+  WriteFileBytes(FRoot / "tree" / "sub" / "c.txt", "c");
+  EXPECT_EQ(Described(Sync()), (std::vector<std::string>{"added tree/sub/c.txt", "modified tree/sub/c.txt"}));
+}
+
+TEST_F(InotifyBackendTest, ADirectoryMovedOutIsReportedRemovedAndNoLongerWatched) {
+  fs::create_directories(FRoot / "gone" / "sub");
+  WriteFileBytes(FRoot / "gone" / "sub" / "a.txt", "a");
+  Start();
+  fs::rename(FRoot / "gone", FOutside / "gone");
+  EXPECT_EQ(Described(Sync()), (std::vector<std::string>{"removed gone"}));
+  WriteFileBytes(FOutside / "gone" / "sub" / "later.txt", "later");
+  fs::remove(FOutside / "gone" / "sub" / "a.txt");
+  EXPECT_EQ(Described(Sync()), std::vector<std::string>{});
+}
+
+TEST_F(InotifyBackendTest, ADirectoryMovedWithinTheTreeKeepsThePathsBelowItRight) {
+  fs::create_directories(FRoot / "a" / "b" / "c");
+  fs::create_directories(FRoot / "other");
+  Start();
+  fs::rename(FRoot / "a", FRoot / "z");
+  EXPECT_EQ(Described(Sync()), (std::vector<std::string>{"renamed-old a", "renamed-new z"}));
+  WriteFileBytes(FRoot / "z" / "b" / "c" / "f.txt", "f");
+  EXPECT_EQ(NamesOf(Sync(), DirActionAdded), std::set<std::string>{"z/b/c/f.txt"});
+
+  fs::rename(FRoot / "z" / "b", FRoot / "other" / "b");  // to another parent
+  EXPECT_EQ(Described(Sync()), (std::vector<std::string>{"renamed-old z/b", "renamed-new other/b"}));
+  WriteFileBytes(FRoot / "other" / "b" / "c" / "g.txt", "g");
+  fs::rename(FRoot / "other" / "b" / "c" / "f.txt", FRoot / "other" / "b" / "c" / "h.txt");
+  EXPECT_EQ(Described(Sync()),
+            (std::vector<std::string>{"added other/b/c/g.txt", "modified other/b/c/g.txt", "renamed-old other/b/c/f.txt",
+                                      "renamed-new other/b/c/h.txt"}));
+}
+
+TEST_F(InotifyBackendTest, ADeletedTreeReportsItsFilesThenItself) {
+  fs::create_directories(FRoot / "old" / "sub");
+  WriteFileBytes(FRoot / "old" / "sub" / "a.txt", "a");
+  Start();
+  fs::remove_all(FRoot / "old");
+  EXPECT_EQ(Described(Sync()), (std::vector<std::string>{"removed old/sub/a.txt", "removed old/sub", "removed old"}));
+  // A new directory of the same name is a new directory.
+  fs::create_directories(FRoot / "old");
+  WriteFileBytes(FRoot / "old" / "n.txt", "n");
+  EXPECT_EQ(Collected(Sync()), (std::set<std::string>{"old", "old/n.txt"}));
+}
+
+TEST_F(InotifyBackendTest, TheFilterDecidesWhichKindsOfChangeAreReported) {
+  struct TCase {
+    const char* Name;
+    std::uint32_t Filter;
+    bool SubTree;
+    std::vector<std::string> Expected;
+  };
+  const TCase Cases[] = {
+      {"everything", AllFilters, true,
+       {"added dir", "added dir/f.txt", "modified dir/f.txt", "modified top.txt", "modified top.txt"}},
+      {"file names only", DirNotifyFileName, true, {"added dir/f.txt"}},
+      {"directory names only", DirNotifyDirName, true, {"added dir"}},
+      {"writes only", DirNotifyLastWrite, true, {"modified dir/f.txt", "modified top.txt"}},
+      {"attributes only", DirNotifyAttributes, true, {"modified top.txt"}},
+      {"without the sub-tree", AllFilters, false, {"added dir", "modified top.txt", "modified top.txt"}},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    if (FBackend) FBackend->Stop();
+    fs::remove_all(FRoot);
+    fs::create_directories(FRoot);
+    WriteFileBytes(FRoot / "top.txt", "top");
+    Start(Case.Filter, Case.SubTree);
+    // One step at a time, so that no two of them can fall into one batch.
+    fs::create_directories(FRoot / "dir");
+    std::vector<TDirChange> Changes = Sync();
+    WriteFileBytes(FRoot / "dir" / "f.txt", "f");
+    WriteFileBytes(FRoot / "top.txt", "changed");
+    for (TDirChange& C : Sync()) Changes.push_back(C);
+    fs::permissions(FRoot / "top.txt", fs::perms::others_read, fs::perm_options::remove);
+    for (TDirChange& C : Sync()) Changes.push_back(C);
+    EXPECT_EQ(Described(Changes), Case.Expected);
+  }
+}
+
+TEST_F(InotifyBackendTest, NamesThatAreNotUtf8ArePassedOnAsTheyAre) {
+  Start();
+  const std::string Name = "caf\xE9-\xFF.txt";
+  WriteFileBytes(FRoot / Name, "x");
+  EXPECT_EQ(NamesOf(Sync(), DirActionAdded), std::set<std::string>{Name});
+}
+
+// fs.inotify.max_queued_events is read when an inotify instance is made, so
+// it is lowered just around Start and restored at once.
+class TQueueLimit {
+public:
+  static constexpr const char* Path = "/proc/sys/fs/inotify/max_queued_events";
+  explicit TQueueLimit(int Limit) : FLimit(Limit) {
+    std::ifstream In(Path);
+    if (!(In >> FSaved)) return;
+    std::ofstream Out(Path);
+    FLowered = static_cast<bool>(Out << Limit << "\n");
+    Out.close();
+    FLowered = FLowered && !Out.fail();
+  }
+  ~TQueueLimit() { Restore(); }
+  bool Lowered() const { return FLowered; }
+  void Restore() {
+    if (!FLowered) return;
+    FLowered = false;
+    // Another test lowering it at the same moment may have read the low
+    // value as the one to restore; the system's default is the sane value then.
+    std::ofstream(Path) << (FSaved == FLimit ? 16384 : FSaved) << "\n";
+  }
+
+private:
+  int FLimit;
+  int FSaved = 0;
+  bool FLowered = false;
+};
+
+TEST_F(InotifyBackendTest, AnOverflowIsReportedWith1022AndWatchingGoesOn) {
+  {
+    TQueueLimit Limit(32);
+    if (!Limit.Lowered())
+      GTEST_SKIP() << "cannot write " << TQueueLimit::Path << " (needs root); the overflow is not tested";
+    Start();
+  }
+  // Hold the worker inside the sink while the queue overflows behind it.
+  FSink.Hold();
+  WriteFileBytes(FRoot / "first.txt", "1");
+  ASSERT_TRUE(FSink.WaitUntilHeldInside());
+  fs::create_directories(FRoot / "during" / "deep");
+  WriteFileBytes(FRoot / "during" / "deep" / "inside.txt", "lost in the overflow");
+  for (int I = 0; I < 200; ++I) WriteFileBytes(FRoot / ("flood" + std::to_string(I)), "x");
+  FSink.Release();
+  ASSERT_TRUE(FSink.WaitForError(ErrNotifyEnumDir));
+  const auto Errors = FSink.Errors();
+  EXPECT_EQ(Errors.front().first, ErrNotifyEnumDir);
+  EXPECT_FALSE(Errors.front().second.empty());
+  // The directory made while reports were lost is watched now, and what
+  // was inside it is reported.
+  const std::set<std::string> AddedFirst = NamesOf(Sync(), DirActionAdded);
+  EXPECT_TRUE(AddedFirst.count("during/deep/inside.txt"))
+      << "the file written into a directory made during the overflow was not reported";
+  WriteFileBytes(FRoot / "during" / "deep" / "after.txt", "seen");
+  EXPECT_TRUE(NamesOf(Sync(), DirActionAdded).count("during/deep/after.txt"));
+}
+
+TEST_F(InotifyBackendTest, StopWakesAWaitingWorkerAndEndsAllReports) {
+  Start();
+  Sync();  // the worker now waits in poll
+  FBackend->Stop();
+  FSink.Close();
+  // A second watcher on the same tree shows when the kernel has reported
+  // these changes; the stopped one must have seen none of them.
+  TRecordingSink Witness;
+  auto Other = CreateSystemDirWatchBackend();
+  Other->Start(TDirWatchRequest{FRoot.string(), true, WatchdogFilters, 17024}, Witness);
+  WriteFileBytes(FRoot / "after-stop.txt", "x");
+  EXPECT_TRUE(Witness.WaitForChange(DirActionAdded, "after-stop.txt"));
+  Other->Stop();
+  FBackend->Stop();  // a second Stop does nothing
+}
+
+TEST_F(InotifyBackendTest, TheWatchedDirectoryDeletedEndsWithAnError) {
+  Start();
+  Sync();
+  fs::remove_all(FRoot);
+  EXPECT_TRUE(FSink.WaitForError(ErrFileNotFound));
+}
+
+TEST_F(InotifyBackendTest, StartOnADirectoryThatCannotBeWatchedRaises) {
+  WriteFileBytes(FDir / "plain-file", "x");
+  struct TCase {
+    fs::path Directory;
+    int Code;
+  };
+  const TCase Cases[] = {
+      {FDir / "missing", ErrFileNotFound},
+      {FDir / "missing" / "deeper", ErrPathNotFound},
+      {FDir / "plain-file", ErrDirectory},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Directory.string());
+    auto Backend = CreateSystemDirWatchBackend();
+    try {
+      Backend->Start(TDirWatchRequest{Case.Directory.string(), true, WatchdogFilters, 17024}, FSink);
+      ADD_FAILURE() << "Start did not raise";
+    } catch (const EDirWatchOpenError& E) {
+      EXPECT_EQ(E.Code(), Case.Code);
+    }
+    Backend->Stop();  // harmless on a backend that never started
+  }
+}
+
+// Running out of watches needs a lower limit than this machine has; a user
+// namespace of its own gives the watcher one (/proc/sys/user/
+// max_inotify_watches) without touching the rest of the system. The watcher
+// runs there as the dz-watch tool, which is tested along with it.
+TEST_F(InotifyBackendTest, RunningOutOfWatchesIsReportedOnceAndWatchingGoesOn) {
+  if (std::system("unshare -U -r sh -c 'echo 8 > /proc/sys/user/max_inotify_watches' 2>/dev/null") != 0)
+    GTEST_SKIP() << "no user namespace with a limit of its own can be made here; the watch limit is not tested";
+  const fs::path Tool = fs::read_symlink("/proc/self/exe").parent_path() / "dz-watch";
+  ASSERT_TRUE(fs::exists(Tool)) << Tool;
+  for (int I = 0; I < 30; ++I) fs::create_directories(FRoot / ("dir" + std::to_string(I)));
+  const fs::path Out = FDir / "out.txt";
+  const fs::path Stop = FDir / "stop";
+  // Each step waits for the line that shows the previous one had its effect;
+  // the counters only guard against a hang.
+  const std::string Script =
+      "cd '" + FDir.string() + "' || exit 1\n"
+      "(until [ -e stop ]; do sleep 0.02; done) | unshare -U -r sh -c "
+      "'echo 8 > /proc/sys/user/max_inotify_watches && exec \"$0\" \"$1\"' '" + Tool.string() + "' '" +
+      FRoot.string() + "' > out.txt &\n"
+      "await() { i=0; until grep -q \"$1\" out.txt; do sleep 0.02; i=$((i+1)); [ $i -gt 3000 ] && return 1; done; }\n"
+      "await '^error 1816 ' || { touch stop; exit 2; }\n"
+      "mkdir watched/late-dir\n"
+      "touch watched/top.txt\n"
+      "await '^waAdded top.txt$' || { touch stop; exit 3; }\n"
+      "touch stop\n"
+      "wait\n";
+  WriteFileBytes(FDir / "run.sh", Script);
+  EXPECT_EQ(std::system(("sh '" + (FDir / "run.sh").string() + "'").c_str()), 0) << test::ReadFileBytes(Out);
+  const std::string Output = test::ReadFileBytes(Out);
+  std::vector<std::string> ErrorLines;
+  std::istringstream Lines(Output);
+  for (std::string Line; std::getline(Lines, Line);)
+    if (Line.rfind("error ", 0) == 0) ErrorLines.push_back(Line);
+  ASSERT_EQ(ErrorLines.size(), 1u) << Output;  // the late directory failed too, without a second report
+  EXPECT_NE(ErrorLines[0].find("fs.inotify.max_user_watches = 8)"), std::string::npos) << ErrorLines[0];
+  EXPECT_NE(ErrorLines[0].find("sysctl fs.inotify.max_user_watches="), std::string::npos) << ErrorLines[0];
+  EXPECT_NE(Output.find("waAdded late-dir\n"), std::string::npos) << Output;
+}
+
+// The watcher on the system's backend, as the watchdog uses it.
+TEST_F(InotifyBackendTest, TheWatcherDeliversThroughItsQueue) {
+  TPlainMainThreadQueue Queue;
+  TDirectoryWatch Watch(3, Queue);
+  std::vector<std::string> Seen;
+  Watch.OnNotify = [&Seen](TDirectoryWatch&, int Id, TWatchAction Action, const std::string& FileName) {
+    Seen.push_back(std::to_string(Id) + " " + std::to_string(static_cast<int>(Action)) + " " + FileName);
+  };
+  Watch.SetDirectory(FRoot.string());
+  Watch.SetWatchOptions({woFileName, woDirName, woSize, woLastWrite, woCreation});
+  WriteFileBytes(FRoot / "a.txt", "a");
+  Watch.Start();
+  fs::rename(FRoot / "a.txt", FRoot / "b.txt");
+  WriteFileBytes(FRoot / "marker", "");
+  ASSERT_TRUE(Queue.WaitWhileProcessing(
+      [&] { return std::find(Seen.begin(), Seen.end(), "3 0 marker") != Seen.end(); }, WaitGuard));
+  EXPECT_EQ(std::vector<std::string>(Seen.begin(), Seen.begin() + 2),
+            (std::vector<std::string>{"3 3 a.txt", "3 4 b.txt"}));
+  Watch.Stop();
+
+  TDirectoryWatch Missing(4, Queue);
+  Missing.SetDirectory((FDir / "nothing-here").string());
+  try {
+    Missing.Start();
+    ADD_FAILURE() << "Start did not raise";
+  } catch (const EDirWatchError& E) {
+    EXPECT_EQ(std::string(E.what()),
+              "Error trying to create file handle for \"" + (FDir / "nothing-here").string() + "\". Error code: 2");
+  }
+  EXPECT_FALSE(Missing.Running());
+}
+
+}  // namespace
+}  // namespace dz

@@ -1,0 +1,790 @@
+// Monitoring against fake watcher backends: the reports are pushed by the
+// test and run by ProcessPending, so every case is deterministic. Task files
+// and the monitored directories are real, in a fresh folder per test.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "base/SafeFormat.h"
+#include "platform/DirWalk.h"
+#include "platform/FileOps.h"
+#include "platform/SysError.h"
+#include "settings/ProgramLocations.h"
+#include "support/FakeDirWatchBackend.h"
+#include "support/TestFiles.h"
+#include "watchdog/FakeWatchdogView.h"
+#include "watchdog/Watchdog.h"
+
+namespace dz {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::system_clock;
+using test::TFakeWatchdogView;
+using test::TRecordingLog;
+using TFiles = std::vector<std::string>;
+
+// A source section that lets every file through.
+constexpr std::string_view AllFiles = "BackupMode=1\n";
+
+// Records the last backup at stopping, as the window would see it, and then
+// does what the controller does without a backup worker.
+class TRecordingWatchdog : public TWatchdog {
+public:
+  using TWatchdog::TWatchdog;
+
+  struct TLastBackup {
+    std::int32_t FileCount = 0;
+    bool WatchersStopped = true;   // every watcher still there, none running
+    std::vector<TFiles> Pending;   // per entry
+  };
+  std::vector<TLastBackup> LastBackups;
+
+protected:
+  void RunLastBackup() override {
+    TLastBackup Call;
+    Call.FileCount = FileCount();
+    for (std::size_t I = 0; I < MonTaskCount(); ++I) {
+      const TMonTask& Task = MonTask(I);
+      if (Task.MonStatus == mtEnabled && (!Task.DirWatch || Task.DirWatch->Running()))
+        Call.WatchersStopped = false;
+      Call.Pending.push_back(Task.FileList.Items());
+    }
+    LastBackups.push_back(std::move(Call));
+    TWatchdog::RunLastBackup();
+  }
+};
+
+class MonitoringTest : public test::TTempDirTest {
+protected:
+  void SetUp() override {
+    TTempDirTest::SetUp();
+    Restart();
+  }
+  void TearDown() override {
+    FWatchdog.reset();
+    TTempDirTest::TearDown();
+  }
+
+  // A new controller, window, log and backends on an empty folder: for
+  // tables of cases that each need their own.
+  void Restart() {
+    FWatchdog.reset();
+    for (const auto& Entry : fs::directory_iterator(FDir)) fs::remove_all(Entry.path());
+    FView = TFakeWatchdogView();
+    FLog.Lines.clear();
+    FBackends = test::TFakeDirWatchBackends();
+    FWatchdog = std::make_unique<TRecordingWatchdog>(FView, FLog, FQueue, Setup(), FBackends.Factory(),
+                                                     [this] { return FNow; });
+  }
+
+  TWatchdogSetup Setup() const {
+    TWatchdogSetup S;
+    S.IniName = PathOf("DeZedodiru.ini");
+    S.UserPath = FDir.string() + "/";
+    return S;
+  }
+
+  // A task file for the directory Name of the test folder whose source
+  // section holds Section.
+  std::string WriteTask(const std::string& Name, std::string_view Section) const {
+    const std::string Text = "[Global]\nDestination=" + PathOf("dest") + "\nDirCount=1\n[Dir000]\nSource=" +
+                             PathOf(Name) + "\n" + std::string(Section);
+    test::WriteFileBytes(FDir / (Name + ".buj"), Text);
+    return PathOf(Name + ".buj");
+  }
+
+  // Creates the directory Name in the test folder with a task for it, and
+  // appends the entry; Pending are its files from an earlier run.
+  std::size_t AddEntry(const std::string& Name, std::string_view Section = AllFiles,
+                       TMonTaskStatus Status = mtEnabled, const TFiles& Pending = {}) {
+    fs::create_directories(FDir / Name);
+    auto Entry = std::make_unique<TMonTask>(WriteTask(Name, Section), PathOf(Name));
+    Entry->MonStatus = Status;
+    for (const std::string& File : Pending) Entry->FileList.Add(File);
+    EXPECT_EQ(FWatchdog->AddMonTask(std::move(Entry)), atAdded);
+    return FWatchdog->MonTaskCount() - 1;
+  }
+
+  TMonTask& Task(std::size_t I) { return FWatchdog->MonTask(I); }
+  TFiles Pending(std::size_t I) { return Task(I).FileList.Items(); }
+
+  test::TFakeDirWatch* Backend(std::size_t I) { return FBackends.Active(Task(I).Dir); }
+
+  // The reports of one batch of entry I's watcher, run on the main thread.
+  void Report(std::size_t I, std::vector<TDirChange> Batch) {
+    test::TFakeDirWatch* Fake = Backend(I);
+    ASSERT_NE(Fake, nullptr) << "entry " << I << " is not watched";
+    ASSERT_TRUE(Fake->Push(std::move(Batch)));
+    FQueue.ProcessPending();
+  }
+  void ReportError(std::size_t I, int Code, const std::string& Text) {
+    test::TFakeDirWatch* Fake = Backend(I);
+    ASSERT_NE(Fake, nullptr) << "entry " << I << " is not watched";
+    ASSERT_TRUE(Fake->PushError(Code, Text));
+    FQueue.ProcessPending();
+  }
+
+  std::int64_t ListedFiles() {
+    std::int64_t Sum = 0;
+    for (std::size_t I = 0; I < FWatchdog->MonTaskCount(); ++I) Sum += static_cast<std::int64_t>(Pending(I).size());
+    return Sum;
+  }
+
+  void Start() { ASSERT_TRUE(FWatchdog->StartMonitoring()); }
+
+  TFakeWatchdogView FView;
+  TRecordingLog FLog;
+  TPlainMainThreadQueue FQueue;
+  test::TFakeDirWatchBackends FBackends;
+  system_clock::time_point FNow = system_clock::now();
+  std::unique_ptr<TRecordingWatchdog> FWatchdog;
+};
+
+// ---------------------------------------------------------------------------
+// Starting
+
+TEST_F(MonitoringTest, StartWatchesEveryUsableEntryAsConfigured) {
+  AddEntry("docs", AllFiles, mtEnabled, {"a.txt", "b/c.txt"});
+  AddEntry("off", AllFiles, mtDisabled, {"x.txt", "y.txt", "z.txt"});
+  AddEntry("work", AllFiles, mtEnabled, {"w.txt"});
+  FView.Selected = 2;
+
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+
+  ASSERT_EQ(FBackends.ActiveCount(), 2u);
+  for (const std::size_t I : {0u, 2u}) {
+    SCOPED_TRACE(Task(I).Dir);
+    ASSERT_NE(Backend(I), nullptr);
+    const TDirWatchRequest Request = Backend(I)->Request();
+    EXPECT_TRUE(Request.WatchSubTree);
+    EXPECT_EQ(Request.Filter, NotifyFilterOf(Task(I).Watches));
+    EXPECT_EQ(Request.Filter, 0x5Bu);
+    ASSERT_TRUE(Task(I).DirWatch);
+    EXPECT_EQ(Task(I).DirWatch->Id(), static_cast<int>(I + 1)) << "the watcher reports its list position";
+    EXPECT_EQ(Task(I).DirWatch->WatchActions(), AllWatchActions);
+    EXPECT_TRUE(Task(I).DirWatch->Running());
+    EXPECT_EQ(Task(I).GetRunStatus(), rsWatch);
+  }
+  EXPECT_FALSE(Task(1).DirWatch);
+  EXPECT_EQ(Task(1).GetRunStatus(), rsOff);
+  EXPECT_EQ(FWatchdog->FileCount(), 3) << "only the watched entries' pending files count";
+  EXPECT_TRUE(FWatchdog->Monitoring());
+  EXPECT_TRUE(FLog.Lines.empty());
+
+  EXPECT_EQ(FWatchdog->BuInterval(), 1800);
+  EXPECT_EQ(FWatchdog->TimeCount(), 1800);
+  EXPECT_EQ(FView.FileCountText, "No files");
+  EXPECT_FALSE(FView.NotScheduledVisible);
+  EXPECT_FALSE(FView.ShowFilesVisible);
+  EXPECT_FALSE(FView.RemoveEnabled);
+  EXPECT_FALSE(FView.PeriodicEnabled);
+  EXPECT_TRUE(FView.StopEnabled);
+  EXPECT_EQ(FView.StartHint, "Start immediate backup");
+  EXPECT_EQ(FView.TrayStartStopCaption, "Stop monitoring");
+  EXPECT_TRUE(FView.BackupTimerEnabled);
+  EXPECT_EQ(FView.ClockProgress, (TClockProgress{1800, 0, true, true}));
+  EXPECT_GT(FView.Repaints, 0);
+  EXPECT_EQ(FWatchdog->TbStatus(), tbsOff) << "the first tick changes the icon";
+
+  // A second start while running changes nothing.
+  EXPECT_TRUE(FWatchdog->StartMonitoring());
+  EXPECT_EQ(FBackends.Count(), 2u);
+}
+
+TEST_F(MonitoringTest, StartWithBackupsOnDemand) {
+  AddEntry("docs");
+  FWatchdog->PeriodicClicked(false);
+  Start();
+  EXPECT_EQ(FWatchdog->BuInterval(), -1);
+  EXPECT_EQ(FWatchdog->TimeCount(), -1);
+  ASSERT_TRUE(FView.ClockProgress.has_value());
+  EXPECT_FALSE(FView.ClockProgress->Visible);
+}
+
+TEST_F(MonitoringTest, StartSkipsInvalidTasksAndNamesThem) {
+  const struct {
+    const char* Name;
+    const char* Global;  // replaces the usable task's text
+    std::string ExpectedLine;
+  } Cases[] = {
+      {"FTP task", "[Global]\nFtpBackup=1\nDirCount=1\n", "The backup task \"{TASK}\" has invalid settings!"},
+      {"directory not in the task", "[Global]\nDirCount=1\n[Dir000]\nSource=/elsewhere\n",
+       "Directory \"{DIR}\" not specified in {TASK}!"},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    Restart();
+    const std::size_t Good = AddEntry("good");
+    const std::size_t Bad = AddEntry("bad");
+    test::WriteFileBytes(Task(Bad).BuTask, Case.Global);
+
+    EXPECT_TRUE(FWatchdog->StartMonitoring());
+
+    EXPECT_NE(Backend(Good), nullptr);
+    EXPECT_EQ(Backend(Bad), nullptr);
+    EXPECT_EQ(Task(Bad).MonStatus, mtInvalid);
+    ASSERT_EQ(FView.DirItems.size(), 2u);
+    EXPECT_TRUE(FView.DirItems[Good].Checked);
+    EXPECT_FALSE(FView.DirItems[Bad].Checked);
+    std::string Expected = Case.ExpectedLine;
+    for (const auto& [Token, Value] : {std::pair<std::string, std::string>{"{TASK}", Task(Bad).BuTask},
+                                       std::pair<std::string, std::string>{"{DIR}", Task(Bad).Dir}})
+      if (const auto At = Expected.find(Token); At != std::string::npos) Expected.replace(At, Token.size(), Value);
+    EXPECT_EQ(FLog.Lines, TFiles{Expected});
+  }
+}
+
+TEST_F(MonitoringTest, StartRefusesWhenNothingIsLeftToWatch) {
+  EXPECT_FALSE(FWatchdog->StartMonitoring()) << "empty list";
+  const std::size_t Bad = AddEntry("bad");
+  test::WriteFileBytes(Task(Bad).BuTask, "[Global]\nEncrypt=1\n");
+  AddEntry("off", AllFiles, mtDisabled);
+
+  EXPECT_FALSE(FWatchdog->StartMonitoring());
+
+  EXPECT_EQ(FView.Messages,
+            TFiles(2, "Please specify at least one directory to be monitored!"));
+  EXPECT_FALSE(FWatchdog->Monitoring());
+  EXPECT_EQ(FBackends.Count(), 0u);
+  EXPECT_FALSE(FView.StopEnabled);
+  EXPECT_TRUE(FView.RemoveEnabled);
+  EXPECT_FALSE(FView.BackupTimerEnabled);
+  EXPECT_EQ(FView.DirItems[Bad].Checked, false);
+}
+
+TEST_F(MonitoringTest, AWatcherThatCannotStartLeavesTheOthersWatched) {
+  const std::size_t Locked = AddEntry("locked", AllFiles, mtEnabled, {"old.txt"});
+  const std::size_t Open = AddEntry("open");
+  FBackends.FailStart(Task(Locked).Dir, 5);
+
+  Start();
+
+  EXPECT_FALSE(Task(Locked).DirWatch);
+  EXPECT_NE(Backend(Open), nullptr);
+  EXPECT_EQ(FWatchdog->FileCount(), 1) << "its pending files still wait for their backup";
+  ASSERT_EQ(FLog.Lines.size(), 1u);
+  EXPECT_TRUE(FLog.Lines[0].starts_with("  *** 01: Directory \"" + Task(Locked).Dir + "\" cannot be monitored"))
+      << FLog.Lines[0];
+}
+
+// ---------------------------------------------------------------------------
+// Stopping
+
+TEST_F(MonitoringTest, StopReleasesTheWatchersAndRestoresTheWindow) {
+  AddEntry("docs");
+  AddEntry("work");
+  Start();
+  FView.Selected = -1;
+
+  FWatchdog->StopMonitoring();
+
+  EXPECT_EQ(FBackends.ActiveCount(), 0u);
+  for (std::size_t I = 0; I < FBackends.Count(); ++I) EXPECT_TRUE(FBackends.At(I).Destroyed());
+  EXPECT_FALSE(Task(0).DirWatch);
+  EXPECT_FALSE(Task(1).DirWatch);
+  EXPECT_FALSE(FWatchdog->Monitoring());
+  EXPECT_TRUE(FWatchdog->LastBackups.empty()) << "nothing was pending";
+
+  EXPECT_FALSE(FView.BackupTimerEnabled);
+  EXPECT_EQ(FView.FileCountText, "");
+  EXPECT_EQ(FView.CountdownText, "");
+  EXPECT_TRUE(FView.StartEnabled);
+  EXPECT_FALSE(FView.StopEnabled);
+  EXPECT_TRUE(FView.RemoveEnabled);
+  EXPECT_TRUE(FView.PeriodicEnabled);
+  EXPECT_EQ(FWatchdog->TbStatus(), tbsOff);
+  EXPECT_EQ(FView.TrayStatus, tbsOff);
+  EXPECT_EQ(FView.TrayTip, ProgVersName());
+  EXPECT_TRUE(FView.NotScheduledVisible);
+  EXPECT_FALSE(FView.ShowFilesVisible);
+  ASSERT_TRUE(FView.ClockProgress.has_value());
+  EXPECT_FALSE(FView.ClockProgress->Running);
+  EXPECT_FALSE(FView.ClockProgress->Visible);
+  EXPECT_EQ(FView.ClockProgress->Position, 0);
+  EXPECT_EQ(FView.TrayStartStopCaption, "Start monitoring");
+  EXPECT_EQ(FView.StartHint, "Start monitoring the selected directories");
+  EXPECT_EQ(FView.Selected, 0) << "the first entry is selected when none was";
+  ASSERT_TRUE(FView.TaskInfo.has_value());
+  EXPECT_EQ(FView.TaskInfo->Task, Task(0).BuTask);
+  EXPECT_TRUE(FView.TaskInfo->EditEnabled);
+  EXPECT_EQ(FView.TaskInfo->Destination, PathOf("dest") + "/");
+
+  // Monitoring starts again with new watchers.
+  Start();
+  EXPECT_EQ(FBackends.ActiveCount(), 2u);
+}
+
+TEST_F(MonitoringTest, StopCollectsWhatWasReportedAndBacksItUp) {
+  const std::size_t Docs = AddEntry("docs", AllFiles, mtEnabled, {"old.txt"});
+  FView.Selected = 0;
+  Start();
+  Report(Docs, {{DirActionAdded, "a.txt"}});
+  // Read by the watcher but not yet handled on the main thread.
+  ASSERT_TRUE(Backend(Docs)->Push({{DirActionModified, "late.txt"}}));
+
+  FWatchdog->StopMonitoring();
+
+  const TFiles Expected{"a.txt", "late.txt", "old.txt"};
+  EXPECT_EQ(Pending(Docs), Expected);
+  EXPECT_EQ(FWatchdog->FileCount(), 3);
+  ASSERT_EQ(FWatchdog->LastBackups.size(), 1u);
+  EXPECT_EQ(FWatchdog->LastBackups[0].FileCount, 3);
+  EXPECT_TRUE(FWatchdog->LastBackups[0].WatchersStopped) << "stopped first, released after the backup";
+  EXPECT_EQ(FWatchdog->LastBackups[0].Pending[0], Expected);
+
+  // Until the backup worker takes them, the pending files are kept in the
+  // settings file.
+  TFakeWatchdogView View;
+  TRecordingLog Log;
+  TWatchdog Reloaded(View, Log, FQueue, Setup(), FBackends.Factory());
+  Reloaded.LoadSettings();
+  ASSERT_EQ(Reloaded.MonTaskCount(), 1u);
+  EXPECT_EQ(Reloaded.MonTask(0).FileList.Items(), Expected);
+}
+
+TEST_F(MonitoringTest, DestroyingTheControllerStopsItsWatchers) {
+  AddEntry("docs");
+  Start();
+  ASSERT_EQ(FBackends.ActiveCount(), 1u);
+  FWatchdog.reset();
+  EXPECT_TRUE(FBackends.At(0).Destroyed());
+  EXPECT_EQ(FBackends.At(0).StopCalls(), 1);
+}
+
+// ---------------------------------------------------------------------------
+// Collecting reports
+
+TEST_F(MonitoringTest, ReportsChangeThePendingFiles) {
+  struct TStep {
+    int Action;
+    const char* FileName;
+  };
+  const struct {
+    const char* Name;
+    std::vector<const char*> Dirs;  // directories that exist in the monitored one
+    std::vector<TStep> Reports;
+    TFiles Expected;
+  } Cases[] = {
+      {"created, then deleted", {}, {{DirActionAdded, "a.txt"}, {DirActionRemoved, "a.txt"}}, {}},
+      {"renamed a.txt to b.txt",
+       {},
+       {{DirActionAdded, "a.txt"}, {DirActionRenamedOld, "a.txt"}, {DirActionRenamedNew, "b.txt"}},
+       {"b.txt"}},
+      {"a file not pending renamed", {}, {{DirActionRenamedOld, "a.txt"}, {DirActionRenamedNew, "b.txt"}}, {"b.txt"}},
+      {"modified while pending",
+       {},
+       {{DirActionAdded, "a.txt"}, {DirActionModified, "a.txt"}, {DirActionModified, "a.txt"}},
+       {"a.txt"}},
+      {"a new sub-directory and a file in it",
+       {"sub"},
+       {{DirActionAdded, "sub"}, {DirActionAdded, "sub/x.txt"}, {DirActionModified, "sub"}},
+       {"sub/x.txt"}},
+      {"a deleted file that was never pending", {}, {{DirActionRemoved, "gone.txt"}}, {}},
+      {"names differing in case are two files",
+       {},
+       {{DirActionAdded, "A.txt"}, {DirActionAdded, "a.txt"}, {DirActionRemoved, "A.txt"}},
+       {"a.txt"}},
+      // The pending files below a renamed directory are looked for under its
+      // new name; files of a directory with a longer name stay.
+      {"a directory with pending files renamed",
+       {"new"},
+       {{DirActionAdded, "old/a.txt"},
+        {DirActionAdded, "old/deep/c.txt"},
+        {DirActionAdded, "older/d.txt"},
+        {DirActionAdded, "top.txt"},
+        {DirActionRenamedOld, "old"},
+        {DirActionRenamedNew, "new"}},
+       {"new/a.txt", "new/deep/c.txt", "older/d.txt", "top.txt"}},
+      // Only the directory is reported when it leaves the tree.
+      {"a directory with pending files moved out",
+       {},
+       {{DirActionAdded, "out/a.txt"}, {DirActionAdded, "outer.txt"}, {DirActionRemoved, "out"}},
+       {"outer.txt"}},
+      {"a rename whose new name is no directory moves nothing",
+       {},
+       {{DirActionAdded, "old/a.txt"}, {DirActionRenamedOld, "old"}, {DirActionRenamedNew, "new"}},
+       {"new", "old/a.txt"}},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    Restart();
+    const std::size_t Docs = AddEntry("docs", AllFiles, mtEnabled, {"kept.txt"});
+    for (const char* Dir : Case.Dirs) fs::create_directories(FDir / "docs" / Dir);
+    Start();
+    std::vector<TDirChange> Batch;
+    for (const TStep& Step : Case.Reports) Batch.push_back({Step.Action, Step.FileName});
+    Report(Docs, Batch);
+
+    TFiles Expected = Case.Expected;
+    Expected.push_back("kept.txt");
+    std::sort(Expected.begin(), Expected.end());
+    EXPECT_EQ(Pending(Docs), Expected);
+    EXPECT_EQ(FWatchdog->FileCount(), static_cast<std::int32_t>(Expected.size()));
+  }
+}
+
+TEST_F(MonitoringTest, TheTasksFiltersDecideWhatIsCollected) {
+  const struct {
+    const char* Name;
+    const char* Section;
+    TFiles Collected;
+    TFiles Ignored;
+  } Cases[] = {
+      {"included extensions, none listed", "BackupMode=0\n", {}, {"a.txt", "Makefile", "sub/b.doc"}},
+      {"included extensions",
+       "BackupMode=0\nInclude=txt,doc\n",
+       {"a.txt", "B.TXT", "sub/c.doc"},
+       {"a.pdf", "Makefile", "txt", "d.txt.bak"}},
+      {"excluded extensions", "BackupMode=1\nExclude=tmp\n", {"a.txt", "Makefile", "x.TMP.txt"}, {"x.tmp", "s/y.TMP"}},
+      {"file mask", "BackupMode=1\nFilterMode=1\nFilter=*.doc\n", {"a.doc", "s/b.DOC"}, {"a.txt", "doc"}},
+      {"file mask excluding", "BackupMode=1\nFilterMode=2\nFilter=~*\n", {"a.doc"}, {"~lock.doc", "s/~x.doc"}},
+      {"listed sub-directory included",
+       "BackupMode=1\nIncludeDirs=1\nSubCount=1\nSubDir000=Work\n",
+       {"Work/a.txt", "Work/deep/b.txt", "Workshop/c.txt", "work/d.txt"},
+       {"a.txt", "Other/Work/e.txt"}},
+      {"listed sub-directory excluded",
+       "BackupMode=1\nIncludeDirs=0\nSubCount=1\nSubDir000=Temp\n",
+       {"Other/x.log", "x.log", "Other/Temp/y.log"},
+       {"Temp/x.log", "Temp/deep/z.log"}},
+      {"directory filter, sub-directories excluded",
+       "BackupMode=1\nIncludeDirs=0\nDirFilter=cache\n",
+       {"a.txt", "cached/b.txt", "src/c.txt"},
+       {"cache/a.txt", "a/b/cache/c/d.txt", "x/Cache/e.txt"}},
+      {"directory filter, sub-directories included",
+       "BackupMode=1\nIncludeDirs=1\nDirFilter=src,lib\n",
+       {"src/a.c", "x/lib/y/b.c"},
+       {"a.c", "doc/c.c"}},
+      {"directory expression", "BackupMode=1\nIncludeDirs=0\nDirFilter=#^\\d{4}$\n", {"2024x/a.txt"}, {"2024/a.txt"}},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    Restart();
+    const std::size_t Docs = AddEntry("docs", Case.Section);
+    Start();
+    std::vector<TDirChange> Batch;
+    for (const TFiles* Names : {&Case.Collected, &Case.Ignored})
+      for (const std::string& Name : *Names) Batch.push_back({DirActionAdded, Name});
+    Report(Docs, Batch);
+
+    TFiles Expected = Case.Collected;
+    std::sort(Expected.begin(), Expected.end());
+    EXPECT_EQ(Pending(Docs), Expected);
+    EXPECT_EQ(FWatchdog->FileCount(), static_cast<std::int32_t>(Expected.size()));
+  }
+}
+
+TEST_F(MonitoringTest, ReportsThatNameNoWatchedEntryAreIgnored) {
+  const std::size_t Docs = AddEntry("docs");
+  const std::size_t Work = AddEntry("work");
+  AddEntry("off", AllFiles, mtDisabled);
+  Start();
+  TDirectoryWatch& DocsWatch = *Task(Docs).DirWatch;
+
+  for (const int Id : {0, -1, 4, 1000})
+    FWatchdog->DirectoryChanged(DocsWatch, Id, waAdded, "a.txt");
+  // The disabled entry has no watcher; the position of another one is not
+  // this watcher's to report for.
+  FWatchdog->DirectoryChanged(DocsWatch, 3, waAdded, "a.txt");
+  FWatchdog->DirectoryChanged(DocsWatch, static_cast<int>(Work + 1), waAdded, "a.txt");
+  EXPECT_EQ(ListedFiles(), 0);
+  EXPECT_EQ(FWatchdog->FileCount(), 0);
+
+  FWatchdog->DirectoryChanged(DocsWatch, static_cast<int>(Docs + 1), waAdded, "a.txt");
+  EXPECT_EQ(Pending(Docs), TFiles{"a.txt"});
+  EXPECT_EQ(FWatchdog->FileCount(), 1);
+}
+
+// Whatever the watchers report, the count of pending files is the number of
+// files listed.
+TEST_F(MonitoringTest, FileCountFollowsTheListsThroughAnyReports) {
+  const std::size_t A = AddEntry("a", AllFiles, mtEnabled, {"x.txt", "s/c.txt"});
+  const std::size_t B = AddEntry("b", "BackupMode=1\nExclude=tmp\n");
+  fs::create_directories(FDir / "a" / "t");
+  fs::create_directories(FDir / "b" / "t");
+  Start();
+  const std::vector<std::string> Names{"x.txt", "y.tmp", "s/c.txt", "s/d.txt", "t/e.txt", "s", "t", "u/f.txt"};
+  std::mt19937 Random(20240611);
+  for (int Round = 0; Round < 200; ++Round) {
+    std::vector<TDirChange> Batch;
+    for (int I = 0; I < 8; ++I) {
+      const int Action = DirActionAdded + static_cast<int>(Random() % 5);
+      Batch.push_back({Action, Names[Random() % Names.size()]});
+    }
+    Report(Round % 2 == 0 ? A : B, Batch);
+    ASSERT_EQ(FWatchdog->FileCount(), ListedFiles()) << "round " << Round;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Lost changes and watcher errors
+
+// Change times as the file system keeps them.
+class LostChangesTest : public MonitoringTest {
+protected:
+  // The later of the modification and status-change times of every entry
+  // directly in Dir, by name.
+  static std::vector<std::pair<std::string, TFileTime>> TimesIn(const fs::path& Dir) {
+    std::vector<std::pair<std::string, TFileTime>> Times;
+    const int Result = WalkDirectoryTree(
+        Dir.string(),
+        [&](const TDirWalkEntry& Entry) {
+          Times.emplace_back(Entry.RelPath, std::max(Entry.ModifyTime, Entry.ChangeTime));
+          return dwvContinue;
+        },
+        {true, false});
+    EXPECT_EQ(Result, 0);
+    return Times;
+  }
+
+  static system_clock::time_point ClockTime(TFileTime Time) {
+    return system_clock::time_point(std::chrono::duration_cast<system_clock::duration>(
+        std::chrono::nanoseconds((Time - FileTimeOfUnixEpoch) * 100)));
+  }
+
+  // Rewrites a file outside the monitored directories until the file
+  // system's clock has moved past After; returns the time it shows then.
+  // The file system's clock runs in ticks of a few milliseconds, so this
+  // waits for its next tick, not for a fixed time.
+  TFileTime NextFileSystemTick(TFileTime After) {
+    fs::create_directories(FDir / "clock");
+    for (int Attempt = 0; Attempt < 10'000'000; ++Attempt) {
+      test::WriteFileBytes(FDir / "clock" / "probe", std::to_string(Attempt));
+      const TFileTime Now = TimesIn(FDir / "clock").at(0).second;
+      if (Now > After)
+        return Now;
+    }
+    ADD_FAILURE() << "the file system's clock does not move";
+    return After;
+  }
+};
+
+TEST_F(LostChangesTest, ARescanCollectsWhatChangedSinceTheLastReport) {
+  const std::size_t Docs = AddEntry("docs", "BackupMode=1\nExclude=tmp\nIncludeDirs=0\nDirFilter=cache\n",
+                                    mtEnabled, {"pending.txt"});
+  const fs::path Root = FDir / "docs";
+  fs::create_directories(Root / "sub");
+  test::WriteFileBytes(Root / "old.txt", "before the last report");
+  test::WriteFileBytes(Root / "sub" / "old2.txt", "before the last report");
+  test::WriteFileBytes(Root / "pending.txt", "pending already");
+  Start();
+  TFileTime Before = 0;
+  for (const auto& [Name, Time] : TimesIn(Root)) Before = std::max(Before, Time);
+  for (const auto& [Name, Time] : TimesIn(Root / "sub")) Before = std::max(Before, Time);
+
+  // The last report arrives a second after the file system's next tick: the
+  // files above are older than that less the slack, the files below are not.
+  const TFileTime Tick = NextFileSystemTick(Before);
+  FNow = ClockTime(Tick) + std::chrono::seconds(1);
+  Report(Docs, {{DirActionModified, "sub"}});
+
+  fs::create_directories(Root / "deep" / "er");
+  fs::create_directories(Root / "cache");
+  test::WriteFileBytes(Root / "new.txt", "lost");
+  test::WriteFileBytes(Root / "sub" / "new2.txt", "lost");
+  test::WriteFileBytes(Root / "deep" / "er" / "new3.txt", "lost");
+  test::WriteFileBytes(Root / "skip.tmp", "excluded by extension");
+  test::WriteFileBytes(Root / "cache" / "x.txt", "excluded by directory");
+  test::WriteFileBytes(Root / "pending.txt", "changed again");
+  // Moved in: an old modification time, but a new status change.
+  test::WriteFileBytes(FDir / "moved.txt", "from outside");
+  fs::last_write_time(FDir / "moved.txt", fs::file_time_type::clock::now() - std::chrono::hours(24 * 365));
+  fs::rename(FDir / "moved.txt", Root / "moved.txt");
+  fs::create_symlink(Root / "sub", Root / "link-to-dir");
+  fs::create_symlink(Root / "new.txt", Root / "link.txt");
+  FNow += std::chrono::seconds(5);
+
+  ReportError(Docs, ErrNotifyEnumDir, "Too many changes at once in directory");
+
+  const TFiles Expected{"deep/er/new3.txt", "link.txt", "moved.txt", "new.txt", "pending.txt", "sub/new2.txt"};
+  EXPECT_EQ(Pending(Docs), Expected);
+  EXPECT_EQ(FWatchdog->FileCount(), static_cast<std::int32_t>(Expected.size()));
+  EXPECT_EQ(FLog.Lines,
+            TFiles{"01: " + SafeFormat("More changes in \"%s\" than the system could report at once: the directory "
+                                       "was scanned again, %u changed files were added.",
+                                       Task(Docs).Dir, 5u)});
+  EXPECT_NE(Backend(Docs), nullptr) << "watching goes on";
+  Report(Docs, {{DirActionAdded, "after.txt"}});
+  EXPECT_TRUE(Task(Docs).FileList.Contains("after.txt"));
+}
+
+TEST_F(LostChangesTest, ARescanBeforeAnyReportCoversTheTimeSinceTheStart) {
+  const std::size_t Docs = AddEntry("docs");
+  const fs::path Root = FDir / "docs";
+  test::WriteFileBytes(Root / "old.txt", "before the start");
+  TFileTime Before = TimesIn(Root).at(0).second;
+  FNow = ClockTime(NextFileSystemTick(Before)) + std::chrono::seconds(1);
+  Start();
+  test::WriteFileBytes(Root / "new.txt", "lost");
+  ReportError(Docs, ErrNotifyEnumDir, "Too many changes");
+  EXPECT_EQ(Pending(Docs), TFiles{"new.txt"});
+}
+
+TEST_F(MonitoringTest, RunningOutOfWatchesIsLoggedOnceWithTheRemedy) {
+  const std::size_t Docs = AddEntry("docs");
+  const std::size_t Work = AddEntry("work");
+  Start();
+  // The backend's text names the limit, and may already say how to raise it.
+  const std::string Texts[] = {
+      "The system's limit of directory watches (fs.inotify.max_user_watches = 8192) is reached: changes in "
+      "\"/x\" are not reported. Raise the limit, for example with: sysctl fs.inotify.max_user_watches=524288",
+      "Limit fs.inotify.max_user_watches reached",
+  };
+  ReportError(Docs, 1816, Texts[0]);
+  ReportError(Docs, 1816, Texts[0]);
+  ReportError(Work, 1816, Texts[1]);
+
+  ASSERT_EQ(FLog.Lines.size(), 2u) << "one line per entry";
+  for (const std::size_t I : {Docs, Work}) {
+    const std::string& Line = FLog.Lines[I];
+    SCOPED_TRACE(Line);
+    EXPECT_TRUE(Line.starts_with("  *** 0" + std::to_string(I + 1) + ": Directory \"" + Task(I).Dir +
+                                 "\" is watched only in part: " + Texts[I]));
+    EXPECT_NE(Line.find("sysctl fs.inotify.max_user_watches="), std::string::npos) << "how to raise it";
+    EXPECT_NE(Line.find("/etc/sysctl.conf"), std::string::npos) << "how to keep it";
+  }
+  // What is watched stays watched.
+  Report(Docs, {{DirActionAdded, "a.txt"}});
+  EXPECT_EQ(Pending(Docs), TFiles{"a.txt"});
+
+  // A new start may report the limit again.
+  FWatchdog->StopMonitoring();
+  Start();
+  ReportError(Docs, 1816, Texts[0]);
+  EXPECT_EQ(FLog.Lines.size(), 3u);
+}
+
+TEST_F(MonitoringTest, OtherWatcherErrorsAreLoggedEachTime) {
+  const std::size_t Docs = AddEntry("docs");
+  Start();
+  ReportError(Docs, 5, "Permission denied");
+  ReportError(Docs, 2, "No such file or directory");
+  EXPECT_EQ(FLog.Lines, (TFiles{"  *** 01: Error monitoring directory \"" + Task(Docs).Dir + "\": Permission denied (5)",
+                               "  *** 01: Error monitoring directory \"" + Task(Docs).Dir +
+                                   "\": No such file or directory (2)"}));
+
+  // Lost changes in a directory that has gone cannot be rescanned.
+  FLog.Lines.clear();
+  fs::remove_all(Task(Docs).Dir);
+  ReportError(Docs, ErrNotifyEnumDir, "Too many changes");
+  EXPECT_EQ(FLog.Lines, TFiles{"  *** 01: Error monitoring directory \"" + Task(Docs).Dir + "\": " +
+                               PlatformErrorText(ErrFileNotFound) + " (2)"});
+}
+
+// ---------------------------------------------------------------------------
+// Texts and views
+
+TEST(FileCountText, CountsInWords) {
+  const struct {
+    std::int64_t Count;
+    const char* Text;
+  } Cases[] = {
+      {0, "No files"},         {1, "1 file"},          {2, "2 files"},
+      {9999, "9999 files"},    {10000, "10 000 files"}, {123456, "123 456 files"},
+      {1234567, "1 234 567 files"},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Count);
+    EXPECT_EQ(FileCountText(Case.Count), Case.Text);
+  }
+}
+
+TEST(PathHelpers, SubDirectoryListAndFilter) {
+  TMatchList List;
+  List.Add("Doc");
+  List.Add("src/lib");
+  EXPECT_TRUE(PathInSubDirList("Doc/", List));
+  EXPECT_TRUE(PathInSubDirList("Documents/", List)) << "an entry covers every name it begins";
+  EXPECT_FALSE(PathInSubDirList("Do/", List));
+  EXPECT_TRUE(PathInSubDirList("docs/deep/", List));
+  EXPECT_TRUE(PathInSubDirList("src/lib/x/", List));
+  EXPECT_FALSE(PathInSubDirList("src/", List));
+  EXPECT_FALSE(PathInSubDirList("", List));
+  EXPECT_FALSE(PathInSubDirList("Docs/", TMatchList()));
+
+  TTextFilter Filter(false, true);
+  Filter.SetFilter("cache|tmp*");
+  Filter.SetMode(fmInclude);
+  const struct {
+    const char* P;
+    char Delimiter;
+    bool Matches;
+  } Cases[] = {
+      {"", '/', false},          {"cache/", '/', true},       {"a/b/tmpfiles/", '/', true},
+      {"a//b/", '/', false},     {"cachex/", '/', false},     {"a\\cache\\", '\\', true},
+      {"a\\cache\\", '/', false}, {"x/cache", '/', true},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.P);
+    EXPECT_EQ(PathMatchesDirFilter(Case.P, Filter, Case.Delimiter), Case.Matches);
+  }
+  Filter.SetMode(fmOff);
+  EXPECT_TRUE(PathMatchesDirFilter("a/", Filter)) << "a filter that is off lets every name through";
+  EXPECT_FALSE(PathMatchesDirFilter("", Filter));
+}
+
+TEST(PathHelpers, FiltersInWindowsNotation) {
+  TMonFilter Filter;
+  Filter.IncludeExts = false;
+  Filter.IncludeSubDirs = false;
+  Filter.SubDirList.Add("Temp");
+  Filter.SubDirFilter.SetFilter("cache");
+  Filter.SubDirFilter.SetMode(fmInclude);
+  EXPECT_TRUE(PassesMonFilter(Filter, "a.txt", WindowsPathStyle));
+  EXPECT_TRUE(PassesMonFilter(Filter, "Other\\a.txt", WindowsPathStyle));
+  EXPECT_FALSE(PassesMonFilter(Filter, "Temp\\a.txt", WindowsPathStyle));
+  EXPECT_FALSE(PassesMonFilter(Filter, "x\\Cache\\a.txt", WindowsPathStyle));
+  EXPECT_TRUE(PassesMonFilter(Filter, "x/Cache/a.txt", WindowsPathStyle)) << "\"/\" is a character there";
+}
+
+// A directory filter's expression that gives up on a name (here: a name that
+// is not valid UTF-8) must keep the file, whichever sense the filter has.
+TEST(PathHelpers, UndecidedDirectoryNamesKeepTheFile) {
+  for (const bool IncludeSubDirs : {false, true}) {
+    SCOPED_TRACE(IncludeSubDirs ? "only the filtered directories" : "all but the filtered directories");
+    TMonFilter Filter;
+    Filter.IncludeSubDirs = IncludeSubDirs;
+    Filter.SubDirFilter.SetRegular(true);
+    Filter.SubDirFilter.SetFilter("^cache$");
+    Filter.SubDirFilter.SetMode(fmInclude);
+    EXPECT_TRUE(PassesMonFilter(Filter, "bad\xFFname/a.txt"));
+    EXPECT_EQ(PassesMonFilter(Filter, "cache/a.txt"), IncludeSubDirs);
+    EXPECT_EQ(PassesMonFilter(Filter, "other/a.txt"), !IncludeSubDirs);
+  }
+}
+
+TEST_F(MonitoringTest, TheViewsListThePendingFiles) {
+  std::vector<std::string> List{"left over"};
+  FWatchdog->GetChangedFileList(List);
+  EXPECT_EQ(List, TFiles{"No files"});
+  FWatchdog->sbViewFilesClick();
+  EXPECT_EQ(FView.ChangedFiles, TFiles{"No files"});
+
+  const std::size_t Docs = AddEntry("docs", AllFiles, mtEnabled, {"b.txt"});
+  AddEntry("off", AllFiles, mtDisabled, {"x.txt"});
+  for (int I = 3; I <= 10; ++I) AddEntry("d" + std::to_string(I));
+  const std::size_t Tenth = AddEntry("tenth");
+  Start();
+  Report(Docs, {{DirActionAdded, "a.txt"}});
+  Report(Tenth, {{DirActionAdded, "t/z.txt"}});
+
+  FWatchdog->sbViewFilesClick();
+  EXPECT_EQ(FView.ChangedFiles, (TFiles{"01: a.txt", "01: b.txt", "11: t/z.txt"})) << "enabled entries only";
+  List = {"left over"};
+  FWatchdog->GetChangedFileList(List);
+  EXPECT_EQ(List, (TFiles{"01: a.txt", "01: b.txt", "02: x.txt", "11: t/z.txt"})) << "every entry";
+}
+
+}  // namespace
+}  // namespace dz
