@@ -26,11 +26,13 @@ function(dz_add_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE dz_options)
 endfunction()
 
-# dz_add_test(<name> LABEL <label>... SOURCES ... [DEPS ...] [TIMEOUT s])
+# dz_add_test(<name> LABEL <label>... SOURCES ... [DEPS ...] [TIMEOUT s]
+#             [LARGE <gtest filter>])
 # One GoogleTest executable; every test in it carries the subsystem's label
-# and any further labels given ("large" for the runs that take minutes).
+# and any further label given ("large" for the runs that take minutes). The
+# tests that LARGE selects get the label "large" and 15 minutes instead.
 function(dz_add_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "LABEL;SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;LARGE" "LABEL;SOURCES;DEPS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
@@ -50,7 +52,18 @@ function(dz_add_test name)
   if(extra_count EQUAL 1)
     set(extra_labels LABELS ${ARG_LABEL})
   endif()
-  gtest_discover_tests(${name}
-    PROPERTIES ${extra_labels} TIMEOUT ${ARG_TIMEOUT}
-    DISCOVERY_TIMEOUT 60)
+  if(ARG_LARGE)
+    gtest_discover_tests(${name}
+      TEST_FILTER "-${ARG_LARGE}"
+      PROPERTIES ${extra_labels} TIMEOUT ${ARG_TIMEOUT}
+      DISCOVERY_TIMEOUT 60)
+    gtest_discover_tests(${name}
+      TEST_FILTER "${ARG_LARGE}"
+      PROPERTIES LABELS large TIMEOUT 900
+      DISCOVERY_TIMEOUT 60)
+  else()
+    gtest_discover_tests(${name}
+      PROPERTIES ${extra_labels} TIMEOUT ${ARG_TIMEOUT}
+      DISCOVERY_TIMEOUT 60)
+  endif()
 endfunction()

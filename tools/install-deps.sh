@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   zlib1g-dev libpcre2-dev libblkid-dev gettext
   e2fsprogs dosfstools util-linux
-  gzip unzip zip p7zip-full libarchive-tools python3
+  gzip unzip zip p7zip-full libarchive-tools python3 time
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 

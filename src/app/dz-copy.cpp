@@ -37,18 +37,23 @@ constexpr unsigned AllCopyOptions = 0x1FFF;
 void PrintUsage(std::FILE* Out) {
   std::fprintf(Out, "%s\n", Tr("Usage: dz-copy [--mask 0xHHHH] SOURCE DEST").c_str());
   std::fprintf(Out, "%s\n\n", Tr("Copies SOURCE to DEST with one copy worker and prints its result code.").c_str());
-  std::fprintf(Out, "%s\n", Tr("  --mask 0xHHHH  the copy options in hexadecimal; the backup worker uses").c_str());
+  std::fprintf(Out, "%s\n", Tr("--mask takes the copy options in hexadecimal; the backup worker uses").c_str());
   const struct {
     dz::TCopyOptions Mask;
     const char* Text;
   } Masks[] = {
-      {dz::CopyOptionsPlain, "plain copy: overwrite, attributes, time stamp (the default)"},
-      {dz::CopyOptionsGzip, "gzip member: the same and compress"},
-      {dz::CopyOptionsZipStored, "one-file zip archive with stored data"},
-      {dz::CopyOptionsZipDeflated, "one-file zip archive with deflated data"},
+      {dz::CopyOptionsPlain, "plain copy (the default): replace an existing DEST,"},
+      {0, "give it the attributes and the time stamp of SOURCE"},
+      {dz::CopyOptionsGzip, "the same as a gzip member"},
+      {dz::CopyOptionsZipStored, "a one-file zip archive with stored data"},
+      {dz::CopyOptionsZipDeflated, "a one-file zip archive with deflated data"},
   };
-  for (const auto& Entry : Masks)
-    std::fprintf(Out, "%s\n", SafeFormat("                 0x%.4x  %s", Entry.Mask, Tr(Entry.Text)).c_str());
+  for (const auto& Entry : Masks) {
+    if (Entry.Mask == 0)
+      std::fprintf(Out, "          %s\n", Tr(Entry.Text).c_str());
+    else
+      std::fprintf(Out, "%s\n", SafeFormat("  0x%.4x  %s", Entry.Mask, Tr(Entry.Text)).c_str());
+  }
 }
 
 int UsageError(const std::string& Problem) {

@@ -199,7 +199,7 @@ protected:
   std::string SourceName, DestName;
   std::string SourceNameXL, DestNameXL;
   TFileData SourceFileData;
-  std::vector<char> FBuffer;
+  std::unique_ptr<char[]> FBuffer;  // FBufSize bytes, never cleared: every block is read into it
   std::unique_ptr<TExtFileStream> sSource, sDest;
   std::uint32_t FWriteMode = 0x08000000;
   std::uint32_t FBufSize;

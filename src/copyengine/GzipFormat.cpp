@@ -57,7 +57,7 @@ struct TDeflateWriter::TState {
   std::array<unsigned char, OutputBufferSize> Output;
 };
 
-TDeflateWriter::TDeflateWriter(TExtFileStream& Dest, int Level) : FState(std::make_unique<TState>()), FDest(Dest) {
+TDeflateWriter::TDeflateWriter(TExtFileStream& Dest, int Level) : FState(std::make_unique_for_overwrite<TState>()), FDest(Dest) {
   if (deflateInit2(&FState->Stream, Level, Z_DEFLATED, DeflateWindowBits, DeflateMemLevel, Z_DEFAULT_STRATEGY) !=
       Z_OK)
     throw std::bad_alloc();
@@ -202,7 +202,7 @@ int TGZipThread::CompressData(TExtFileStream& Source, TExtFileStream& Dest, bool
   std::int64_t Got = 0;
   do {
     WaitWhilePaused();
-    const int ReadError = Source.Read(FBuffer.data(), FBufSize, Got);
+    const int ReadError = Source.Read(FBuffer.get(), FBufSize, Got);
     if (ReadError != 0) {
       SetSysError(ReadError);
       Code = cjReadFile;
@@ -215,10 +215,10 @@ int TGZipThread::CompressData(TExtFileStream& Source, TExtFileStream& Dest, bool
         Code = cjReadFile;
       }
       FCrcValue = static_cast<std::uint32_t>(
-          crc32(FCrcValue, reinterpret_cast<const Bytef*>(FBuffer.data()), static_cast<uInt>(Got)));
+          crc32(FCrcValue, reinterpret_cast<const Bytef*>(FBuffer.get()), static_cast<uInt>(Got)));
     }
     if (Code == 0) {
-      const int WriteError = Writer.Write(FBuffer.data(), static_cast<std::size_t>(Got));
+      const int WriteError = Writer.Write(FBuffer.get(), static_cast<std::size_t>(Got));
       if (SetSysError(WriteError)) Code = WriteFailureCode(WriteError);
     }
     if (Code == 0 && UserBreak()) Code = cjUserBreak;

@@ -122,8 +122,13 @@ std::string BuildZipCentralHeader(const TZipEntry& Entry) {
   const bool BigUncompressed = Entry.Zip64 && Entry.UncompressedSize > ZipMaxValue32;
   const bool BigCompressed = Entry.Zip64 && Entry.CompressedSize > ZipMaxValue32;
   const int K = (BigUncompressed ? 1 : 0) + (BigCompressed ? 1 : 0);
+  // A UTF-8 name is marked as made on NTFS: readers convert the names of
+  // archives made on MS-DOS from code page 437 even when bit 11 says UTF-8,
+  // which would garble the name. The attributes keep their meaning.
+  const bool Utf8Name = (Entry.Flags() & ZipFlagUtf8) != 0;
+  const auto MadeBy = static_cast<std::uint16_t>(Entry.Version() | (Utf8Name ? ZipHostNtfs << 8 : 0));
   TByteWriter Out;
-  Out.U32(ZipCentralSignature).U16(Entry.Version()).U16(Entry.Version()).U16(Entry.Flags()).U16(Entry.Method);
+  Out.U32(ZipCentralSignature).U16(MadeBy).U16(Entry.Version()).U16(Entry.Flags()).U16(Entry.Method);
   Out.U32(Entry.DosTime).U32(Entry.Crc);
   Out.U32(CentralSize(Entry, Entry.CompressedSize)).U32(CentralSize(Entry, Entry.UncompressedSize));
   Out.U16(static_cast<std::uint16_t>(Entry.Name.Bytes.size()));

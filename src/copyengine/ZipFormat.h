@@ -22,6 +22,7 @@ inline constexpr std::uint64_t ZipMaxValue32 = 0xFFFFFFFF;
 inline constexpr std::uint16_t ZipFlagAlways = 0x0080;
 inline constexpr std::uint16_t ZipFlagDeflateMax = 0x0002;
 inline constexpr std::uint16_t ZipFlagUtf8 = 0x0800;
+inline constexpr std::uint16_t ZipHostNtfs = 11;  // high byte of "version made by"
 inline constexpr std::uint16_t ZipMethodStored = 0;
 inline constexpr std::uint16_t ZipMethodDeflated = 8;
 inline constexpr std::uint16_t ZipVersionDefault = 20;

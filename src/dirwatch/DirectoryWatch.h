@@ -4,6 +4,10 @@
 // thread (in the system backend) reads the changes; every handler runs on the
 // thread that created the watcher, through its main-thread queue, in the
 // order the system reported the changes.
+//
+// Reports queued before Stop are still delivered after it, while the watcher
+// exists; none is delivered once it is destroyed. Its destruction stops it
+// without calling OnChange.
 
 #include <cstdint>
 #include <functional>
@@ -52,6 +56,9 @@ public:
 
   int Id() const { return FId; }
   const std::string& Directory() const { return FDirectory; }
+  // Stored without blanks and control characters at its ends; compared with
+  // the current one as the file system compares names (byte for byte on
+  // Linux, without regard to case on Windows).
   void SetDirectory(const std::string& Value);
   bool WatchSubTree() const { return FWatchSubTree; }
   void SetWatchSubTree(bool Value);
@@ -60,10 +67,12 @@ public:
   TWatchActions WatchActions() const { return FWatchActions; }
   void SetWatchActions(TWatchActions Value);
 
-  std::int32_t BufferSize = 32;  // in records of 532 bytes; takes effect at the next Start
+  // In records of 532 bytes, at least one; takes effect at the next Start.
+  // A size hint only: the inotify backend reads with a buffer of its own.
+  std::int32_t BufferSize = 32;
   TFileChangeNotifyEvent OnNotify;
-  TNotifyEvent OnChange;
-  TOnError OnError;
+  TNotifyEvent OnChange;  // after Start, Stop and every effective setter call
+  TOnError OnError;       // the backend's error reports (DirWatchBackend.h)
 
 protected:
   virtual void DoChange();

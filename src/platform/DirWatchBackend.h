@@ -54,13 +54,26 @@ struct TDirWatchRequest {
 };
 
 // Called from the backend's worker thread, never from two threads at once.
+// A call should only hand its arguments on (to the owning thread's queue):
+// while it runs, the worker reads no further changes.
 class TDirWatchSink {
 public:
   virtual ~TDirWatchSink() = default;
-  // One batch, in the order the system reported the changes.
+  // One batch, in the order the system reported the changes. A file may be
+  // reported as added twice (a directory that appeared is listed while the
+  // system already reports on it); receivers treat reports as idempotent.
   virtual void Changes(std::vector<TDirChange> Batch) = 0;
-  // Code is a system error code (SysError.h), e.g. ErrNotifyEnumDir (1022)
-  // when changes were lost; Text is its message.
+  // Code is a system error code (SysError.h) and Text its message:
+  //   ErrNotifyEnumDir (1022)  changes were lost; watching goes on. The
+  //       backend has watched the tree anew and reported what is inside
+  //       directories it had not known; changes in the others are for the
+  //       receiver to find by a rescan.
+  //   ErrNotEnoughQuota (1816)  the system watches no more directories; the
+  //       text names the limit and how to raise it. Once per Start; watching
+  //       goes on with what is watched.
+  //   ErrFileNotFound (2), ErrNotReady (21)  the watched directory was
+  //       deleted, or its file system unmounted; no more reports follow.
+  //   others  the system's change queue failed; no more reports follow.
   virtual void Error(int Code, std::string Text) = 0;
 };
 
@@ -78,7 +91,11 @@ class TDirWatchBackend {
 public:
   virtual ~TDirWatchBackend() = default;
   // Opens the directory and starts the worker. Raises EDirWatchOpenError
-  // (with the system error code) when the directory cannot be opened.
+  // (with the system error code: 2 for a missing directory, 3 when its
+  // parent is missing too, 267 for a name that is no directory, 5 when
+  // access is denied) when the directory cannot be opened. Every change
+  // after Start returns is reported (on Linux Start watches the whole tree
+  // before it returns).
   virtual void Start(const TDirWatchRequest& Request, TDirWatchSink& Sink) = 0;
   // Wakes the worker at once and waits for it; afterwards the sink is never
   // called again. Safe to call when not started or already stopped.

@@ -157,10 +157,8 @@ enum class TNameRule {
               // with OS 11, UTF-8; a zip name is code page 437 or, with
               // bit 11, UTF-8
   nrUtf8,     // the name decoded and written as UTF-8
-  nrLatin1,   // a code page 437 name converted to ISO 8859-1 (Info-ZIP's
-              // unzip on Unix). It converts names of archives made on
-              // MS-DOS even when bit 11 marks them UTF-8, so a UTF-8 name
-              // cannot be checked with it.
+  nrLatin1,   // a code page 437 name converted to ISO 8859-1, a UTF-8 name
+              // (bit 11, made on NTFS) kept (Info-ZIP's unzip on Unix)
 };
 
 struct TReader {
@@ -255,7 +253,7 @@ std::string ExpectedName(const TReader& Reader, const TForm& Form) {
       if (Format == TFormat::fmGzip) return Form.Latin1Name ? Form.Latin1Name : Form.Name;
       if (Format == TFormat::fmZip) return Form.Cp437Name ? Form.Cp437Name : Form.Name;
       return Form.Name;
-    case TNameRule::nrLatin1: return Form.Cp437Name ? Form.Latin1Name : "";
+    case TNameRule::nrLatin1: return Form.Cp437Name ? Form.Latin1Name : Form.Name;
   }
   return "";
 }

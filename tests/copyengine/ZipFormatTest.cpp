@@ -80,7 +80,9 @@ void ExpectCentralHeader(const TParsedZip& P, std::uint32_t ExternalAttr) {
   const std::string& C = P.Central;
   ASSERT_EQ(C.size(), 46u + P.NameLength) << "one central header, no extra field";
   EXPECT_EQ(Le32(C, 0), 0x02014B50u);
-  EXPECT_EQ(Le16(C, 4), 20);  // made by: the version needed, high byte 0
+  // made by: the version needed; the host NTFS (11) for a UTF-8 name, else
+  // MS-DOS (0), whose names readers take for code page 437
+  EXPECT_EQ(Le16(C, 4), (P.LocalFlags & 0x0800) ? 0x0B14 : 20);
   EXPECT_EQ(Le16(C, 6), 20);
   EXPECT_EQ(Le16(C, 8), P.LocalFlags);
   EXPECT_EQ(Le16(C, 10), P.LocalMethod);

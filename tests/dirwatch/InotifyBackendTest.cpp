@@ -539,21 +539,20 @@ TEST_F(InotifyBackendTest, RunningOutOfWatchesIsReportedOnceAndWatchingGoesOn) {
   ASSERT_TRUE(fs::exists(Tool)) << Tool;
   for (int I = 0; I < 30; ++I) fs::create_directories(FRoot / ("dir" + std::to_string(I)));
   const fs::path Out = FDir / "out.txt";
-  const fs::path Stop = FDir / "stop";
   // Each step waits for the line that shows the previous one had its effect;
   // the counters only guard against a hang.
   const std::string Script =
       "cd '" + FDir.string() + "' || exit 1\n"
-      "(until [ -e stop ]; do sleep 0.02; done) | unshare -U -r sh -c "
+      "(n=0; until [ -e stop ] || [ $n -ge 6000 ]; do n=$((n+1)); sleep 0.02; done) | unshare -U -r sh -c "
       "'echo 8 > /proc/sys/user/max_inotify_watches && exec \"$0\" \"$1\"' '" + Tool.string() + "' '" +
       FRoot.string() + "' > out.txt &\n"
-      "await() { i=0; until grep -q \"$1\" out.txt; do sleep 0.02; i=$((i+1)); [ $i -gt 3000 ] && return 1; done; }\n"
-      "await '^error 1816 ' || { touch stop; exit 2; }\n"
+      "await() { i=0; until grep -q \"$1\" out.txt; do [ $i -ge 3000 ] && return 1; i=$((i+1)); sleep 0.02; done; }\n"
+      "finish() { touch stop; wait; exit $1; }\n"
+      "await '^error 1816 ' || finish 2\n"
       "mkdir watched/late-dir\n"
       "touch watched/top.txt\n"
-      "await '^waAdded top.txt$' || { touch stop; exit 3; }\n"
-      "touch stop\n"
-      "wait\n";
+      "await '^waAdded top.txt$' || finish 3\n"
+      "finish 0\n";
   WriteFileBytes(FDir / "run.sh", Script);
   EXPECT_EQ(std::system(("sh '" + (FDir / "run.sh").string() + "'").c_str()), 0) << test::ReadFileBytes(Out);
   const std::string Output = test::ReadFileBytes(Out);

@@ -173,7 +173,7 @@ private:
     return It == Node->Children.end() ? nullptr : It->second;
   }
   int AddWatch(const std::string& AbsPath, bool IsRoot, int* Errno = nullptr);
-  // Watches Parent/Name and the tree below it. With Report, reports the
+  // Watches Parent/Name and the tree below it. With ReportContents, reports the
   // entries found below it as added (a directory created or moved in: its
   // files may have been written before the watch existed).
   void AddTree(TDirNode* Parent, const std::string& Name, bool ReportContents);
