@@ -329,6 +329,20 @@ TEST_F(InotifyBackendTest, AFileThatStaysOpenIsReportedWithoutWaitingForItsClose
   Out.close();
 }
 
+// A write held back until the file is closed is still reported when the
+// watcher stops first: otherwise that change would miss its backup.
+TEST_F(InotifyBackendTest, WritesHeldBackAreReportedAtStop) {
+  Start();
+  std::ofstream Out(FRoot / "still-open.log", std::ios::binary);
+  Sync();
+  Out << "entry\n";
+  Out.flush();
+  Sync();  // the write has been read (the kernel reports in order) and is held
+  FBackend->Stop();
+  EXPECT_TRUE(FSink.WaitForChange(DirActionModified, "still-open.log"));
+  Out.close();
+}
+
 TEST_F(InotifyBackendTest, ADirectoryMovedInReportsWhatIsInsideAndIsWatched) {
   fs::create_directories(FOutside / "tree" / "sub");
   WriteFileBytes(FOutside / "tree" / "a.txt", "a");

@@ -493,7 +493,7 @@ void TInotifyWorker::Run() {
       EmitError(Code, PlatformErrorText(Code));
       return;
     }
-    if (Fds[0].revents != 0 || FStopping.load()) return;
+    if (Fds[0].revents != 0 || FStopping.load()) break;
     Events.clear();
     if (Fds[1].revents != 0) {
       if (ReadAvailable(Events) == rrFailed) return;
@@ -501,6 +501,12 @@ void TInotifyWorker::Run() {
     }
     Process(Events);
     FlushDueWrites(TClock::now());
+    Deliver();
+  }
+  // Writes still held back for a file that is open were changes all the
+  // same: reported now, before the gate closes, they still get backed up.
+  if (!FEnded) {
+    FlushDueWrites(TClock::time_point::max());
     Deliver();
   }
 }
@@ -751,11 +757,12 @@ public:
   void Stop() override {
     if (!FWorker) return;
     FWorker->RequestStop();
-    FWorker->CloseGate();  // from here on the sink is never called
-    // The worker ends at once, and has only its own resources left to free
-    // when it has; one stuck in a system call (a dead network file system)
-    // is left to end on its own after StopTimeout.
+    // The worker ends at once, after handing over the writes it held back,
+    // and has only its own resources left to free when it has; one stuck in
+    // a system call (a dead network file system) is left to end on its own
+    // after StopTimeout.
     FWorker->WaitFinished(StopTimeout);
+    FWorker->CloseGate();  // from here on the sink is never called
     FThread.detach();
     FWorker.reset();
   }
