@@ -21,6 +21,10 @@ struct TVolumeTables {
   std::string MountInfo = "/proc/self/mountinfo";
   std::string Fstab = "/etc/fstab";
   std::string SysFs = "/sys";
+  // Links named after labels, kept by the device manager where there is one:
+  // only asked when the device itself cannot be opened (an ordinary user may
+  // not read a disk), never relied on.
+  std::string DiskByLabel = "/dev/disk/by-label";
 };
 
 // One line of the mount table. Texts are decoded (the kernel writes a blank

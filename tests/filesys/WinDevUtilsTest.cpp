@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/CaseFold.h"
+#include "support/AsUser.h"
 #include "support/LoopVolumes.h"
 #include "support/TestFiles.h"
 
@@ -239,6 +240,33 @@ TEST_F(DriveKindTmpfsTest, DeclaredMountPointsOnAndBelowAMountedTmpfs) {
 
 using test::TLoopVolumeTest;
 using LoopVolumeTest = TLoopVolumeTest;
+
+// An ordinary user may not open a disk to read its label; the links of the
+// device manager's label folder then name it. Root probes the device itself
+// and never takes a link's word for it.
+TEST_F(LoopVolumeTest, LabelFromTheLabelLinksWhenTheDeviceCannotBeOpened) {
+  DZ_REQUIRE(MakeImage(FDir / "ext.img", "mkfs.ext4 -q -F -L " + FLabel), "mkfs.ext4");
+  DZ_REQUIRE(MountImage(FDir / "ext.img", FDir / "ext"), "loop mount");
+  fs::create_directory(FDir / "by-label");
+  fs::create_symlink(FLoops.back(), FDir / "by-label" / "Linked\\x20Name");
+  TVolumeTables Tables;
+  Tables.DiskByLabel = (FDir / "by-label").string();
+
+  std::string Label;
+  ASSERT_TRUE(ReadVolumeLabel(Dir("ext"), Label, Tables));
+  if (!test::RunningAsRoot()) {
+    EXPECT_EQ(Label, "Linked Name");
+    return;
+  }
+  EXPECT_EQ(Label, FLabel);
+  const auto Run = test::RunUnprivileged([&] {
+    std::string Unprivileged;
+    const bool Read = ReadVolumeLabel(Dir("ext"), Unprivileged, Tables);
+    return (Read ? "read " : "failed ") + Unprivileged;
+  });
+  if (!Run.Ran) GTEST_SKIP() << Run.WhyNot;
+  EXPECT_EQ(Run.Output, "read Linked Name");
+}
 
 TEST_F(LoopVolumeTest, LabelOfTheFileSystemHoldingThePath) {
   DZ_REQUIRE(MakeImage(FDir / "ext.img", "mkfs.ext4 -q -F -L ' " + FLabel + "e'"), "mkfs.ext4");

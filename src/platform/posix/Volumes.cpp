@@ -188,16 +188,49 @@ bool IsBlockDevice(const std::string& Path, unsigned Major, unsigned Minor) {
 // device node is found through sysfs (the source of the root file system
 // is often /dev/root, which does not exist), then through the source; a
 // node counts only when it is the device itself.
+// A name of the label folder decoded: the device manager writes a blank,
+// a "/" and other unsafe bytes as \xNN.
+std::string DecodeLabelLinkName(std::string_view Name) {
+  std::string Out;
+  for (std::size_t I = 0; I < Name.size(); ++I) {
+    unsigned Value = 0;
+    if (Name[I] == '\\' && I + 3 < Name.size() && Name[I + 1] == 'x' &&
+        std::from_chars(Name.data() + I + 2, Name.data() + I + 4, Value, 16).ptr == Name.data() + I + 4) {
+      Out += static_cast<char>(Value);
+      I += 3;
+    } else {
+      Out += Name[I];
+    }
+  }
+  return Out;
+}
+
+// The label of device Major:Minor from the label folder's links, for users
+// who may not open the device to probe it.
+std::optional<std::string> LabelFromLinks(unsigned Major, unsigned Minor, const TVolumeTables& Tables) {
+  std::error_code Error;
+  for (std::filesystem::directory_iterator It(Tables.DiskByLabel, Error), End; !Error && It != End;
+       It.increment(Error)) {
+    const std::string Link = It->path().string();
+    if (IsBlockDevice(Link, Major, Minor)) return DecodeLabelLinkName(It->path().filename().string());
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> ProbeMountLabel(const TMountEntry& Mount, unsigned Major, unsigned Minor,
                                            const TVolumeTables& Tables) {
   std::vector<std::string> Candidates;
   const TBlockDeviceInfo Info = QueryBlockDevice(Major, Minor, Tables.SysFs);
   if (!Info.DevName.empty()) Candidates.push_back("/dev/" + Info.DevName);
   if (!Mount.Source.empty() && Mount.Source.front() == '/') Candidates.push_back(Mount.Source);
+  bool Refused = false;
   for (const std::string& Device : Candidates) {
     std::string Label;
-    if (IsBlockDevice(Device, Major, Minor) && ProbeDeviceLabel(Device, Label)) return Label;
+    if (!IsBlockDevice(Device, Major, Minor)) continue;
+    if (ProbeDeviceLabel(Device, Label)) return Label;
+    Refused = Refused || ::access(Device.c_str(), R_OK) != 0;
   }
+  if (Refused) return LabelFromLinks(Major, Minor, Tables);
   return std::nullopt;
 }
 
