@@ -90,13 +90,13 @@ void Touch(const fs::path& Path) { std::ofstream Out(Path); }
 // Counts the reports of one backend and waits for a name among them.
 class TCountingSink final : public TDirWatchSink {
 public:
-  void Changes(std::vector<TDirChange> Batch) override {
+  void Changes(std::vector<TDirChange> Batch, TDirWatchClock::time_point) override {
     std::lock_guard<std::mutex> Lock(FLock);
     for (const TDirChange& Change : Batch)
       if (Change.FileName == FAwaited) FSeen = true;
     FSignal.notify_all();
   }
-  void Error(int Code, std::string) override {
+  void Error(int Code, std::string, TDirWatchClock::time_point) override {
     std::lock_guard<std::mutex> Lock(FLock);
     if (Code == ErrNotifyEnumDirCode) ++FOverflows;
   }

@@ -66,16 +66,17 @@ std::uint32_t NotifyFilterOf(TWatchOptions Options) {
 struct TDirectoryWatch::TState final : TDirWatchSink, std::enable_shared_from_this<TState> {
   explicit TState(TMainThreadQueue& AQueue) : Queue(AQueue) {}
 
-  void Changes(std::vector<TDirChange> Batch) override {
+  void Changes(std::vector<TDirChange> Batch, TDirWatchClock::time_point ReadTime) override {
     // One queued call per batch, not per change: a burst of a hundred
     // thousand files is a few hundred calls.
-    Queue.Post([Guard = weak_from_this(), Batch = std::move(Batch)] {
+    Queue.Post([Guard = weak_from_this(), Batch = std::move(Batch), ReadTime] {
       std::shared_ptr<TState> State = Guard.lock();
       if (!State) return;
       std::exception_ptr Failure;
       for (const TDirChange& Change : Batch) {
         if (State->Owner == nullptr) break;  // a handler destroyed the watcher
         try {
+          State->Owner->FReportTime = ReadTime;
           State->Owner->DoNotify(Change.Action, Change.FileName);
         } catch (...) {
           // A failing handler must not swallow the rest of the batch; the
@@ -87,11 +88,12 @@ struct TDirectoryWatch::TState final : TDirWatchSink, std::enable_shared_from_th
     });
   }
 
-  void Error(int Code, std::string Text) override {
-    Queue.Post([Guard = weak_from_this(), Code, Text = std::move(Text)] {
+  void Error(int Code, std::string Text, TDirWatchClock::time_point Since) override {
+    Queue.Post([Guard = weak_from_this(), Code, Text = std::move(Text), Since] {
       std::shared_ptr<TState> State = Guard.lock();
       if (!State || State->Owner == nullptr) return;
       TDirectoryWatch& Watch = *State->Owner;
+      Watch.FReportTime = Since;
       if (Watch.OnError) Watch.OnError(Watch, Code, Text);
     });
   }

@@ -74,6 +74,13 @@ public:
   TNotifyEvent OnChange;  // after Start, Stop and every effective setter call
   TOnError OnError;       // the backend's error reports (DirWatchBackend.h)
 
+  // For the handler that runs: in OnNotify, when the report's batch was
+  // read from the system; in OnError, the error's Since (for 1022 the time
+  // from which changes may have been lost). A report can wait in the queue
+  // for a long while, so this, not the time it is handled, tells which
+  // changes it covers.
+  TDirWatchClock::time_point ReportTime() const { return FReportTime; }
+
 protected:
   virtual void DoChange();
   virtual void DoNotify(int Action, const std::string& FileName);
@@ -92,6 +99,7 @@ private:
   TWatchOptions FWatchOptions = AllWatchOptions;
   TWatchActions FWatchActions = AllWatchActions;
   std::shared_ptr<TState> FState;
+  TDirWatchClock::time_point FReportTime{};
 };
 
 }  // namespace dz

@@ -5,6 +5,7 @@
 // watcher's handlers; it only calls its sink from the worker thread, which
 // hands the reports to the owning thread (src/dirwatch/).
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,6 +42,10 @@ enum : std::uint32_t {
   DirNotifySecurity = 0x100,
 };
 
+// Times of reading from the system, in wall-clock time, so that they can be
+// compared with the time stamps of files.
+using TDirWatchClock = std::chrono::system_clock;
+
 struct TDirChange {
   int Action;            // DirActionAdded ... DirActionRenamedNew
   std::string FileName;  // relative to the watched directory, native delimiters
@@ -62,19 +67,23 @@ public:
   // One batch, in the order the system reported the changes. A file may be
   // reported as added twice (a directory that appeared is listed while the
   // system already reports on it); receivers treat reports as idempotent.
-  virtual void Changes(std::vector<TDirChange> Batch) = 0;
+  // ReadTime is when the batch was read from the system.
+  virtual void Changes(std::vector<TDirChange> Batch, TDirWatchClock::time_point ReadTime) = 0;
   // Code is a system error code (SysError.h) and Text its message:
   //   ErrNotifyEnumDir (1022)  changes were lost; watching goes on. The
   //       backend has watched the tree anew and reported what is inside
   //       directories it had not known; changes in the others are for the
-  //       receiver to find by a rescan.
+  //       receiver to find by a rescan: any change made from Since on may
+  //       be among the lost ones (Since is when the system's queue was last
+  //       read before the loss, or when watching started).
   //   ErrNotEnoughQuota (1816)  the system watches no more directories; the
   //       text names the limit and how to raise it. Once per Start; watching
   //       goes on with what is watched.
   //   ErrFileNotFound (2), ErrNotReady (21)  the watched directory was
   //       deleted, or its file system unmounted; no more reports follow.
   //   others  the system's change queue failed; no more reports follow.
-  virtual void Error(int Code, std::string Text) = 0;
+  // For errors other than 1022, Since is when the error was met.
+  virtual void Error(int Code, std::string Text, TDirWatchClock::time_point Since) = 0;
 };
 
 // Raised by Start when the directory cannot be watched at all.

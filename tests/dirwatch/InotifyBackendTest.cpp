@@ -47,7 +47,7 @@ bool IsMarker(const std::string& FileName) { return FileName.rfind("marker-", 0)
 // sink, so that the kernel queue fills up behind it.
 class TRecordingSink final : public TDirWatchSink {
 public:
-  void Changes(std::vector<TDirChange> Batch) override {
+  void Changes(std::vector<TDirChange> Batch, TDirWatchClock::time_point) override {
     std::unique_lock<std::mutex> Lock(FLock);
     FInside = true;
     FSignal.notify_all();
@@ -57,10 +57,11 @@ public:
     for (TDirChange& Change : Batch) FChanges.push_back(std::move(Change));
     FSignal.notify_all();
   }
-  void Error(int Code, std::string Text) override {
+  void Error(int Code, std::string Text, TDirWatchClock::time_point Since) override {
     std::lock_guard<std::mutex> Lock(FLock);
     if (FClosed) ADD_FAILURE() << "the sink was called after Stop returned";
     FErrors.emplace_back(Code, std::move(Text));
+    FErrorSince.push_back(Since);
     FSignal.notify_all();
   }
 
@@ -131,6 +132,7 @@ private:
   std::condition_variable FSignal;
   std::vector<TDirChange> FChanges;
   std::vector<std::pair<int, std::string>> FErrors;
+  std::vector<TDirWatchClock::time_point> FErrorSince;  // beside FErrors
   bool FHold = false;
   bool FInside = false;
   bool FClosed = false;

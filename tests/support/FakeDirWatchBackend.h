@@ -35,11 +35,12 @@ class TFakeDirWatch {
 public:
   // As the worker thread would: calls the sink on another thread and waits
   // for it. False when the backend is not started (the batch is dropped).
-  bool Push(std::vector<TDirChange> Batch) {
-    return CallSink([&](TDirWatchSink& Sink) { Sink.Changes(std::move(Batch)); });
+  // ReadTime and Since as TDirWatchSink takes them; now when not given.
+  bool Push(std::vector<TDirChange> Batch, TDirWatchClock::time_point ReadTime = TDirWatchClock::now()) {
+    return CallSink([&](TDirWatchSink& Sink) { Sink.Changes(std::move(Batch), ReadTime); });
   }
-  bool PushError(int Code, std::string Text) {
-    return CallSink([&](TDirWatchSink& Sink) { Sink.Error(Code, std::move(Text)); });
+  bool PushError(int Code, std::string Text, TDirWatchClock::time_point Since = TDirWatchClock::now()) {
+    return CallSink([&](TDirWatchSink& Sink) { Sink.Error(Code, std::move(Text), Since); });
   }
 
   // Between Start and Stop.

@@ -200,7 +200,9 @@ private:
 
   // --- the sink ---------------------------------------------------------
   void Deliver();
-  void EmitError(int Code, const std::string& Text);
+  // Since: see TDirWatchSink::Error; the current time when not given.
+  void EmitError(int Code, const std::string& Text,
+                 TDirWatchClock::time_point Since = TDirWatchClock::time_point::min());
   void ReportWatchLimit(const std::string& AbsPath);
   bool RootGone(std::uint32_t Mask);
 
@@ -220,6 +222,11 @@ private:
   bool FInWorker = false;
   bool FEnded = false;  // the root is gone or the queue failed: the worker ends
   std::vector<std::pair<int, std::string>> FDeferredErrors;
+  // When the batch in hand was read, and when the one before it was: the
+  // system's queue was empty at some moment after the earlier read began,
+  // so changes lost in an overflow were all made after that.
+  TDirWatchClock::time_point FReadTime = TDirWatchClock::now();
+  TDirWatchClock::time_point FPreviousReadTime = FReadTime;
   bool FWatchLimitReported = false;
   std::unordered_map<int, std::unique_ptr<TDirNode>> FNodes;
   TDirNode* FRoot = nullptr;
@@ -512,6 +519,7 @@ void TInotifyWorker::Run() {
 }
 
 TInotifyWorker::TReadResult TInotifyWorker::ReadAvailable(std::vector<TRawEvent>& Events) {
+  FPreviousReadTime = std::exchange(FReadTime, TDirWatchClock::now());
   for (int Reads = 0; Reads < ReadsPerBatch; ++Reads) {
     const ssize_t Got = ::read(FInotify.Get(), FBuffer.data(), FBuffer.size());
     if (Got < 0) {
@@ -579,7 +587,7 @@ void TInotifyWorker::Process(std::vector<TRawEvent>& Events) {
   for (std::size_t I = 0; I < Events.size() && !FEnded; ++I) {
     const TRawEvent& Event = Events[I];
     if (Event.Mask & IN_Q_OVERFLOW) {
-      EmitError(ErrNotifyEnumDir, PlatformErrorText(ErrNotifyEnumDir));
+      EmitError(ErrNotifyEnumDir, PlatformErrorText(ErrNotifyEnumDir), FPreviousReadTime);
       Resync();
       continue;
     }
@@ -685,10 +693,11 @@ void TInotifyWorker::Deliver() {
   std::vector<TDirChange> Batch;
   Batch.swap(FBatch);
   std::lock_guard<std::mutex> Lock(FGateLock);
-  if (FSink != nullptr) FSink->Changes(std::move(Batch));
+  if (FSink != nullptr) FSink->Changes(std::move(Batch), FReadTime);
 }
 
-void TInotifyWorker::EmitError(int Code, const std::string& Text) {
+void TInotifyWorker::EmitError(int Code, const std::string& Text, TDirWatchClock::time_point Since) {
+  if (Since == TDirWatchClock::time_point::min()) Since = TDirWatchClock::now();
   if (!FInWorker) {
     FDeferredErrors.emplace_back(Code, Text);
     return;
@@ -698,10 +707,10 @@ void TInotifyWorker::EmitError(int Code, const std::string& Text) {
     std::vector<TDirChange> Batch;
     Batch.swap(FBatch);
     std::lock_guard<std::mutex> Lock(FGateLock);
-    if (FSink != nullptr) FSink->Changes(std::move(Batch));
+    if (FSink != nullptr) FSink->Changes(std::move(Batch), FReadTime);
   }
   std::lock_guard<std::mutex> Lock(FGateLock);
-  if (FSink != nullptr) FSink->Error(Code, Text);
+  if (FSink != nullptr) FSink->Error(Code, Text, Since);
 }
 
 void TInotifyWorker::ReportWatchLimit(const std::string& AbsPath) {
