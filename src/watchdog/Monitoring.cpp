@@ -26,9 +26,9 @@ namespace dz {
 
 namespace {
 
-// A report can reach the main thread a little after the change it reports,
-// and file systems keep their times coarser than the clock: files changed up
-// to this long before the last report still count as possibly unreported.
+// File systems keep their times coarser than the clock, and a little behind
+// it: files stamped up to this long before the moment from which changes
+// were lost still count as possibly unreported.
 constexpr std::chrono::seconds RescanSlack{1};
 
 // The inotify backend names this limit when it runs out of watches.
@@ -163,7 +163,6 @@ void TWatchdog::StartWatcher(std::size_t Index) {
   Watch->OnError = [this](TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage) {
     DirWatchError(Sender, ErrorCode, ErrorMessage);
   };
-  FWatchStates[Index].LastReport = FClock();
   try {
     Watch->Start();
   } catch (const std::exception& E) {
@@ -257,7 +256,6 @@ void TWatchdog::DirectoryChanged(TDirectoryWatch& Sender, int ChgNotId, TWatchAc
     return;
   const std::size_t Index = static_cast<std::size_t>(ChgNotId) - 1;
   TWatchState& State = FWatchStates[Index];
-  State.LastReport = FClock();
   std::string RenamedFrom = std::exchange(State.RenamedOld, std::string());
 
   if (IsDirectory(JoinPath(Task->Dir, FileName))) {
@@ -310,7 +308,10 @@ void TWatchdog::DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std:
     return;
   const std::size_t Index = static_cast<std::size_t>(Sender.Id()) - 1;
   if (ErrorCode == ErrNotifyEnumDir) {
-    RescanAfterLostChanges(Index);
+    // The report may have waited in the queue for long (a busy or modal
+    // window): the time it carries, not the time it is handled, says from
+    // when changes went unreported.
+    RescanAfterLostChanges(Index, Sender.ReportTime());
     return;
   }
   if (ErrorMessage.find(WatchLimitName) != std::string::npos) {
@@ -334,22 +335,23 @@ void TWatchdog::DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std:
                   SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), Task->Dir, ErrorMessage, ErrorCode));
 }
 
-void TWatchdog::RescanAfterLostChanges(std::size_t Index) {
+void TWatchdog::RescanAfterLostChanges(std::size_t Index, std::chrono::system_clock::time_point LostSince) {
   TMonTask& Task = *FMonTasks[Index];
-  TWatchState& State = FWatchStates[Index];
-  const auto Started = FClock();
-  const TFileTime Since = FileTimeOf(State.LastReport - RescanSlack);
+  const TFileTime Since = FileTimeOf(LostSince - RescanSlack);
   const TMonFilter& Filter = Task.MonFilter;
   std::size_t Added = 0;
   const int WalkResult = WalkDirectoryTree(Task.Dir, [&](const TDirWalkEntry& Entry) {
     if (Entry.Kind == dekDirectory) {
       // Nothing below a directory that the filters exclude can pass them;
-      // with included sub-directories a deeper name may still match.
+      // with included sub-directories a deeper name may still match. A name
+      // the directory filter cannot decide on excludes nothing: the files
+      // below it pass, as they do when reported.
       const std::string Dir = Entry.RelPath + PathDelimiter;
       const bool Excluded =
           !Filter.IncludeSubDirs &&
           ((!Filter.SubDirList.Empty() && PathInSubDirList(Dir, Filter.SubDirList)) ||
-           (Filter.SubDirFilter.Mode() != fmOff && PathMatchesDirFilter(Dir, Filter.SubDirFilter)));
+           (Filter.SubDirFilter.Mode() != fmOff &&
+            PathMatchesDirFilter(Dir, Filter.SubDirFilter, PathDelimiter, /*UndecidedIsHit=*/false)));
       return Excluded ? dwvSkip : dwvContinue;
     }
     // A link counts as the watcher reports it: as a file unless it points to
@@ -370,8 +372,6 @@ void TWatchdog::RescanAfterLostChanges(std::size_t Index) {
                                PlatformErrorText(WalkResult), WalkResult));
     return;
   }
-  // Whatever changed before the walk began, the walk has seen.
-  State.LastReport = Started;
   FLog.AddLogLine(Position(Index) + ": " +
                   SafeFormat(Tr("More changes in \"%s\" than the system could report at once: the directory was "
                                 "scanned again, %u changed files were added."),

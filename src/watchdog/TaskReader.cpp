@@ -161,14 +161,17 @@ void ReadDirFilter(const TUnicodeIniFile& Ini, const std::string& Section, TText
 }
 
 // Extensions are stored without their dot; a hand-written ".txt" or
-// "*.txt" would otherwise never match any file.
+// "*.txt" would otherwise never match any file. An empty item ("txt," or
+// "txt,,doc", also "*." or ".") is the extension of names that have none,
+// such as Makefile: dropping it would leave those files out of a backup
+// that includes them. A list without any item stays empty.
 std::vector<std::string> ReadExtensions(const TUnicodeIniFile& Ini, const std::string& Section, std::string_view Key) {
   std::vector<std::string> Exts;
   for (const std::string& Item : SplitCommaText(Ini.ReadString(Section, Key, ""))) {
     std::string_view Ext = Item;
     if (Ext.starts_with("*.")) Ext.remove_prefix(2);
     while (Ext.starts_with('.')) Ext.remove_prefix(1);
-    if (!Ext.empty()) Exts.emplace_back(Ext);
+    Exts.emplace_back(Ext);
   }
   return Exts;
 }
@@ -243,9 +246,11 @@ TTaskCheck CheckTaskFile(const std::string& FileName, std::vector<TTaskSource>* 
     bool Usable = !Ini.ReadBool(SecGlobal, "FtpBackup", false) && Ini.ReadInteger(SecGlobal, "DestMode", 0) <= 1 &&
                   Ini.ReadInteger(SecGlobal, "Encrypt", 0) == 0 && !HasPlaceholders(Ini);
     if (Usable && List) {
-      // A negative count is as empty as 0: the task has no sources.
+      // Only a count of 0 is refused. A negative one lists no sources, and
+      // the task is usable as one whose sources are all gone: no directory
+      // is bound to it, since none is found among its sources.
       const std::int32_t Count = Ini.ReadInteger(SecGlobal, "DirCount", 0);
-      if (Count <= 0) {
+      if (Count == 0) {
         Usable = false;
       } else {
         for (TSourceSection& Source : ReadSources(Ini, Count))

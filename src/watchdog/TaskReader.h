@@ -50,9 +50,10 @@ inline constexpr std::uintmax_t MaxTaskFileSize = std::uintmax_t{16} << 20;
 
 // Whether the watchdog can use the task at all. A usable task has no FTP
 // destination, no encryption, no placeholders in its destination and a
-// directory mode of at most 1. When List is given, the task also needs at
-// least one source section, and every source that names an existing
-// directory is appended to List in the order of the section indexes.
+// directory mode of at most 1. When List is given, the task also needs a
+// "DirCount" other than 0, and every source that names an existing
+// directory is appended to List in the order of the section indexes (none
+// for a negative count).
 // Never raises.
 TTaskCheck CheckTaskFile(const std::string& FileName, std::vector<TTaskSource>* List = nullptr);
 

@@ -160,12 +160,11 @@ std::int32_t IntervalSeconds(const TIntervalDisplay& Interval) {
 // --- the controller -----------------------------------------------------------
 
 TWatchdog::TWatchdog(TWatchdogView& View, TLogSink& Log, TMainThreadQueue& Queue, TWatchdogSetup Setup,
-                     TDirWatchBackendFactory WatchBackend, TWallClock Clock)
+                     TDirWatchBackendFactory WatchBackend)
     : FView(View),
       FLog(Log),
       FQueue(Queue),
       FWatchBackend(std::move(WatchBackend)),
-      FClock(std::move(Clock)),
       FSetup(std::move(Setup)),
       FJobDir(DirWithDelimiter(JoinPath(FSetup.UserPath, "ZentApp"))),
       FInterval(IntervalDisplayFor(DefaultBuInterval)) {

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -43,10 +42,6 @@ struct TWatchdogSetup {
   std::string ProgramVersion = BuildFileVersion;  // and "Version"
   TTaskDefaults TaskDefaults = {};  // from the main application's settings
 };
-
-// The wall clock, as file times count: the time of a watcher's last report
-// is compared with the files' change times after changes were lost.
-using TWallClock = std::function<std::chrono::system_clock::time_point()>;
 
 enum TAddTaskResult : int { atAdded, atListFull };
 
@@ -85,10 +80,10 @@ bool PathInSubDirList(std::string_view P, const TMatchList& SubDirList);
 // Whether the sub-directory filter lets at least one directory name of the
 // directory part P through; P is split at Delimiter and empty names are
 // skipped. A name the filter cannot decide on (a regular expression that
-// gives up) counts as UndecidedIsHit, so that the caller can make it keep
-// the file whichever sense the filter has.
-bool PathMatchesDirFilter(std::string_view P, const TTextFilter& SubDirFilter, char Delimiter = PathDelimiter,
-                          bool UndecidedIsHit = true);
+// gives up, a name that is not UTF-8) counts as a hit exactly when
+// UndecidedIsHit is set. There is no default: the caller chooses the value
+// that keeps the files below such a name whichever sense the filter has.
+bool PathMatchesDirFilter(std::string_view P, const TTextFilter& SubDirFilter, char Delimiter, bool UndecidedIsHit);
 
 // Whether a file, named relative to the monitored directory, passes the
 // filters of its task: its extension, its name, the sub-directory list and
@@ -101,10 +96,9 @@ class TWatchdog {
 public:
   // Asks View for the designed client size. Queue runs the watchers' reports
   // on the main thread; WatchBackend makes the system side of each watcher
-  // (a fake in tests); Clock tells when a watcher reported last.
+  // (a fake in tests).
   TWatchdog(TWatchdogView& View, TLogSink& Log, TMainThreadQueue& Queue, TWatchdogSetup Setup,
-            TDirWatchBackendFactory WatchBackend = CreateSystemDirWatchBackend,
-            TWallClock Clock = [] { return std::chrono::system_clock::now(); });
+            TDirWatchBackendFactory WatchBackend = CreateSystemDirWatchBackend);
   TWatchdog(const TWatchdog&) = delete;
   TWatchdog& operator=(const TWatchdog&) = delete;
   virtual ~TWatchdog();
@@ -201,9 +195,6 @@ protected:
 private:
   // What monitoring keeps per watched entry besides the entry itself.
   struct TWatchState {
-    // When the watcher last delivered a report (or started): after lost
-    // changes, files changed since then are collected by a rescan.
-    std::chrono::system_clock::time_point LastReport;
     bool LimitReported = false;  // the watch-limit line is logged once
     // The old name of the last report when it was the first half of a
     // rename: if the new name is a directory, the pending files below the
@@ -213,7 +204,9 @@ private:
 
   void StartWatcher(std::size_t Index);
   void DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage);
-  void RescanAfterLostChanges(std::size_t Index);
+  // After lost changes: collects every file of the tree that passes the
+  // filters and changed from LostSince on (less a little slack).
+  void RescanAfterLostChanges(std::size_t Index, std::chrono::system_clock::time_point LostSince);
   // The entry at position ChgNotId when Sender is its watcher; otherwise none.
   TMonTask* WatchedTask(const TDirectoryWatch& Sender, int ChgNotId);
   void AddPending(TMonTask& Task, const std::string& FileName);
@@ -226,7 +219,6 @@ private:
   TLogSink& FLog;
   TMainThreadQueue& FQueue;
   TDirWatchBackendFactory FWatchBackend;
-  TWallClock FClock;
   TWatchdogSetup FSetup;
   std::vector<std::unique_ptr<TMonTask>> FMonTasks;  // in settings-file order
   std::string FJobDir;

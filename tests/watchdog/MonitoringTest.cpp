@@ -85,8 +85,7 @@ protected:
     FView = TFakeWatchdogView();
     FLog.Lines.clear();
     FBackends = test::TFakeDirWatchBackends();
-    FWatchdog = std::make_unique<TRecordingWatchdog>(FView, FLog, FQueue, Setup(), FBackends.Factory(),
-                                                     [this] { return FNow; });
+    FWatchdog = std::make_unique<TRecordingWatchdog>(FView, FLog, FQueue, Setup(), FBackends.Factory());
   }
 
   TWatchdogSetup Setup() const {
@@ -129,10 +128,12 @@ protected:
     ASSERT_TRUE(Fake->Push(std::move(Batch)));
     FQueue.ProcessPending();
   }
-  void ReportError(std::size_t I, int Code, const std::string& Text) {
+  // Since: as the backend gives it (for 1022, from when changes may be lost).
+  void ReportError(std::size_t I, int Code, const std::string& Text,
+                   system_clock::time_point Since = system_clock::now()) {
     test::TFakeDirWatch* Fake = Backend(I);
     ASSERT_NE(Fake, nullptr) << "entry " << I << " is not watched";
-    ASSERT_TRUE(Fake->PushError(Code, Text));
+    ASSERT_TRUE(Fake->PushError(Code, Text, Since));
     FQueue.ProcessPending();
   }
 
@@ -148,7 +149,6 @@ protected:
   TRecordingLog FLog;
   TPlainMainThreadQueue FQueue;
   test::TFakeDirWatchBackends FBackends;
-  system_clock::time_point FNow = system_clock::now();
   std::unique_ptr<TRecordingWatchdog> FWatchdog;
 };
 
@@ -448,6 +448,14 @@ TEST_F(MonitoringTest, TheTasksFiltersDecideWhatIsCollected) {
        {"a.txt", "B.TXT", "sub/c.doc"},
        {"a.pdf", "Makefile", "txt", "d.txt.bak"}},
       {"excluded extensions", "BackupMode=1\nExclude=tmp\n", {"a.txt", "Makefile", "x.TMP.txt"}, {"x.tmp", "s/y.TMP"}},
+      // An empty item of the list is the extension of names that have none.
+      {"included extensions and none",
+       "BackupMode=0\nInclude=txt,\n",
+       {"a.txt", "Makefile", "s/README", "name."},
+       {"a.pdf", "s/b.doc"}},
+      {"excluded extensions and none", "BackupMode=1\nExclude=,tmp\n", {"a.txt", "s/b.doc"}, {"Makefile", "x.tmp", "s/README"}},
+      {"included extensions, empty list", "BackupMode=0\nInclude=\n", {}, {"a.txt", "Makefile"}},
+      {"excluded extensions, empty list", "BackupMode=1\nExclude=\n", {"a.txt", "Makefile"}, {}},
       {"file mask", "BackupMode=1\nFilterMode=1\nFilter=*.doc\n", {"a.doc", "s/b.DOC"}, {"a.txt", "doc"}},
       {"file mask excluding", "BackupMode=1\nFilterMode=2\nFilter=~*\n", {"a.doc"}, {"~lock.doc", "s/~x.doc"}},
       {"listed sub-directory included",
@@ -570,23 +578,24 @@ protected:
   }
 };
 
-TEST_F(LostChangesTest, ARescanCollectsWhatChangedSinceTheLastReport) {
+TEST_F(LostChangesTest, ARescanCollectsWhatChangedSinceChangesWereLost) {
   const std::size_t Docs = AddEntry("docs", "BackupMode=1\nExclude=tmp\nIncludeDirs=0\nDirFilter=cache\n",
                                     mtEnabled, {"pending.txt"});
   const fs::path Root = FDir / "docs";
   fs::create_directories(Root / "sub");
-  test::WriteFileBytes(Root / "old.txt", "before the last report");
-  test::WriteFileBytes(Root / "sub" / "old2.txt", "before the last report");
+  test::WriteFileBytes(Root / "old.txt", "before changes were lost");
+  test::WriteFileBytes(Root / "sub" / "old2.txt", "before changes were lost");
   test::WriteFileBytes(Root / "pending.txt", "pending already");
   Start();
   TFileTime Before = 0;
   for (const auto& [Name, Time] : TimesIn(Root)) Before = std::max(Before, Time);
   for (const auto& [Name, Time] : TimesIn(Root / "sub")) Before = std::max(Before, Time);
 
-  // The last report arrives a second after the file system's next tick: the
-  // files above are older than that less the slack, the files below are not.
+  // Changes are lost from a second after the file system's next tick on:
+  // the files above are older than that less the slack, the files below are
+  // not.
   const TFileTime Tick = NextFileSystemTick(Before);
-  FNow = ClockTime(Tick) + std::chrono::seconds(1);
+  const system_clock::time_point LostSince = ClockTime(Tick) + std::chrono::seconds(1);
   Report(Docs, {{DirActionModified, "sub"}});
 
   fs::create_directories(Root / "deep" / "er");
@@ -603,9 +612,8 @@ TEST_F(LostChangesTest, ARescanCollectsWhatChangedSinceTheLastReport) {
   fs::rename(FDir / "moved.txt", Root / "moved.txt");
   fs::create_symlink(Root / "sub", Root / "link-to-dir");
   fs::create_symlink(Root / "new.txt", Root / "link.txt");
-  FNow += std::chrono::seconds(5);
 
-  ReportError(Docs, ErrNotifyEnumDir, "Too many changes at once in directory");
+  ReportError(Docs, ErrNotifyEnumDir, "Too many changes at once in directory", LostSince);
 
   const TFiles Expected{"deep/er/new3.txt", "link.txt", "moved.txt", "new.txt", "pending.txt", "sub/new2.txt"};
   EXPECT_EQ(Pending(Docs), Expected);
@@ -619,16 +627,73 @@ TEST_F(LostChangesTest, ARescanCollectsWhatChangedSinceTheLastReport) {
   EXPECT_TRUE(Task(Docs).FileList.Contains("after.txt"));
 }
 
+// Before any report, changes may be lost from when watching started.
 TEST_F(LostChangesTest, ARescanBeforeAnyReportCoversTheTimeSinceTheStart) {
   const std::size_t Docs = AddEntry("docs");
   const fs::path Root = FDir / "docs";
   test::WriteFileBytes(Root / "old.txt", "before the start");
   TFileTime Before = TimesIn(Root).at(0).second;
-  FNow = ClockTime(NextFileSystemTick(Before)) + std::chrono::seconds(1);
+  const system_clock::time_point Started = ClockTime(NextFileSystemTick(Before)) + std::chrono::seconds(1);
   Start();
   test::WriteFileBytes(Root / "new.txt", "lost");
-  ReportError(Docs, ErrNotifyEnumDir, "Too many changes");
+  ReportError(Docs, ErrNotifyEnumDir, "Too many changes", Started);
   EXPECT_EQ(Pending(Docs), TFiles{"new.txt"});
+}
+
+// The window was busy (a modal dialog) while a report waited in the queue
+// and the burst after it was lost: the rescan starts from when the changes
+// were lost, however late the main thread gets round to the reports.
+TEST_F(LostChangesTest, ALostBurstHandledLateIsRescannedFromWhenItWasLost) {
+  const std::size_t Docs = AddEntry("docs");
+  const fs::path Root = FDir / "docs";
+  Start();
+  const system_clock::time_point Read = system_clock::now();
+  test::WriteFileBytes(Root / "seen.txt", "reported");
+  ASSERT_TRUE(Backend(Docs)->Push({{DirActionAdded, "seen.txt"}}, Read));
+  test::WriteFileBytes(Root / "lost.txt", "its report was lost");
+  ASSERT_TRUE(Backend(Docs)->PushError(ErrNotifyEnumDir, "Too many changes", Read));
+
+  // Both reports waited; the main thread handles them only now.
+  FQueue.ProcessPending();
+
+  EXPECT_EQ(Pending(Docs), (TFiles{"lost.txt", "seen.txt"}));
+}
+
+// The rescan skips a sub-directory only when the directory filter decides
+// that it is excluded. A name the filter cannot decide on keeps its files,
+// as it does for the watcher's reports.
+TEST_F(LostChangesTest, ARescanEntersDirectoriesTheFilterCannotDecide) {
+  const struct {
+    const char* Name;
+    const char* DirFilter;
+    std::string Undecided;  // a directory name the expression cannot judge
+    std::string Excluded;   // one it excludes
+  } Cases[] = {
+      {"name that is not UTF-8", "#^cache$", "bad\xFFname", "cache"},
+      {"expression that gives up", "#(a+)+$", std::string(30, 'a') + "b", "data"},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    Restart();
+    const std::size_t Docs =
+        AddEntry("docs", std::string("BackupMode=1\nIncludeDirs=0\nDirFilter=") + Case.DirFilter + "\n");
+    const fs::path Root = FDir / "docs";
+    Start();
+    const system_clock::time_point Since = system_clock::now();
+    for (const fs::path& Dir : {Root / Case.Undecided / "deep", Root / Case.Excluded}) fs::create_directories(Dir);
+    test::WriteFileBytes(Root / Case.Undecided / "a.txt", "lost");
+    test::WriteFileBytes(Root / Case.Undecided / "deep" / "b.txt", "lost");
+    test::WriteFileBytes(Root / Case.Excluded / "c.txt", "excluded");
+    test::WriteFileBytes(Root / "top.txt", "lost");
+
+    ReportError(Docs, ErrNotifyEnumDir, "Too many changes", Since);
+
+    const TFiles Expected{Case.Undecided + "/a.txt", Case.Undecided + "/deep/b.txt", "top.txt"};
+    EXPECT_EQ(Pending(Docs), Expected);
+    // The reports of the same files agree with the rescan.
+    for (const std::string& File : Expected) EXPECT_TRUE(PassesMonFilter(Task(Docs).MonFilter, File)) << File;
+    EXPECT_FALSE(PassesMonFilter(Task(Docs).MonFilter, Case.Excluded + "/c.txt"));
+  }
 }
 
 TEST_F(MonitoringTest, RunningOutOfWatchesIsLoggedOnceWithTheRemedy) {
@@ -727,11 +792,11 @@ TEST(PathHelpers, SubDirectoryListAndFilter) {
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.P);
-    EXPECT_EQ(PathMatchesDirFilter(Case.P, Filter, Case.Delimiter), Case.Matches);
+    EXPECT_EQ(PathMatchesDirFilter(Case.P, Filter, Case.Delimiter, true), Case.Matches);
   }
   Filter.SetMode(fmOff);
-  EXPECT_TRUE(PathMatchesDirFilter("a/", Filter)) << "a filter that is off lets every name through";
-  EXPECT_FALSE(PathMatchesDirFilter("", Filter));
+  EXPECT_TRUE(PathMatchesDirFilter("a/", Filter, '/', false)) << "a filter that is off lets every name through";
+  EXPECT_FALSE(PathMatchesDirFilter("", Filter, '/', true));
 }
 
 TEST(PathHelpers, FiltersInWindowsNotation) {
@@ -759,6 +824,10 @@ TEST(PathHelpers, UndecidedDirectoryNamesKeepTheFile) {
     Filter.SubDirFilter.SetFilter("^cache$");
     Filter.SubDirFilter.SetMode(fmInclude);
     EXPECT_TRUE(PassesMonFilter(Filter, "bad\xFFname/a.txt"));
+    // The helper leaves the undecided name to its caller; a decided hit
+    // deeper in the path still counts.
+    EXPECT_EQ(PathMatchesDirFilter("bad\xFFname/", Filter.SubDirFilter, '/', IncludeSubDirs), IncludeSubDirs);
+    EXPECT_TRUE(PathMatchesDirFilter("bad\xFFname/cache/", Filter.SubDirFilter, '/', false));
     EXPECT_EQ(PassesMonFilter(Filter, "cache/a.txt"), IncludeSubDirs);
     EXPECT_EQ(PassesMonFilter(Filter, "other/a.txt"), !IncludeSubDirs);
   }

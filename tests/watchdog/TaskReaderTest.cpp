@@ -95,8 +95,11 @@ TEST_F(TaskReaderTest, CheckTaskFileJudgesTheSettings) {
       {"no sources, list wanted", "[Global]\nDirCount=0\n[Dir000]\nSource={A}\n", true, tcInvalidSettings, {}},
       {"no sources, no list", "[Global]\nDirCount=0\n", false, tcUsable, {}},
       {"DirCount missing", "[Global]\nDestination=/b\n[Dir000]\nSource={A}\n", true, tcInvalidSettings, {}},
-      {"DirCount -1", "[Global]\nDirCount=-1\n[Dir000]\nSource={A}\n", true, tcInvalidSettings, {}},
+      // Only a count of 0 makes the task unusable; a negative one lists no
+      // sources, as a task whose sources are all gone.
+      {"DirCount -1", "[Global]\nDirCount=-1\n[Dir000]\nSource={A}\n", true, tcUsable, {}},
       {"DirCount -1, no list", "[Global]\nDirCount=-1\n", false, tcUsable, {}},
+      {"DirCount most negative", "[Global]\nDirCount=-2147483648\n[Dir000]\nSource={A}\n", true, tcUsable, {}},
       {"all sources missing", "[Global]\nDirCount=2\n[Dir000]\nSource={MISSING}\n[Dir001]\nSource={MISSING}/x\n",
        true, tcUsable, {}},
       {"DirCount two billion",
@@ -373,8 +376,19 @@ TEST_F(TaskReaderTest, ReadTaskSettingsTakesTheExtensionsOfTheBackupMode) {
       {"BackupMode=1\nInclude=doc\nExclude=exe,tmp", false, {"exe", "tmp"}},
       {"BackupMode=5\nInclude=doc\nExclude=exe", false, {"exe"}},
       {"BackupMode=1\nInclude=doc", false, {}},
-      // Written by hand: dots, stars, blanks, empty items and duplicates.
-      {"Include= .txt ,*.PDF,,doc,doc,*.,..md,\"a,b\"", true, {"a,b", "doc", "md", "PDF", "txt"}},
+      // An empty item stands for files without an extension (Makefile).
+      {"Include=txt,", true, {"", "txt"}},
+      {"Include=,txt", true, {"", "txt"}},
+      {"Include=txt,,doc", true, {"", "doc", "txt"}},
+      {"Include=\"\"", true, {""}},
+      {"BackupMode=1\nExclude=tmp,", false, {"", "tmp"}},
+      // A list without any item is empty: it includes, or excludes, nothing.
+      {"Include=", true, {}},
+      {"BackupMode=1\nExclude=", false, {}},
+      // Written by hand: dots, stars, blanks, empty items and duplicates; "*."
+      // is the mask of names without an extension.
+      {"Include= .txt ,*.PDF,,doc,doc,*.,..md,\"a,b\"", true, {"", "a,b", "doc", "md", "PDF", "txt"}},
+      {"Include=*.", true, {""}},
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.Section);
