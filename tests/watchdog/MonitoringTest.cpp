@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -647,13 +649,21 @@ TEST_F(LostChangesTest, ALostBurstHandledLateIsRescannedFromWhenItWasLost) {
   const std::size_t Docs = AddEntry("docs");
   const fs::path Root = FDir / "docs";
   Start();
-  const system_clock::time_point Read = system_clock::now();
+  // The batch was read an hour ago and the file changed half an hour ago:
+  // both reports waited in the queue all that time (a modal window), and
+  // only the time they were read tells which changes may be lost.
+  const system_clock::time_point Read = system_clock::now() - std::chrono::hours(1);
   test::WriteFileBytes(Root / "seen.txt", "reported");
   ASSERT_TRUE(Backend(Docs)->Push({{DirActionAdded, "seen.txt"}}, Read));
   test::WriteFileBytes(Root / "lost.txt", "its report was lost");
+  fs::last_write_time(Root / "lost.txt", fs::file_time_type::clock::now() - std::chrono::minutes(30));
   ASSERT_TRUE(Backend(Docs)->PushError(ErrNotifyEnumDir, "Too many changes", Read));
+  // Its status-change time cannot be set back; the reports are handled
+  // well after it, beyond the rescan's slack.
+  const auto Written = system_clock::now();
+  while (system_clock::now() < Written + std::chrono::seconds(3))
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-  // Both reports waited; the main thread handles them only now.
   FQueue.ProcessPending();
 
   EXPECT_EQ(Pending(Docs), (TFiles{"lost.txt", "seen.txt"}));
