@@ -27,12 +27,14 @@ function(dz_add_library name)
 endfunction()
 
 # dz_add_test(<name> LABEL <label>... SOURCES ... [DEPS ...] [TIMEOUT s]
-#             [LARGE <gtest filter>])
+#             [LARGE <gtest filter>] [SERIAL <gtest filter>])
 # One GoogleTest executable; every test in it carries the subsystem's label
 # and any further label given ("large" for the runs that take minutes). The
-# tests that LARGE selects get the label "large" and 15 minutes instead.
+# tests that LARGE selects get the label "large" and 15 minutes instead. The
+# tests that SERIAL selects run while no other test runs (they change a
+# setting of the whole machine for a moment, such as an inotify limit).
 function(dz_add_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT;LARGE" "LABEL;SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;LARGE;SERIAL" "LABEL;SOURCES;DEPS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
@@ -52,18 +54,32 @@ function(dz_add_test name)
   if(extra_count EQUAL 1)
     set(extra_labels LABELS ${ARG_LABEL})
   endif()
+  # The ordinary tests are those no other group selects.
+  set(others "")
+  foreach(group IN ITEMS ${ARG_LARGE} ${ARG_SERIAL})
+    if(others STREQUAL "")
+      set(others "-${group}")
+    else()
+      set(others "${others}:${group}")
+    endif()
+  endforeach()
+  if(others STREQUAL "")
+    set(others "*")
+  endif()
+  gtest_discover_tests(${name}
+    TEST_FILTER "${others}"
+    PROPERTIES ${extra_labels} TIMEOUT ${ARG_TIMEOUT}
+    DISCOVERY_TIMEOUT 60)
   if(ARG_LARGE)
-    gtest_discover_tests(${name}
-      TEST_FILTER "-${ARG_LARGE}"
-      PROPERTIES ${extra_labels} TIMEOUT ${ARG_TIMEOUT}
-      DISCOVERY_TIMEOUT 60)
     gtest_discover_tests(${name}
       TEST_FILTER "${ARG_LARGE}"
       PROPERTIES LABELS large TIMEOUT 900
       DISCOVERY_TIMEOUT 60)
-  else()
+  endif()
+  if(ARG_SERIAL)
     gtest_discover_tests(${name}
-      PROPERTIES ${extra_labels} TIMEOUT ${ARG_TIMEOUT}
+      TEST_FILTER "${ARG_SERIAL}"
+      PROPERTIES ${extra_labels} TIMEOUT ${ARG_TIMEOUT} RUN_SERIAL TRUE
       DISCOVERY_TIMEOUT 60)
   endif()
 endfunction()
