@@ -1,5 +1,5 @@
-// dz-copy runs one copy job exactly as the backup worker runs it for every
-// changed file, and reports the job's result code. It lets anyone check an
+// dz-copy runs one copy job (TCopyJob, on this thread) exactly as the backup
+// worker runs it for every changed file, and reports the job's result code. It lets anyone check an
 // output by hand (unzip it, gunzip it) and lets the benchmark time the copy
 // worker as a whole process against cp, gzip and zip.
 //
@@ -15,11 +15,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
-#include "copyengine/CopyThread.h"
+#include "copyengine/CopyJob.h"
 #include "filesys/ErrorTexts.h"
 
 namespace {
@@ -36,7 +37,7 @@ constexpr unsigned AllCopyOptions = 0x1FFF;
 
 void PrintUsage(std::FILE* Out) {
   std::fprintf(Out, "%s\n", Tr("Usage: dz-copy [--mask 0xHHHH] SOURCE DEST").c_str());
-  std::fprintf(Out, "%s\n\n", Tr("Copies SOURCE to DEST with one copy worker and prints its result code.").c_str());
+  std::fprintf(Out, "%s\n\n", Tr("Copies SOURCE to DEST with one copy job and prints its result code.").c_str());
   std::fprintf(Out, "%s\n", Tr("--mask takes the copy options in hexadecimal; the backup worker uses").c_str());
   const struct {
     dz::TCopyOptions Mask;
@@ -120,12 +121,12 @@ int main(int argc, char** argv) {
   int Code;
   std::string SysErrorMsg;
   try {
-    dz::TWinCopyThread Worker(Names[0], Names[1], Mask);
-    Worker.Wait();
-    Code = Worker.ErrorCode();
-    SysErrorMsg = Worker.SysErrorMsg();
+    dz::TCopyJob Job;
+    dz::TCopyResult Result = Job.Run({Names[0], Names[1], Mask});
+    Code = Result.ErrorCode;
+    SysErrorMsg = std::move(Result.SysErrorMsg);
   } catch (const std::exception& E) {
-    // Only the worker's start can raise (no memory for the buffer, no thread).
+    // Only getting the job's buffer can raise.
     std::fprintf(stderr, "dz-copy: %s\n", E.what());
     return ExitJobFailed;
   }

@@ -10,7 +10,7 @@
 #include "base/Utf.h"
 #include "copyengine/ByteWriter.h"
 #include "copyengine/CopyJobCodes.h"
-#include "copyengine/CopyThread.h"
+#include "copyengine/CopyJob.h"
 #include "filesys/FileUtils.h"
 #include "platform/SysError.h"
 
@@ -123,7 +123,7 @@ int TDeflateWriter::Drain() {
 }
 
 // ---------------------------------------------------------------------------
-// TGZipThread: gzip output
+// TCopyJob: gzip output
 
 namespace {
 
@@ -134,7 +134,7 @@ int WriteFailureCode(int Error) {
 
 }  // namespace
 
-int TGZipThread::WriteGZip() {
+int TCopyJob::WriteGZip() {
   int Code = OpenStreams();
   if (Code != 0) {
     ReleaseStreams();
@@ -157,16 +157,16 @@ int TGZipThread::WriteGZip() {
   if (Code == 0 && Size != UTotal) Code = cjReadFile;
   if (Code == 0) {
     CTotal = sDest->Seek(0, TSeekOrigin::soCurrent) - Start;
-    Code = WriteGzTrailer(*sDest, FCrcValue);
+    Code = WriteGzTrailer(*sDest, FCrc);
   }
   if (Code != 0) {
     ReleaseStreams();
     return Code;
   }
-  return FinishCopy(FCopyStorage, FCopyAltStreams, FCopyAcl);
+  return FinishCopy(Has(coStorage), Has(coAltStreams), Has(coPermissions));
 }
 
-int TGZipThread::WriteGzHeader(TExtFileStream& Dest, const std::string& Name, std::uint32_t MTime) {
+int TCopyJob::WriteGzHeader(TExtFileStream& Dest, const std::string& Name, std::uint32_t MTime) {
   const std::string Header = BuildGzipHeader(EncodeGzipName(Name), MTime);
   std::int64_t Put = 0;
   const int Error = Dest.Write(Header.data(), Header.size(), Put);
@@ -174,7 +174,7 @@ int TGZipThread::WriteGzHeader(TExtFileStream& Dest, const std::string& Name, st
   return Put < static_cast<std::int64_t>(Header.size()) ? cjLowDiskSpace : 0;
 }
 
-int TGZipThread::WriteGzTrailer(TExtFileStream& Dest, std::uint32_t Crc) {
+int TCopyJob::WriteGzTrailer(TExtFileStream& Dest, std::uint32_t Crc) {
   TByteWriter Trailer;
   Trailer.U32(Crc).U32(static_cast<std::uint32_t>(UTotal));
   std::int64_t Put = 0;
@@ -195,13 +195,16 @@ int TGZipThread::WriteGzTrailer(TExtFileStream& Dest, std::uint32_t Crc) {
   return Put < static_cast<std::int64_t>(Sizes.Size()) ? cjWriteFile : 0;
 }
 
-int TGZipThread::CompressData(TExtFileStream& Source, TExtFileStream& Dest, bool SpeedLimit) {
+int TCopyJob::CompressData(TExtFileStream& Source, TExtFileStream& Dest, bool SpeedLimit) {
   TDeflateWriter Writer(Dest, ZlibLevel());
   const std::int64_t Start = Dest.Seek(0, TSeekOrigin::soCurrent);
   int Code = 0;
   std::int64_t Got = 0;
   do {
-    WaitWhilePaused();
+    if (!PassPauseGate()) {
+      Code = cjUserBreak;
+      break;
+    }
     const int ReadError = Source.Read(FBuffer.get(), FBufSize, Got);
     if (ReadError != 0) {
       SetSysError(ReadError);
@@ -211,17 +214,17 @@ int TGZipThread::CompressData(TExtFileStream& Source, TExtFileStream& Dest, bool
       try {
         DoProgress(TFileAction::acCompress, UTotal, SpeedLimit);
       } catch (const std::exception& Error) {
-        SetSysErrorMsg(Error.what());
+        FSysErrMsg = Error.what();
         Code = cjReadFile;
       }
-      FCrcValue = static_cast<std::uint32_t>(
-          crc32(FCrcValue, reinterpret_cast<const Bytef*>(FBuffer.get()), static_cast<uInt>(Got)));
+      FCrc = static_cast<std::uint32_t>(
+          crc32(FCrc, reinterpret_cast<const Bytef*>(FBuffer.get()), static_cast<uInt>(Got)));
     }
     if (Code == 0) {
       const int WriteError = Writer.Write(FBuffer.get(), static_cast<std::size_t>(Got));
       if (SetSysError(WriteError)) Code = WriteFailureCode(WriteError);
     }
-    if (Code == 0 && UserBreak()) Code = cjUserBreak;
+    if (Code == 0 && StopRequested()) Code = cjUserBreak;
   } while (Code == 0 && Got == static_cast<std::int64_t>(FBufSize));
   if (Code == 0) {
     const int CloseError = Writer.Close();

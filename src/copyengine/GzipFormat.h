@@ -28,6 +28,9 @@ class TExtFileStream;
 struct TStoredName {
   std::string Bytes;
   bool Utf8 = false;  // Bytes are UTF-8 (gzip OS 11, zip flag bit 11)
+  // The name's own bytes where Bytes cannot give them back (zip only: a name
+  // that is not UTF-8, a "\"); empty otherwise.
+  std::string Original;
 };
 
 inline constexpr std::uint8_t GzipOsSingleByte = 0;
@@ -38,7 +41,9 @@ inline constexpr std::size_t GzipSizesOffset = 16;
 // The gzip name: when every character is below U+0100, its ISO 8859-1 bytes
 // (the single-byte code page, OS 0); otherwise UTF-8 (OS 11). A name that is
 // not valid UTF-8 (Linux allows any bytes) is stored byte for byte as
-// single-byte text, so that a reader restores exactly the name it had.
+// single-byte text, and a "\" as it is: the readers that restore a gzip
+// name (gunzip -N, 7z) take its bytes as they are, so they give back exactly
+// the name it had.
 TStoredName EncodeGzipName(std::string_view Name);
 
 // Header, extra field with zero sizes and (when Name is not empty) the name

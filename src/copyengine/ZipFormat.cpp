@@ -7,7 +7,7 @@
 #include "base/Utf.h"
 #include "copyengine/ByteWriter.h"
 #include "copyengine/CopyJobCodes.h"
-#include "copyengine/CopyThread.h"
+#include "copyengine/CopyJob.h"
 #include "filesys/FileUtils.h"
 #include "platform/SysError.h"
 
@@ -46,6 +46,14 @@ std::uint32_t CentralSize(const TZipEntry& Entry, std::uint64_t V) {
   return Entry.Zip64 && V > ZipMaxValue32 ? 0xFFFFFFFF : Low32(V);
 }
 
+// The extra field with the name's exact bytes, or nothing.
+std::string OriginalNameExtra(const TZipEntry& Entry) {
+  if (Entry.Name.Original.empty()) return {};
+  TByteWriter Out;
+  Out.U16(ZipOriginalNameTag).U16(static_cast<std::uint16_t>(Entry.Name.Original.size())).Bytes(Entry.Name.Original);
+  return Out.Take();
+}
+
 }  // namespace
 
 std::uint8_t OemNameByte(char32_t Ch) {
@@ -65,8 +73,16 @@ bool IsOemName(std::string_view Name) {
 
 TStoredName EncodeZipName(std::string_view Name) {
   TStoredName Stored;
-  if (!IsValidUtf8(Name)) {
-    Stored.Bytes = std::string(Name);
+  std::string Readable;
+  for (std::size_t Pos = 0; Pos < Name.size();) {
+    // An invalid byte decodes as U+FFFD, one byte at a time.
+    const char32_t Ch = DecodeUtf8(Name, Pos);
+    AppendUtf8(Readable, Ch == U'\\' ? U'\uFF3C' : Ch);
+  }
+  if (Readable != Name) {
+    Stored.Bytes = std::move(Readable);
+    Stored.Utf8 = true;
+    Stored.Original = std::string(Name);
     return Stored;
   }
   if (!IsOemName(Name)) {
@@ -95,9 +111,11 @@ std::string BuildZipLocalHeader(const TZipEntry& Entry) {
   const std::uint32_t Size32 = Entry.Zip64 ? 0xFFFFFFFF : 0;
   Out.U32(Size32).U32(Size32);
   Out.U16(static_cast<std::uint16_t>(Entry.Name.Bytes.size()));
-  Out.U16(Entry.Zip64 ? ZipLocalZip64ExtraSize : 0);
+  const std::string NameExtra = OriginalNameExtra(Entry);
+  Out.U16(static_cast<std::uint16_t>((Entry.Zip64 ? ZipLocalZip64ExtraSize : 0) + NameExtra.size()));
   Out.Bytes(Entry.Name.Bytes);
   if (Entry.Zip64) Out.U16(Zip64ExtraTag).U16(16).U64(0).U64(0);
+  Out.Bytes(NameExtra);
   return Out.Take();
 }
 
@@ -132,7 +150,8 @@ std::string BuildZipCentralHeader(const TZipEntry& Entry) {
   Out.U32(Entry.DosTime).U32(Entry.Crc);
   Out.U32(CentralSize(Entry, Entry.CompressedSize)).U32(CentralSize(Entry, Entry.UncompressedSize));
   Out.U16(static_cast<std::uint16_t>(Entry.Name.Bytes.size()));
-  Out.U16(Entry.Zip64 ? static_cast<std::uint16_t>(4 + 8 * K) : 0);
+  const std::string NameExtra = OriginalNameExtra(Entry);
+  Out.U16(static_cast<std::uint16_t>((Entry.Zip64 ? 4 + 8 * K : 0) + NameExtra.size()));
   Out.U16(0).U16(0).U16(0);  // comment length, disk number, internal attributes
   Out.U32(Entry.ExternalAttr & 0xFFFF).U32(0);  // local header at offset 0
   Out.Bytes(Entry.Name.Bytes);
@@ -141,6 +160,7 @@ std::string BuildZipCentralHeader(const TZipEntry& Entry) {
     if (BigUncompressed) Out.U64(Entry.UncompressedSize);
     if (BigCompressed) Out.U64(Entry.CompressedSize);
   }
+  Out.Bytes(NameExtra);
   return Out.Take();
 }
 
@@ -161,9 +181,9 @@ std::string BuildZipEndRecords(std::uint64_t CdStart, std::uint64_t CdEnd) {
 }
 
 // ---------------------------------------------------------------------------
-// TGZipThread: zip output
+// TCopyJob: zip output
 
-int TGZipThread::WriteZipFile(bool Compress) {
+int TCopyJob::WriteZipFile(bool Compress) {
   // Writes Bytes at the current position; a failure ends the job with 5.
   const auto WriteRecord = [this](const std::string& Bytes) {
     std::int64_t Put = 0;
@@ -181,6 +201,7 @@ int TGZipThread::WriteZipFile(bool Compress) {
     return Position;
   };
 
+  // Size, time and attributes of the open source (OpenStreams).
   const std::int64_t Size = SourceFileData.FileSize;
   TZipEntry Entry;
   Entry.Name = EncodeZipName(FName);
@@ -192,7 +213,7 @@ int TGZipThread::WriteZipFile(bool Compress) {
   if (!WriteRecord(BuildZipLocalHeader(Entry))) return cjZipWrite;
   if (const int Code = WriteZipData(*sSource, Entry.Method == ZipMethodDeflated); Code != 0) return Code;
 
-  Entry.Crc = FCrcValue;
+  Entry.Crc = FCrc;
   Entry.CompressedSize = static_cast<std::uint64_t>(CTotal);
   Entry.UncompressedSize = static_cast<std::uint64_t>(UTotal);
   if (SeekTo(ZipCrcOffset, TSeekOrigin::soBeginning) < 0 || !WriteRecord(BuildZipLocalPatch(Entry)))
@@ -211,10 +232,10 @@ int TGZipThread::WriteZipFile(bool Compress) {
   return 0;
 }
 
-int TGZipThread::WriteZipData(TExtFileStream& Source, bool Deflate) {
+int TCopyJob::WriteZipData(TExtFileStream& Source, bool Deflate) {
   const std::int64_t Start = sDest->Seek(0, TSeekOrigin::soCurrent);
-  // The recorded size decided the header fields (Zip64 or not); data of any
-  // other size would not match them.
+  // The size of the open source decided the header fields (Zip64 or not);
+  // data of any other size would not match them.
   const std::int64_t Size = SourceFileData.FileSize;
   int Code;
   if (Deflate) {

@@ -43,9 +43,17 @@ std::uint8_t OemNameByte(char32_t Ch);
 bool IsOemName(std::string_view Name);
 
 // The zip name: the code page 437 form when IsOemName, else UTF-8 (flag bit
-// 11). A name that is not valid UTF-8 is stored byte for byte without bit
-// 11, so that an extracting reader restores the bytes it had.
+// 11). Every reader decodes zip names, some take a "\" for a folder
+// separator, and none restores bytes that are not UTF-8 alike: so each byte
+// of a name that is not valid UTF-8 is stored as U+FFFD and each "\" as
+// U+FF3C (fullwidth reverse solidus), as UTF-8 with bit 11, and the name's
+// exact bytes go into Original for the extra field below. Every reader here
+// (unzip, 7z, bsdtar, Python's zipfile) then restores the same name.
 TStoredName EncodeZipName(std::string_view Name);
+
+// The extra field that keeps a name's exact bytes (TStoredName::Original) in
+// both headers; readers skip extra fields they do not know.
+inline constexpr std::uint16_t ZipOriginalNameTag = 0x7A64;
 
 // What the headers of the one entry say.
 struct TZipEntry {
@@ -62,9 +70,10 @@ struct TZipEntry {
   std::uint16_t Version() const { return Zip64 ? ZipVersionZip64 : ZipVersionDefault; }
 };
 
-// The local header with name and (Zip64) extra field, CRC and sizes as
-// written before the data: zeros, or 0xFFFFFFFF in the 32-bit sizes with
-// Zip64 (the extra field then holds zeros).
+// The local header with name and extra fields (Zip64 first, then the
+// original name), CRC and sizes as written before the data: zeros, or
+// 0xFFFFFFFF in the 32-bit sizes with Zip64 (the extra field then holds
+// zeros).
 std::string BuildZipLocalHeader(const TZipEntry& Entry);
 
 // The patch of the local header after the data: at ZipCrcOffset the CRC and,
@@ -75,8 +84,8 @@ std::string BuildZipLocalPatch(const TZipEntry& Entry);
 std::string BuildZipLocal64Patch(const TZipEntry& Entry);
 std::uint64_t ZipLocalZip64SizesOffset(const TZipEntry& Entry);
 
-// The central directory header with name and (Zip64) extra field holding
-// the sizes above 0xFFFFFFFF.
+// The central directory header with name and extra fields: Zip64 holding
+// the sizes above 0xFFFFFFFF, then the original name.
 std::string BuildZipCentralHeader(const TZipEntry& Entry);
 
 // What follows the central directory (which spans CdStart to CdEnd): the

@@ -79,6 +79,8 @@ std::string NumberMessage(int Number) {
     case cnDeleteFile: return Tr("Error deleting file");
     case cnRenameFile: return Tr("Error renaming file");
     case cnUserBreak: return Tr("Terminated by user");
+    case cnDestIsSource: return Tr("Destination is the source file");
+    case cnDestNotAFile: return Tr("Destination is not a regular file");
     default: return {};
   }
 }

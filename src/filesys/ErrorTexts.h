@@ -72,6 +72,11 @@ inline constexpr int cnAltStreams = 37;
 inline constexpr int cnDeleteFile = 38;
 inline constexpr int cnRenameFile = 39;
 inline constexpr int cnUserBreak = 128;
+// Numbers from 64 on are this program's own: the destination refusals of
+// the copy engine on Linux, where a name can be another spelling of the
+// source or a device, a FIFO or a socket.
+inline constexpr int cnDestIsSource = 64;
+inline constexpr int cnDestNotAFile = 65;
 
 // The backup worker's own code: the finished temporary file could not be
 // given its final name, or the source's attributes could not be set on it.

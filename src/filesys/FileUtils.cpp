@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include "base/Translate.h"
 #include "platform/SysError.h"
@@ -89,8 +90,11 @@ bool GetFileData(const std::string& FileName, TFileData& Data) {
   return true;
 }
 
-int SetFileTimestamps(const std::string& FileName, const TFileTimestamps& Timestamps, bool CheckTime, bool AllTimes,
-                      bool FollowLink) {
+namespace {
+
+// The last-access (0: left as it is) and last-write times SetFileTimestamps
+// gives a file.
+std::pair<TFileTime, TFileTime> TimesToSet(const TFileTimestamps& Timestamps, bool CheckTime, bool AllTimes) {
   const TFileTime Now = FileTimeNow();
   TFileTime Access = Now;
   TFileTime Write = Now;
@@ -102,7 +106,15 @@ int SetFileTimestamps(const std::string& FileName, const TFileTimestamps& Timest
       Write = PlausibleTime(Write, Now);
     }
   }
-  return SetPathTimes(FileName, AllTimes ? Access : 0, Write, FollowLink);
+  return {AllTimes ? Access : 0, Write};
+}
+
+}  // namespace
+
+int SetFileTimestamps(const std::string& FileName, const TFileTimestamps& Timestamps, bool CheckTime, bool AllTimes,
+                      bool FollowLink) {
+  const auto [Access, Write] = TimesToSet(Timestamps, CheckTime, AllTimes);
+  return SetPathTimes(FileName, Access, Write, FollowLink);
 }
 
 bool ConvertFileTime(TFileTime FileTime, TDateTime& DateTime) {
@@ -200,6 +212,9 @@ TExtFileStream::TExtFileStream(const std::string& AFileName, std::uint16_t Mode,
   FFileName = AFileName;
 }
 
+TExtFileStream::TExtFileStream(const std::string& AFileName, TFileHandle&& Handle)
+    : FFileName(AFileName), FHandle(std::move(Handle)) {}
+
 int TExtFileStream::Read(void* Buffer, std::size_t Count, std::int64_t& ReadCount) {
   std::size_t Done = 0;
   const int E = FHandle.Read(Buffer, Count, Done);
@@ -235,6 +250,21 @@ int TExtFileStream::Flush() {
 
 int TExtFileStream::Status(TFileStatus& Into) const {
   return FHandle.Status(Into);
+}
+
+int TExtFileStream::SetTimestamps(const TFileTimestamps& Timestamps, bool CheckTime, bool AllTimes) {
+  const auto [Access, Write] = TimesToSet(Timestamps, CheckTime, AllTimes);
+  return FHandle.SetTimes(Access, Write);
+}
+
+int TExtFileStream::SetAttr(int Attr) {
+  if (Attr < 0)
+    return ErrInvalidParameter;
+  TFileStatus S;
+  if (const int E = FHandle.Status(S))
+    return E;
+  const std::uint32_t Mode = ModeOfAttr(Attr, S.Mode);
+  return Mode == S.Mode ? ErrSuccess : FHandle.ChangeMode(Mode);
 }
 
 int TExtFileStream::Close() {

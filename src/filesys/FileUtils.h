@@ -117,7 +117,8 @@ public:
 // Modes of TExtFileStream. Below fmCreate: the access in the low two bits
 // and the sharing in bits 4 to 7. Linux cannot keep other programs away from
 // a file, so the sharing bits are checked for range and otherwise have no
-// effect; advisory locks would only hold back the program's own threads.
+// effect; advisory locks would only hold back programs that ask for them
+// (the copy engine locks its destination itself: TFileHandle::LockExclusive).
 inline constexpr std::uint16_t fmOpenRead = 0x0000;
 inline constexpr std::uint16_t fmOpenWrite = 0x0001;
 inline constexpr std::uint16_t fmOpenReadWrite = 0x0002;
@@ -143,6 +144,9 @@ public:
   // the permission bits of a file that is created (0: 0666), less the umask.
   // Opened close-on-exec; a folder is refused.
   TExtFileStream(const std::string& AFileName, std::uint16_t Mode, std::uint32_t Rights);
+  // Takes over Handle, opened by the caller (who has checked what it is), as
+  // the stream of AFileName.
+  TExtFileStream(const std::string& AFileName, TFileHandle&& Handle);
   TExtFileStream(const TExtFileStream&) = delete;
   TExtFileStream& operator=(const TExtFileStream&) = delete;
 
@@ -158,6 +162,10 @@ public:
   int SetSize(std::int64_t NewSize);
   int Flush();  // to the disk
   int Status(TFileStatus& Into) const;
+  // SetFileTimestamps and XlFileSetAttr for the open file itself: they reach
+  // the file this stream wrote, whatever its name has become meanwhile.
+  int SetTimestamps(const TFileTimestamps& Timestamps, bool CheckTime, bool AllTimes);
+  int SetAttr(int Attr);
   // Closes the file now and reports what closing reports (a network file
   // system or a quota may refuse data only here).
   int Close();

@@ -217,15 +217,20 @@ int XlFileSetAttr(const std::string& Name, int Attr, bool FollowLink) {
   TFileStatus S;
   if (const int E = PathStatus(Name, FollowLink, S))
     return E;
-  std::uint32_t Mode = AttrHasMode(Attr) ? AttrMode(Attr) : S.Mode;
+  const std::uint32_t Mode = ModeOfAttr(Attr, S.Mode);
+  if (Mode == S.Mode)
+    return ErrSuccess;
+  return ChangeMode(Name, Mode, FollowLink);
+}
+
+std::uint32_t ModeOfAttr(int Attr, std::uint32_t CurrentMode) {
+  std::uint32_t Mode = AttrHasMode(Attr) ? AttrMode(Attr) : CurrentMode;
   const bool ReadOnly = (Attr & faReadOnly) != 0;
   if (ReadOnly && (Mode & OwnerWrite) != 0)
     Mode &= ~AnyWrite;
   else if (!ReadOnly && (Mode & OwnerWrite) == 0)
     Mode |= OwnerWrite;
-  if (Mode == S.Mode)
-    return ErrSuccess;
-  return ChangeMode(Name, Mode, FollowLink);
+  return Mode;
 }
 
 int XlChangeAttr(const std::string& Name, int Mask, bool Clear, bool FollowLink) {

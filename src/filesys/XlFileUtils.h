@@ -160,6 +160,11 @@ int XlFileGetAttr(const std::string& Name, bool FollowLink = true);
 // 50.
 int XlFileSetAttr(const std::string& Name, int Attr, bool FollowLink = true);
 
+// The permission bits that XlFileSetAttr gives a file whose bits are
+// CurrentMode: the mode part of Attr (CurrentMode without one), changed as
+// little as the read-only bit asks. Attr must not be negative.
+std::uint32_t ModeOfAttr(int Attr, std::uint32_t CurrentMode);
+
 // Sets (Clear false) or clears (Clear true) the bits of Mask and writes the
 // result unless it equals the old value. 2 when the attributes cannot be
 // read.

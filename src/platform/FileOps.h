@@ -57,6 +57,12 @@ enum TOpenFlag : unsigned {
   ofCreate = 0x04,     // create the file when it is missing
   ofTruncate = 0x08,   // an existing file loses its content
   ofCreateNew = 0x10,  // with ofCreate: fail with 183 when the name exists
+  ofNoFollow = 0x20,   // a symbolic link as the last part of the path is not
+                       // followed: opening it fails with 1921
+  ofStatusOnly = 0x40,  // neither read nor write, only Status and ChangeMode:
+                        // the name is opened whatever it is (with ofNoFollow
+                        // a link itself), nothing of a device or a FIFO is
+                        // run; the other flags are ignored
 };
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
@@ -83,6 +89,21 @@ public:
   int Status(TFileStatus& Into) const;
   int Truncate(std::int64_t Size);
   int Sync();  // the data on the disk
+  // Sets the permission bits (07777) of the open file, also of one opened
+  // with ofStatusOnly (through /proc/self/fd); such a handle of a symbolic
+  // link gives 50, as a link has no permissions of its own.
+  int ChangeMode(std::uint32_t Mode);
+  // Sets the last-access and last-write times of the open file as
+  // SetPathTimes does (0 leaves a time as it is); needs a handle opened for
+  // writing or the file's owner.
+  int SetTimes(TFileTime LastAccessTime, TFileTime LastWriteTime);
+  // An exclusive lock on the whole file that belongs to this handle (an open
+  // file description lock: two handles of one process exclude each other as
+  // two processes do) and ends when the handle is closed. Never waits: 32
+  // when another handle holds a lock on the file. Advisory: only programs
+  // that ask for a lock are held back. A file system that has no locks
+  // gives its own error (50, 0x20000000 | ENOLCK, ...).
+  int LockExclusive();
   // Closes now. The result counts: network file systems and quotas report
   // failed writes only here.
   int Close();

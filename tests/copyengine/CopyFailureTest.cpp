@@ -20,18 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The four forms of output the backup worker asks for.
-struct TForm {
-  const char* Name;
-  TCopyOptions Options;
-  int Action;
-};
-constexpr TForm Forms[] = {
-    {"plain", CopyOptionsPlain, caCopy},
-    {"gzip", CopyOptionsGzip, caGzip},
-    {"zip stored", CopyOptionsZipStored, caZip},
-    {"zip deflated", CopyOptionsZipDeflated, caZip},
-};
+using TForm = test::TOutputForm;
+constexpr const auto& Forms = test::OutputForms;
 
 // No descriptor and no thread outlives a test.
 class TLeakCheck {
@@ -46,11 +36,10 @@ public:
   void Verify() const {
     EXPECT_EQ(test::OpenDescriptorCount(), FDescriptors) << "a descriptor was leaked";
     // A joined thread can stay listed for a moment while the kernel tears it
-    // down; one that keeps running stays for good.
-    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (test::ThreadCount() > FThreads && std::chrono::steady_clock::now() < Deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_EQ(test::ThreadCount(), FThreads) << "a thread is left running";
+    // down; one that keeps running stays for good, and ctest's time-out
+    // ends the wait for it.
+    while (test::ThreadCount() > FThreads) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(test::ThreadCount(), FThreads) << "a thread was left running";
   }
 
 private:
@@ -225,14 +214,11 @@ TEST_F(CopyFailureTest, PausedAtTheEndBecomesDoneOnlyWhenResumed) {
       if (Count == static_cast<std::int64_t>(Data.size())) Worker.SetPaused(true);
     };
     Worker.Start();
-    // The time stamp is the job's last step before it ends.
-    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    // The time stamp is among the job's last steps before it ends; ctest's
+    // time-out ends the wait for a job that never gets there.
     TFileStatus Status;
-    while ((PathStatus(PathOf("dst"), false, Status) != 0 ||
-            Status.LastWriteTime != test::UnixToFileTime(1400000000)) &&
-           std::chrono::steady_clock::now() < Deadline)
+    while (PathStatus(PathOf("dst"), false, Status) != 0 || Status.LastWriteTime != test::UnixToFileTime(1400000000))
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(Status.LastWriteTime, test::UnixToFileTime(1400000000)) << "the job did not finish its copy";
     EXPECT_TRUE(Worker.Paused());
     EXPECT_FALSE(Worker.Wait(std::chrono::milliseconds(200))) << "done while paused";
     Worker.SetPaused(false);

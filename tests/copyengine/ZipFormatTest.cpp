@@ -194,14 +194,44 @@ TEST(ZipNameTest, EncodeZipName) {
       {"\xC2\xA7" "1", "\xC2\xA7" "1", true},
       {"\xC2\xB6", "\xC2\xB6", true},
       {"\xE2\x82\xAC", "\xE2\x82\xAC", true},          // €
-      {"caf\xE9", "caf\xE9", false},                   // not UTF-8: the bytes as they are
+      {"\xEF\xBF\xBD", "\xEF\xBF\xBD", true},          // a real U+FFFD stays what it is
+      // Readers decode every zip name, so bytes that are not UTF-8 become
+      // U+FFFD each, and a "\", which some readers take for a folder
+      // separator, becomes U+FF3C; the exact name goes into an extra field.
+      {"caf\xE9", "caf\xEF\xBF\xBD", true},
+      {"x\xE2\x82", "x\xEF\xBF\xBD\xEF\xBF\xBD", true},  // a sequence cut short
+      {"a\\b.txt", "a\xEF\xBC\xBC" "b.txt", true},
+      {"\xFC\\", "\xEF\xBF\xBD\xEF\xBC\xBC", true},
   };
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.Name);
     const TStoredName Stored = EncodeZipName(Case.Name);
     EXPECT_EQ(Stored.Bytes, Case.Bytes);
     EXPECT_EQ(Stored.Utf8, Case.Utf8);
+    // The exact bytes are kept only where the stored name cannot give them.
+    const bool Lossy = Stored.Utf8 && Stored.Bytes != Case.Name;
+    EXPECT_EQ(Stored.Original, Lossy ? std::string(Case.Name) : std::string());
   }
+}
+
+// A name the stored form cannot give back travels with its exact bytes in
+// an extra field (tag 0x7A64) of both headers, which readers skip.
+TEST_F(ZipOutputTest, ExactNameIsKeptInAnExtraField) {
+  const std::string Name = "caf\xE9 a\\b";
+  const std::string Archive = Zip(Name, "some text", CopyOptionsZipDeflated);
+  const std::string Stored = "caf\xEF\xBF\xBD a\xEF\xBC\xBC" "b";
+  const std::string Extra = std::string("\x64\x7A", 2) + static_cast<char>(Name.size()) + '\0' + Name;
+  ASSERT_GT(Archive.size(), 30 + Stored.size() + Extra.size());
+  EXPECT_EQ(Le16(Archive, 6), 0x0882);
+  EXPECT_EQ(Le16(Archive, 26), Stored.size());
+  EXPECT_EQ(Le16(Archive, 28), Extra.size());
+  EXPECT_EQ(Archive.substr(30, Stored.size() + Extra.size()), Stored + Extra);
+  const std::size_t End = Archive.size() - 22;
+  const std::size_t Cd = Le32(Archive, End + 16);
+  EXPECT_EQ(Le16(Archive, Cd + 28), Stored.size());
+  EXPECT_EQ(Le16(Archive, Cd + 30), Extra.size());
+  EXPECT_EQ(Archive.substr(Cd + 46, Stored.size() + Extra.size()), Stored + Extra);
+  EXPECT_EQ(Cd + 46 + Stored.size() + Extra.size(), End);
 }
 
 // Every mapped character takes its own byte: no two share one, and none

@@ -214,6 +214,40 @@ int TFileHandle::Truncate(std::int64_t Size) {
   return ErrSuccess;
 }
 
+int TFileHandle::ChangeMode(std::uint32_t Mode) {
+  if (FFd < 0) return ErrInvalidHandle;
+  const mode_t Bits = static_cast<mode_t>(Mode & 07777);
+  if (::fchmod(FFd, Bits) == 0) return ErrSuccess;
+  if (errno != EBADF) return Failed();
+  // A handle opened for its status only (O_PATH) takes no fchmod; its entry
+  // in /proc leads to the very file it holds, whatever has its name now.
+  struct stat St;
+  if (::fstat(FFd, &St) != 0) return Failed();
+  if (S_ISLNK(St.st_mode)) return SysErrorFromErrno(EOPNOTSUPP);
+  const std::string Entry = "/proc/self/fd/" + std::to_string(FFd);
+  return ::chmod(Entry.c_str(), Bits) == 0 ? ErrSuccess : Failed();
+}
+
+int TFileHandle::SetTimes(TFileTime LastAccessTime, TFileTime LastWriteTime) {
+  if (FFd < 0) return ErrInvalidHandle;
+  struct timespec Times[2];
+  Times[0] = LastAccessTime != 0 ? TimespecOf(LastAccessTime) : timespec{0, UTIME_OMIT};
+  Times[1] = LastWriteTime != 0 ? TimespecOf(LastWriteTime) : timespec{0, UTIME_OMIT};
+  return ::futimens(FFd, Times) == 0 ? ErrSuccess : Failed();
+}
+
+int TFileHandle::LockExclusive() {
+  if (FFd < 0) return ErrInvalidHandle;
+  struct flock Lock{};
+  Lock.l_type = F_WRLCK;
+  Lock.l_whence = SEEK_SET;
+  Lock.l_start = 0;
+  Lock.l_len = 0;  // the whole file, however long it grows
+  if (::fcntl(FFd, F_OFD_SETLK, &Lock) == 0) return ErrSuccess;
+  if (errno == EAGAIN || errno == EACCES) return ErrSharingViolation;
+  return Failed();
+}
+
 int TFileHandle::Sync() {
   if (FFd < 0) return ErrInvalidHandle;
   while (::fsync(FFd) != 0) {
@@ -232,7 +266,15 @@ int TFileHandle::Close() {
 
 int OpenFileHandle(const std::string& Path, unsigned Flags, std::uint32_t Rights, TFileHandle& Handle) {
   Handle.Close();
+  if (Flags & ofStatusOnly) {
+    TFileHandle Opened;
+    Opened.FFd = OpenRetrying(Path.c_str(), O_PATH | O_CLOEXEC | ((Flags & ofNoFollow) ? O_NOFOLLOW : 0), 0);
+    if (!Opened.Valid()) return Failed();
+    Handle = std::move(Opened);
+    return ErrSuccess;
+  }
   int OFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  if (Flags & ofNoFollow) OFlags |= O_NOFOLLOW;
   if ((Flags & ofRead) && (Flags & ofWrite))
     OFlags |= O_RDWR;
   else if (Flags & ofWrite)

@@ -1,0 +1,114 @@
+// The file handle's calls that work on the open file rather than on a name:
+// the lock, opening without following a link or for the status only, and
+// changing permissions and times through the handle.
+
+#include "platform/FileOps.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/SysError.h"
+#include "support/TestFiles.h"
+
+namespace dz {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr TFileTime Time2001 = FileTimeOfUnixEpoch + 1000000000LL * FileTimeTicksPerSecond + 1234500;
+
+class FileOpsTest : public test::TTempDirTest {
+protected:
+  TFileHandle Open(const std::string& Name, unsigned Flags) {
+    TFileHandle Handle;
+    EXPECT_EQ(OpenFileHandle(PathOf(Name), Flags, 0, Handle), 0) << Name;
+    return Handle;
+  }
+  TFileStatus StatusOf(const std::string& Name) {
+    TFileStatus Status;
+    EXPECT_EQ(PathStatus(PathOf(Name), false, Status), 0) << Name;
+    return Status;
+  }
+};
+
+// Two handles exclude each other, also in one process and one thread; the
+// lock ends with the handle that holds it.
+TEST_F(FileOpsTest, ExclusiveLockBelongsToItsHandle) {
+  MakeFile("f");
+  TFileHandle First = Open("f", ofRead | ofWrite);
+  TFileHandle Second = Open("f", ofRead | ofWrite);
+  ASSERT_EQ(First.LockExclusive(), 0);
+  EXPECT_EQ(First.LockExclusive(), 0) << "asking again for the lock one holds";
+  EXPECT_EQ(Second.LockExclusive(), ErrSharingViolation);
+  // A reader that does not ask for the lock is not held back.
+  TFileHandle Reader = Open("f", ofRead);
+  char Byte = 0;
+  std::size_t Done = 0;
+  EXPECT_EQ(Reader.Read(&Byte, 1, Done), 0);
+  EXPECT_EQ(Done, 1u);
+  ASSERT_EQ(First.Close(), 0);
+  EXPECT_EQ(Second.LockExclusive(), 0);
+  EXPECT_EQ(TFileHandle().LockExclusive(), ErrInvalidHandle);
+}
+
+TEST_F(FileOpsTest, NoFollowRefusesALinkAndStatusOnlyOpensIt) {
+  MakeFile("f", "data", 0644);
+  fs::create_symlink(FDir / "f", FDir / "link");
+  TFileHandle Handle;
+  EXPECT_EQ(OpenFileHandle(PathOf("link"), ofRead | ofWrite | ofNoFollow, 0, Handle), ErrCantResolveFilename);
+  EXPECT_FALSE(Handle.Valid());
+  EXPECT_EQ(OpenFileHandle(PathOf("f"), ofRead | ofNoFollow, 0, Handle), 0);
+
+  // For its status only, a link is opened as itself: it has no permissions
+  // to change, and its target keeps its own.
+  TFileHandle LinkHandle = Open("link", ofStatusOnly | ofNoFollow);
+  TFileStatus Status;
+  ASSERT_EQ(LinkHandle.Status(Status), 0);
+  EXPECT_EQ(Status.Kind, TFileKind::fkSymLink);
+  EXPECT_EQ(LinkHandle.ChangeMode(0600), ErrNotSupported);
+  EXPECT_EQ(StatusOf("f").Mode, 0644u);
+  std::size_t Done = 0;
+  char Byte;
+  EXPECT_NE(LinkHandle.Read(&Byte, 1, Done), 0) << "a status-only handle reads nothing";
+}
+
+// Status-only opening neither waits for a FIFO's writer nor opens a device.
+TEST_F(FileOpsTest, StatusOnlyOpensAFifoWithoutWaiting) {
+  ASSERT_EQ(std::system(("mkfifo '" + PathOf("fifo") + "'").c_str()), 0);
+  TFileHandle Handle = Open("fifo", ofStatusOnly | ofNoFollow);
+  TFileStatus Status;
+  ASSERT_EQ(Handle.Status(Status), 0);
+  EXPECT_EQ(Status.Kind, TFileKind::fkOther);
+}
+
+// Permissions and times go to the file the handle holds, whatever name it
+// has now; a status-only handle changes permissions too.
+TEST_F(FileOpsTest, ModeAndTimesThroughTheHandle) {
+  for (const unsigned Flags : {unsigned{ofRead | ofWrite}, unsigned{ofStatusOnly | ofNoFollow}}) {
+    SCOPED_TRACE(Flags);
+    MakeFile("f", "data", 0644);
+    TFileHandle Handle = Open("f", Flags);
+    fs::rename(FDir / "f", FDir / "moved");
+    MakeFile("f", "another file", 0644);
+    EXPECT_EQ(Handle.ChangeMode(0440), 0);
+    EXPECT_EQ(StatusOf("moved").Mode, 0440u);
+    EXPECT_EQ(StatusOf("f").Mode, 0644u);
+    if (Flags & ofWrite) {
+      const TFileTime Access = StatusOf("moved").LastAccessTime;
+      ASSERT_EQ(Handle.SetTimes(0, Time2001), 0);
+      EXPECT_EQ(StatusOf("moved").LastWriteTime, Time2001);
+      EXPECT_EQ(StatusOf("moved").LastAccessTime, Access) << "a time of 0 is left as it is";
+      ASSERT_EQ(Handle.SetTimes(Time2001, 0), 0);
+      EXPECT_EQ(StatusOf("moved").LastAccessTime, Time2001);
+      EXPECT_NE(StatusOf("f").LastWriteTime, Time2001);
+    }
+    fs::remove(FDir / "f");
+    fs::remove(FDir / "moved");
+  }
+}
+
+}  // namespace
+}  // namespace dz
