@@ -76,21 +76,21 @@ public:
   // what is seen there now is reported as added, followed by error 17.
   // ReadTime is when the batch was read from the system.
   virtual void Changes(std::vector<TDirChange> Batch, TDirWatchClock::time_point ReadTime) = 0;
-  // Code is a system error code (SysError.h) and Text its message, which
-  // names the directory concerned. Three codes end the reports:
+  // Code is a system error code (SysError.h) and Text its message, naming
+  // the directory concerned where there is one. Three codes end the reports:
   //   ErrFileNotFound (2), ErrNotReady (21)  the watched directory was
   //       deleted, or its file system unmounted.
   //   ErrOperationAborted (995)  the worker met a failure it cannot go on
   //       after: the system's change queue failed, or an unexpected error
   //       (the text gives the reason).
   // After any other code watching goes on:
-  //   ErrNotifyEnumDir (1022)  changes were lost (the system's queue
-  //       overflowed, or the receiver refused a batch). The backend has
-  //       watched the tree anew and reported what is inside directories it
-  //       had not known; changes in the others are for the receiver to find
-  //       by a rescan: any change made from Since on may be among the lost
-  //       ones (Since is the last moment the system's queue was known to be
-  //       empty before the loss, or when watching started).
+  //   ErrNotifyEnumDir (1022)  changes were lost: the system's queue
+  //       overflowed, or the receiver refused a batch. Any change made from
+  //       Since on may be among the lost ones (Since is the last moment the
+  //       system's queue was known to be empty before the loss, or when
+  //       watching started); they are for the receiver to find by a rescan.
+  //       After an overflow the backend has watched the tree anew and
+  //       reported what is inside directories it had not known.
   //   ErrNotEnoughQuota (1816)  the system watches no more directories; the
   //       text names the limit, how to raise it and the first directory left
   //       out. Once per Start.
