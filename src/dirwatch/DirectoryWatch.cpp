@@ -6,13 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/CaseFold.h"
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
 #include "platform/SysError.h"
-
-#ifdef _WIN32
-#include "base/CaseFold.h"
-#endif
 
 namespace dz {
 
@@ -33,18 +30,15 @@ std::string Trimmed(const std::string& Text) {
   return First < Last ? std::string(First, Last) : std::string();
 }
 
-// Directory names compare as the file system compares them: without regard
-// to case on Windows, byte for byte on Linux, where two names that differ
-// only in case are two directories.
-bool SameDirectory(const std::string& A, const std::string& B) {
-#ifdef _WIN32
-  return SameText(A, B);
-#else
-  return A == B;
-#endif
+}  // namespace
+
+std::string WatchedDirectoryName(const std::string& Value, const TDirNameRules& Rules) {
+  return Rules.TrimEnds ? Trimmed(Value) : Value;
 }
 
-}  // namespace
+bool SameWatchedDirectory(const std::string& A, const std::string& B, const TDirNameRules& Rules) {
+  return Rules.IgnoreCase ? SameText(A, B) : A == B;
+}
 
 std::uint32_t NotifyFilterOf(TWatchOptions Options) {
   static constexpr std::pair<TWatchOption, std::uint32_t> Bits[] = {
@@ -150,8 +144,8 @@ void TDirectoryWatch::Stop() {
 bool TDirectoryWatch::Running() const { return FState->Backend != nullptr; }
 
 void TDirectoryWatch::SetDirectory(const std::string& Value) {
-  const std::string NewValue = Trimmed(Value);
-  if (SameDirectory(NewValue, FDirectory)) return;
+  const std::string NewValue = WatchedDirectoryName(Value);
+  if (SameWatchedDirectory(NewValue, FDirectory)) return;
   FDirectory = NewValue;
   Restart();
 }

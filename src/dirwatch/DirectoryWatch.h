@@ -41,6 +41,11 @@ inline constexpr TWatchActions AllWatchActions{waAdded, waRemoved, waModified, w
 // The change-notification filter bits of a set of options.
 std::uint32_t NotifyFilterOf(TWatchOptions Options);
 
+// Directory as a watcher stores it, and whether two stored directories are
+// one, under the naming rules of a system (this one's by default).
+std::string WatchedDirectoryName(const std::string& Value, const TDirNameRules& Rules = SystemDirNameRules);
+bool SameWatchedDirectory(const std::string& A, const std::string& B, const TDirNameRules& Rules = SystemDirNameRules);
+
 class TDirectoryWatch {
 public:
   // Queue runs the handlers on the creating thread; Factory makes the
@@ -56,9 +61,10 @@ public:
 
   int Id() const { return FId; }
   const std::string& Directory() const { return FDirectory; }
-  // Stored without blanks and control characters at its ends; compared with
-  // the current one as the file system compares names (byte for byte on
-  // Linux, without regard to case on Windows).
+  // Stored and compared with the current one as the system names
+  // directories (WatchedDirectoryName): on Windows without blanks and
+  // control characters at its ends and without regard to case; on Linux as
+  // given, byte for byte.
   void SetDirectory(const std::string& Value);
   bool WatchSubTree() const { return FWatchSubTree; }
   void SetWatchSubTree(bool Value);

@@ -60,31 +60,62 @@ struct TDirWatchRequest {
 
 // Called from the backend's worker thread, never from two threads at once.
 // A call should only hand its arguments on (to the owning thread's queue):
-// while it runs, the worker reads no further changes.
+// while it runs, the worker reads no further changes. A call may raise (the
+// hand-over could not allocate): a refused batch is reported as lost (1022);
+// when Error raises too, the worker ends without a further word.
 class TDirWatchSink {
 public:
   virtual ~TDirWatchSink() = default;
   // One batch, in the order the system reported the changes. A file may be
   // reported as added twice (a directory that appeared is listed while the
   // system already reports on it); receivers treat reports as idempotent.
+  // Two names exchanged in one step (renameat2 with RENAME_EXCHANGE) come
+  // as the first renamed to the second and the second added under the first
+  // name, with everything below it when it is a directory. When a file
+  // system is mounted on a directory of the tree, or unmounted from it,
+  // what is seen there now is reported as added, followed by error 17.
   // ReadTime is when the batch was read from the system.
   virtual void Changes(std::vector<TDirChange> Batch, TDirWatchClock::time_point ReadTime) = 0;
-  // Code is a system error code (SysError.h) and Text its message:
-  //   ErrNotifyEnumDir (1022)  changes were lost; watching goes on. The
-  //       backend has watched the tree anew and reported what is inside
-  //       directories it had not known; changes in the others are for the
-  //       receiver to find by a rescan: any change made from Since on may
-  //       be among the lost ones (Since is when the system's queue was last
-  //       read before the loss, or when watching started).
-  //   ErrNotEnoughQuota (1816)  the system watches no more directories; the
-  //       text names the limit and how to raise it. Once per Start; watching
-  //       goes on with what is watched.
+  // Code is a system error code (SysError.h) and Text its message, naming
+  // the directory concerned where there is one. Three codes end the reports:
   //   ErrFileNotFound (2), ErrNotReady (21)  the watched directory was
-  //       deleted, or its file system unmounted; no more reports follow.
-  //   others  the system's change queue failed; no more reports follow.
+  //       deleted, or its file system unmounted.
+  //   ErrOperationAborted (995)  the worker met a failure it cannot go on
+  //       after: the system's change queue failed, or an unexpected error
+  //       (the text gives the reason).
+  // After any other code watching goes on:
+  //   ErrNotifyEnumDir (1022)  changes were lost: the system's queue
+  //       overflowed, or the receiver refused a batch. Any change made from
+  //       Since on may be among the lost ones (Since is the last moment the
+  //       system's queue was known to be empty before the loss, or when
+  //       watching started); they are for the receiver to find by a rescan.
+  //       After an overflow the backend has watched the tree anew and
+  //       reported what is inside directories it had not known.
+  //   ErrNotEnoughQuota (1816)  the system watches no more directories; the
+  //       text names the limit, how to raise it and the first directory left
+  //       out. Once per Start.
+  //   ErrNotSameDevice (17)  another file system is seen at a directory of
+  //       the tree (one was mounted or unmounted there): the backend watches
+  //       what is seen now and has reported its contents as added.
+  //   any other code  a directory of the tree cannot be watched, or not
+  //       completely: changes in it or below it are not reported. The code
+  //       is the reason: 5 no permission to read it, 206 its path is longer
+  //       than the system takes, 8 memory ran out while its tree was walked.
+  //       Once per directory.
   // For errors other than 1022, Since is when the error was met.
   virtual void Error(int Code, std::string Text, TDirWatchClock::time_point Since) = 0;
 };
+
+// How the system tells directory names apart, for a watcher that has to
+// decide whether a new directory is the one it watches already.
+struct TDirNameRules {
+  bool TrimEnds;    // blanks and control characters at the ends are no part of a name
+  bool IgnoreCase;  // names that differ only in letter case name one directory
+};
+
+// Windows drops blanks at the ends of a name and ignores case; on Linux a
+// name is what it is, byte for byte: " x " and "x" are two directories.
+extern const TDirNameRules SystemDirNameRules;
 
 // Raised by Start when the directory cannot be watched at all.
 class EDirWatchOpenError : public std::runtime_error {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -17,12 +18,16 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "base/MainThreadQueue.h"
 #include "dirwatch/DirectoryWatch.h"
 #include "platform/DirWatchBackend.h"
 #include "platform/SysError.h"
+#include "support/AsUser.h"
+#include "support/ExchangeNames.h"
 #include "support/TestFiles.h"
 
 namespace dz {
@@ -44,7 +49,8 @@ std::string Describe(const TDirChange& Change) {
 bool IsMarker(const std::string& FileName) { return FileName.rfind("marker-", 0) == 0; }
 
 // Records what the backend reports. A test can hold the worker inside the
-// sink, so that the kernel queue fills up behind it.
+// sink, so that the kernel queue fills up behind it, and can make the sink
+// raise, as a receiver that cannot allocate would.
 class TRecordingSink final : public TDirWatchSink {
 public:
   void Changes(std::vector<TDirChange> Batch, TDirWatchClock::time_point) override {
@@ -54,15 +60,50 @@ public:
     FSignal.wait(Lock, [this] { return !FHold; });
     FInside = false;
     if (FClosed) ADD_FAILURE() << "the sink was called after Stop returned";
+    if (FRaiseInChanges > 0) {
+      --FRaiseInChanges;
+      for (TDirChange& Change : Batch) FRefused.push_back(std::move(Change));
+      FSignal.notify_all();
+      throw std::bad_alloc();
+    }
     for (TDirChange& Change : Batch) FChanges.push_back(std::move(Change));
     FSignal.notify_all();
   }
   void Error(int Code, std::string Text, TDirWatchClock::time_point Since) override {
     std::lock_guard<std::mutex> Lock(FLock);
     if (FClosed) ADD_FAILURE() << "the sink was called after Stop returned";
+    if (FRaiseInErrors) {
+      ++FRaisedErrors;
+      FSignal.notify_all();
+      throw std::system_error(std::make_error_code(std::errc::not_enough_memory), "cannot queue the report");
+    }
     FErrors.emplace_back(Code, std::move(Text));
     FErrorSince.push_back(Since);
     FSignal.notify_all();
+  }
+
+  // The next Count calls of Changes raise std::bad_alloc; the batches they
+  // refused are kept apart (Refused).
+  void RaiseInChanges(int Count) {
+    std::lock_guard<std::mutex> Lock(FLock);
+    FRaiseInChanges = Count;
+  }
+  // Every call of Error raises std::system_error.
+  void RaiseInErrors() {
+    std::lock_guard<std::mutex> Lock(FLock);
+    FRaiseInErrors = true;
+  }
+  // Until a call of Error has raised.
+  bool WaitForRaisedError() {
+    return WaitFor([this] { return FRaisedErrors > 0; });
+  }
+  std::vector<TDirChange> Refused() {
+    std::lock_guard<std::mutex> Lock(FLock);
+    return FRefused;
+  }
+  std::vector<TDirWatchClock::time_point> ErrorSince() {
+    std::lock_guard<std::mutex> Lock(FLock);
+    return FErrorSince;
   }
 
   // Waits until Done holds for what has arrived; false after the guard time.
@@ -81,9 +122,10 @@ public:
       return std::any_of(FChanges.begin(), FChanges.end(), [&](const TDirChange& C) { return C.FileName == FileName; });
     });
   }
-  bool WaitForError(int Code) {
+  bool WaitForError(int Code, std::size_t Count = 1) {
     return WaitFor([&] {
-      return std::any_of(FErrors.begin(), FErrors.end(), [&](const auto& E) { return E.first == Code; });
+      return static_cast<std::size_t>(std::count_if(FErrors.begin(), FErrors.end(),
+                                                    [&](const auto& E) { return E.first == Code; })) >= Count;
     });
   }
 
@@ -113,6 +155,14 @@ public:
     FHold = false;
     FSignal.notify_all();
   }
+  // Forgets everything recorded (between the cases of a test).
+  void Clear() {
+    std::lock_guard<std::mutex> Lock(FLock);
+    FChanges.clear();
+    FRefused.clear();
+    FErrors.clear();
+    FErrorSince.clear();
+  }
   // From now on any call is a failure.
   void Close() {
     std::lock_guard<std::mutex> Lock(FLock);
@@ -131,12 +181,39 @@ private:
   std::mutex FLock;
   std::condition_variable FSignal;
   std::vector<TDirChange> FChanges;
+  std::vector<TDirChange> FRefused;
   std::vector<std::pair<int, std::string>> FErrors;
   std::vector<TDirWatchClock::time_point> FErrorSince;  // beside FErrors
+  int FRaisedErrors = 0;
+  int FRaiseInChanges = 0;
+  bool FRaiseInErrors = false;
   bool FHold = false;
   bool FInside = false;
   bool FClosed = false;
 };
+
+// Until this process runs one thread only: the workers of earlier tests end
+// on their own once they have let go of their watches. A child forked while
+// other threads run may not start threads of its own under ThreadSanitizer,
+// which itself keeps a thread from the first thread made on (not counted in
+// that check).
+bool WaitUntilSingleThreaded() {
+#if defined(__SANITIZE_THREAD__)
+  constexpr int OwnThreads = 2;
+#else
+  constexpr int OwnThreads = 1;
+#endif
+  const auto Deadline = std::chrono::steady_clock::now() + WaitGuard;
+  for (;;) {
+    std::ifstream Status("/proc/self/status");
+    int Threads = 0;
+    for (std::string Line; std::getline(Status, Line);)
+      if (Line.rfind("Threads:", 0) == 0) Threads = std::stoi(Line.substr(8));
+    if (Threads <= OwnThreads) return true;
+    if (std::chrono::steady_clock::now() > Deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
 
 // What a collector of changed files would hold after the reports: names
 // added, modified or renamed to, less those removed or renamed away.
@@ -164,6 +241,35 @@ std::vector<std::string> Described(const std::vector<TDirChange>& Changes) {
   return Lines;
 }
 
+// fs.inotify.max_queued_events is read when an inotify instance is made, so
+// it is lowered just around Start and restored at once.
+class TQueueLimit {
+public:
+  static constexpr const char* Path = "/proc/sys/fs/inotify/max_queued_events";
+  explicit TQueueLimit(int Limit) : FLimit(Limit) {
+    std::ifstream In(Path);
+    if (!(In >> FSaved)) return;
+    std::ofstream Out(Path);
+    FLowered = static_cast<bool>(Out << Limit << "\n");
+    Out.close();
+    FLowered = FLowered && !Out.fail();
+  }
+  ~TQueueLimit() { Restore(); }
+  bool Lowered() const { return FLowered; }
+  void Restore() {
+    if (!FLowered) return;
+    FLowered = false;
+    // Another test lowering it at the same moment may have read the low
+    // value as the one to restore; the system's default is the sane value then.
+    std::ofstream(Path) << (FSaved == FLimit ? 16384 : FSaved) << "\n";
+  }
+
+private:
+  int FLimit;
+  int FSaved = 0;
+  bool FLowered = false;
+};
+
 class InotifyBackendTest : public test::TTempDirTest {
 protected:
   void SetUp() override {
@@ -176,13 +282,65 @@ protected:
   void TearDown() override {
     FSink.Release();  // a test that failed while holding the worker
     if (FBackend) FBackend->Stop();
+    while (!FMounts.empty()) Unmount(FMounts.back());
+    // std::filesystem gives up on paths longer than the system's limit;
+    // rm works its way down with relative names.
+    if (FDeep) {
+      EXPECT_EQ(std::system(("rm -rf '" + FDir.string() + "'").c_str()), 0);
+    }
     TTempDirTest::TearDown();
+  }
+
+  // Mounts Source at Target with mount's Options ("--bind", "-t tmpfs -o
+  // size=1m"); false when mounting is refused here (not root, no mount
+  // permission in this container). Undone in TearDown if the test does not.
+  bool Mount(const std::string& Options, const std::string& Source, const fs::path& Target) {
+    const std::string Command = "mount " + Options + " '" + Source + "' '" + Target.string() + "' 2>/dev/null";
+    if (std::system(Command.c_str()) != 0) return false;
+    FMounts.push_back(Target);
+    return true;
+  }
+  void Unmount(fs::path Target) {
+    FMounts.erase(std::find(FMounts.begin(), FMounts.end(), Target));
+    EXPECT_EQ(std::system(("umount '" + Target.string() + "'").c_str()), 0) << "cannot unmount " << Target;
+  }
+
+  // Top/Name/Name/... Levels deep, with a file "f.txt" in Top and every
+  // level. Made with relative steps, since the full paths exceed what the
+  // system accepts in one name.
+  void MakeDeepTree(const fs::path& Top, int Levels, const std::string& Name) {
+    FDeep = true;
+    fs::create_directories(Top);
+    WalkDownDeepTree(Top, Name, [&](int Level) {
+      WriteFileBytes("f.txt", "level " + std::to_string(Level));
+      if (Level == Levels) return false;
+      fs::create_directory(Name);
+      return true;
+    });
+  }
+  // Runs Step with each level below Top as the current directory (0 is Top
+  // itself), going deeper while Step returns true.
+  static void WalkDownDeepTree(const fs::path& Top, const std::string& Name, const std::function<bool(int Level)>& Step) {
+    struct TBack {
+      fs::path Saved = fs::current_path();
+      ~TBack() { fs::current_path(Saved); }
+    } Back;
+    fs::current_path(Top);
+    for (int Level = 0; Step(Level); ++Level) fs::current_path(Name);
   }
 
   void Start(std::uint32_t Filter = WatchdogFilters, bool SubTree = true) {
     FBackend = CreateSystemDirWatchBackend();
     FFilter = Filter;
     FBackend->Start(TDirWatchRequest{FRoot.string(), SubTree, Filter, 17024}, FSink);
+  }
+  // Start with a kernel queue of 32 events, which a test overflows easily;
+  // false when the limit cannot be lowered here (not root).
+  bool StartWithSmallQueue() {
+    TQueueLimit Limit(32);
+    if (!Limit.Lowered()) return false;
+    Start();
+    return true;
   }
 
   // Everything reported since the last Sync, up to a marker made now in a
@@ -209,6 +367,8 @@ protected:
   std::unique_ptr<TDirWatchBackend> FBackend;
   std::uint32_t FFilter = 0;
   int FMarkers = 0;
+  std::vector<fs::path> FMounts;
+  bool FDeep = false;
 };
 
 TEST_F(InotifyBackendTest, ARenameReportsTheOldNameThenTheNewOne) {
@@ -440,42 +600,10 @@ TEST_F(InotifyBackendTest, NamesThatAreNotUtf8ArePassedOnAsTheyAre) {
   EXPECT_EQ(NamesOf(Sync(), DirActionAdded), std::set<std::string>{Name});
 }
 
-// fs.inotify.max_queued_events is read when an inotify instance is made, so
-// it is lowered just around Start and restored at once.
-class TQueueLimit {
-public:
-  static constexpr const char* Path = "/proc/sys/fs/inotify/max_queued_events";
-  explicit TQueueLimit(int Limit) : FLimit(Limit) {
-    std::ifstream In(Path);
-    if (!(In >> FSaved)) return;
-    std::ofstream Out(Path);
-    FLowered = static_cast<bool>(Out << Limit << "\n");
-    Out.close();
-    FLowered = FLowered && !Out.fail();
-  }
-  ~TQueueLimit() { Restore(); }
-  bool Lowered() const { return FLowered; }
-  void Restore() {
-    if (!FLowered) return;
-    FLowered = false;
-    // Another test lowering it at the same moment may have read the low
-    // value as the one to restore; the system's default is the sane value then.
-    std::ofstream(Path) << (FSaved == FLimit ? 16384 : FSaved) << "\n";
-  }
-
-private:
-  int FLimit;
-  int FSaved = 0;
-  bool FLowered = false;
-};
 
 TEST_F(InotifyBackendTest, AnOverflowIsReportedWith1022AndWatchingGoesOn) {
-  {
-    TQueueLimit Limit(32);
-    if (!Limit.Lowered())
-      GTEST_SKIP() << "cannot write " << TQueueLimit::Path << " (needs root); the overflow is not tested";
-    Start();
-  }
+  if (!StartWithSmallQueue())
+    GTEST_SKIP() << "cannot write " << TQueueLimit::Path << " (needs root); the overflow is not tested";
   // Hold the worker inside the sink while the queue overflows behind it.
   FSink.Hold();
   WriteFileBytes(FRoot / "first.txt", "1");
@@ -580,6 +708,317 @@ TEST_F(InotifyBackendTest, RunningOutOfWatchesIsReportedOnceAndWatchingGoesOn) {
   EXPECT_NE(ErrorLines[0].find("fs.inotify.max_user_watches = 8)"), std::string::npos) << ErrorLines[0];
   EXPECT_NE(ErrorLines[0].find("sysctl fs.inotify.max_user_watches="), std::string::npos) << ErrorLines[0];
   EXPECT_NE(Output.find("waAdded late-dir\n"), std::string::npos) << Output;
+}
+
+// The receiver rescans from Since after a loss, so Since must not be later
+// than any lost change. Here the batch that holds the overflow also holds a
+// rename out of the tree, so the backend reads again for its partner while
+// changes keep coming: that extra read is no moment at which the queue was
+// known to be empty.
+TEST_F(InotifyBackendTest, AnOverflowsSinceIsNotLaterThanTheChangesLostInIt) {
+  WriteFileBytes(FRoot / "leaving.txt", "l");
+  if (!StartWithSmallQueue())
+    GTEST_SKIP() << "cannot write " << TQueueLimit::Path << " (needs root); the overflow is not tested";
+  FSink.Hold();
+  WriteFileBytes(FRoot / "first.txt", "1");
+  ASSERT_TRUE(FSink.WaitUntilHeldInside());
+  const TDirWatchClock::time_point BeforeLoss = TDirWatchClock::now();
+  fs::rename(FRoot / "leaving.txt", FOutside / "leaving.txt");
+  for (int I = 0; I < 200; ++I) WriteFileBytes(FRoot / ("flood" + std::to_string(I)), "x");
+  std::atomic<bool> Done{false};
+  std::thread Writer([&] {
+    for (int I = 0; !Done.load(); ++I) WriteFileBytes(FRoot / ("later" + std::to_string(I % 50)), "y");
+  });
+  FSink.Release();
+  const bool Reported = FSink.WaitForError(ErrNotifyEnumDir);
+  Done.store(true);
+  Writer.join();
+  ASSERT_TRUE(Reported);
+  const auto Since = FSink.ErrorSince();
+  ASSERT_FALSE(Since.empty());
+  EXPECT_LE(Since.front(), BeforeLoss) << "Since is "
+                                       << std::chrono::duration_cast<std::chrono::microseconds>(Since.front() - BeforeLoss).count()
+                                       << " us after the first lost change";
+}
+
+// A receiver that raises (it could not allocate the queued call) must not
+// end the program: a batch it refused is a loss like an overflow, and when
+// it cannot even take an error report, only the worker ends.
+TEST_F(InotifyBackendTest, AReceiverThatRaisesEndsNeitherTheProgramNorTheWatchingUntilItRefusesErrorsToo) {
+  Start();
+  Sync();
+  FSink.RaiseInChanges(1);
+  WriteFileBytes(FRoot / "refused.txt", "r");
+  // The worker may still read the marker's last events in between, so the
+  // time that bounds Since is the end of the write, not its start.
+  const TDirWatchClock::time_point AfterChange = TDirWatchClock::now();
+  ASSERT_TRUE(FSink.WaitForError(ErrNotifyEnumDir)) << "the refused batch was not reported as lost";
+  EXPECT_TRUE(NamesOf(FSink.Refused(), DirActionAdded).count("refused.txt"));
+  EXPECT_LE(FSink.ErrorSince().front(), AfterChange);
+  WriteFileBytes(FRoot / "after.txt", "a");
+  EXPECT_TRUE(NamesOf(Sync(), DirActionAdded).count("after.txt")) << "watching did not go on";
+
+  FSink.RaiseInChanges(1000000);
+  FSink.RaiseInErrors();
+  WriteFileBytes(FRoot / "refused-too.txt", "r");
+  ASSERT_TRUE(FSink.WaitForRaisedError());
+  // The worker has ended. A second watcher shows when the kernel has
+  // reported later changes; the first one no longer hands them on.
+  TRecordingSink Witness;
+  auto Other = CreateSystemDirWatchBackend();
+  Other->Start(TDirWatchRequest{FRoot.string(), true, WatchdogFilters, 17024}, Witness);
+  for (const char* Name : {"unseen.txt", "marker-unseen"}) {
+    WriteFileBytes(FRoot / Name, "u");
+    EXPECT_TRUE(Witness.WaitForChange(DirActionAdded, Name));
+  }
+  Other->Stop();
+  EXPECT_FALSE(NamesOf(FSink.Refused(), DirActionAdded).count("unseen.txt"))
+      << "the worker went on after its receiver refused even the error report";
+  FBackend->Stop();
+}
+
+// Root passes every permission check, so the watcher runs as "nobody" in a
+// child process here. A directory it may not read is met at the start and
+// moved in later (twice); each is reported once, with its path and code 5,
+// and the rest of the tree is watched.
+TEST_F(InotifyBackendTest, DirectoriesWithoutPermissionAreReportedOnceEachAndTheRestIsWatched) {
+  fs::create_directories(FRoot / "open" / "locked");
+  test::SetMode(FRoot / "open" / "locked", 0);
+  test::SetMode(FRoot / "open", 0777);
+  test::SetMode(FRoot, 0777);
+  test::SetMode(FOutside, 0777);
+  const fs::path Root = FRoot;
+  const fs::path Outside = FOutside;
+  ASSERT_TRUE(WaitUntilSingleThreaded());
+  const test::TUnprivilegedRun Run = test::RunUnprivileged([&]() -> std::string {
+    TRecordingSink Sink;
+    auto Backend = CreateSystemDirWatchBackend();
+    Backend->Start(TDirWatchRequest{Root.string(), true, WatchdogFilters, 17024}, Sink);
+    fs::create_directories(Outside / "wrap" / "shut");
+    WriteFileBytes(Outside / "wrap" / "seen.txt", "s");
+    fs::permissions(Outside / "wrap" / "shut", fs::perms::none);
+    fs::rename(Outside / "wrap", Root / "wrap");
+    if (!Sink.WaitForChange(DirActionAdded, "wrap/seen.txt")) return "the file beside the shut directory was not reported";
+    fs::rename(Root / "wrap", Outside / "wrap");  // out and in again: met once more
+    fs::rename(Outside / "wrap", Root / "wrap");
+    WriteFileBytes(Root / "open" / "new.txt", "n");
+    if (!Sink.WaitForChange(DirActionAdded, "open/new.txt")) return "a change beside the locked directory was not reported";
+    Backend->Stop();
+    std::string Out;
+    for (const auto& [Code, Text] : Sink.Errors()) Out += std::to_string(Code) + " " + Text + "\n";
+    return Out;
+  });
+  if (!Run.Ran) GTEST_SKIP() << Run.WhyNot;
+  std::vector<std::string> Lines;
+  std::istringstream In(Run.Output);
+  for (std::string Line; std::getline(In, Line);) Lines.push_back(Line);
+  ASSERT_EQ(Lines.size(), 2u) << Run.Output;
+  EXPECT_EQ(Lines[0].rfind("5 ", 0), 0u) << Lines[0];
+  EXPECT_NE(Lines[0].find("\"" + (FRoot / "open" / "locked").string() + "\""), std::string::npos) << Lines[0];
+  EXPECT_EQ(Lines[1].rfind("5 ", 0), 0u) << Lines[1];
+  EXPECT_NE(Lines[1].find("\"" + (FRoot / "wrap" / "shut").string() + "\""), std::string::npos) << Lines[1];
+}
+
+// inotify takes a path of at most PATH_MAX (4096) bytes. Directories beyond
+// are reported (code 206, the first of them by its path), once for a tree
+// that was there at the start and once for one moved in; everything above
+// them is watched, and what lies beyond breaks nothing.
+TEST_F(InotifyBackendTest, ADirectoryBeyondThePathLimitIsReportedAndEverythingAboveItIsWatched) {
+  const std::string Name(200, 'd');
+  constexpr int Levels = 25;  // about 5000 bytes
+  // The first level whose full path is too long, below Top.
+  const auto FirstTooLong = [&](const fs::path& Top) {
+    std::string Path = Top.string();
+    int Level = 0;
+    while (Path.size() < 4096) {
+      Path += "/" + Name;
+      ++Level;
+    }
+    return std::make_pair(Level, Path);
+  };
+  const auto RelPathAt = [&](const std::string& Top, int Level) {
+    std::string Rel = Top;
+    for (int I = 0; I < Level; ++I) Rel += "/" + Name;
+    return Rel;
+  };
+  MakeDeepTree(FRoot / "at-start", Levels, Name);
+  MakeDeepTree(FOutside / "moved-in", Levels, Name);
+  Start();
+  ASSERT_TRUE(FSink.WaitForError(ErrFilenameExcedRange));
+  const auto [StartLevel, StartPath] = FirstTooLong(FRoot / "at-start");
+  // The deepest watched level reports its changes; a level beyond does not,
+  // and fails nothing.
+  WalkDownDeepTree(FRoot / "at-start", Name, [&](int Level) {
+    if (Level == StartLevel - 1 || Level == StartLevel + 2) WriteFileBytes("new.txt", "n");
+    return Level < StartLevel + 2;
+  });
+  std::set<std::string> Added = NamesOf(Sync(), DirActionAdded);
+  EXPECT_EQ(Added, std::set<std::string>{RelPathAt("at-start", StartLevel - 1) + "/new.txt"});
+
+  fs::rename(FOutside / "moved-in", FRoot / "moved-in");
+  ASSERT_TRUE(FSink.WaitForError(ErrFilenameExcedRange, 2));
+  const auto [MovedLevel, MovedPath] = FirstTooLong(FRoot / "moved-in");
+  Added = NamesOf(Sync(), DirActionAdded);
+  EXPECT_TRUE(Added.count(RelPathAt("moved-in", MovedLevel - 1) + "/f.txt")) << "a file at the deepest level that can be named was not reported";
+  EXPECT_TRUE(Added.count(RelPathAt("moved-in", MovedLevel))) << "the directory beyond the limit was not listed";
+
+  const auto Errors = FSink.Errors();
+  ASSERT_EQ(Errors.size(), 2u);
+  EXPECT_NE(Errors[0].second.find("\"" + StartPath + "\""), std::string::npos) << Errors[0].second;
+  EXPECT_NE(Errors[1].second.find("\"" + MovedPath + "\""), std::string::npos) << Errors[1].second;
+}
+
+// A file system mounted on a directory of the tree covers what the watch
+// sees: the new one is watched and its files reported as added, and an
+// unmount goes back to the directory underneath. Both with a bind mount
+// (no unmount event from inotify at all) on a sub-directory and a tmpfs on
+// the watched directory itself (inotify reports its unmount).
+TEST_F(InotifyBackendTest, AFileSystemMountedInTheTreeIsWatchedAndItsUnmountUncoversTheDirectoryBelow) {
+  struct TCase {
+    const char* Name;
+    const char* Point;  // relative to the watched directory; "" for itself
+    bool Tmpfs;
+  };
+  const TCase Cases[] = {{"bind mount on a sub-directory", "mnt", false}, {"tmpfs on the watched directory", "", true}};
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    const std::string Prefix = *Case.Point ? std::string(Case.Point) + "/" : std::string();
+    const fs::path Point = *Case.Point ? FRoot / Case.Point : FRoot;
+    if (FBackend) FBackend->Stop();
+    fs::remove_all(FRoot);
+    fs::create_directories(Point);
+    WriteFileBytes(Point / "covered.txt", "c");
+    fs::remove_all(FOutside / "shown");
+    fs::create_directories(FOutside / "shown" / "sub");
+    WriteFileBytes(FOutside / "shown" / "sub" / "inner.txt", "i");
+    Start();
+    const bool Mounted = Case.Tmpfs ? Mount("-t tmpfs -o size=1m", "tmpfs", Point)
+                                    : Mount("--bind", (FOutside / "shown").string(), Point);
+    if (!Mounted) GTEST_SKIP() << "mounting is not permitted here; mounts in the tree are not tested";
+    if (Case.Tmpfs) {
+      // Written at once, before the backend can have seen the mount.
+      fs::create_directories(Point / "sub");
+      WriteFileBytes(Point / "sub" / "inner.txt", "i");
+    }
+    ASSERT_TRUE(FSink.WaitForError(ErrNotSameDevice)) << "the mount was not reported";
+    EXPECT_NE(FSink.Errors().back().second.find("\"" + Point.string() + "\""), std::string::npos)
+        << FSink.Errors().back().second;
+    EXPECT_TRUE(Collected(Sync()).count(Prefix + "sub/inner.txt")) << "what the mounted file system holds was not reported";
+    WriteFileBytes(Point / "sub" / "on-mount.txt", "m");
+    EXPECT_TRUE(Collected(Sync()).count(Prefix + "sub/on-mount.txt")) << "a change on the mounted file system was missed";
+
+    Unmount(Point);
+    ASSERT_TRUE(FSink.WaitForError(ErrNotSameDevice, 2)) << "the unmount was not reported";
+    std::set<std::string> Got = Collected(Sync());
+    EXPECT_TRUE(Got.count(Prefix + "covered.txt")) << "what the unmount uncovered was not reported";
+    WriteFileBytes(Point / "uncovered.txt", "u");
+    Got = Collected(Sync());
+    EXPECT_TRUE(Got.count(Prefix + "uncovered.txt")) << "a change in the uncovered directory was missed";
+    for (const auto& [Code, Text] : FSink.Errors())
+      EXPECT_EQ(Code, ErrNotSameDevice) << Text;
+    FSink.Clear();
+  }
+}
+
+// renameat2 with RENAME_EXCHANGE swaps two names in one step; inotify tells
+// it as two renames (two cookies), the second back the other way. Both names
+// must stay collected, and the directories' watches must follow them.
+TEST_F(InotifyBackendTest, AnExchangeOfTwoNamesKeepsBothCollectedAndLaterChangesUnderTheirNewNames) {
+  struct TCase {
+    const char* Name;
+    bool ADir;
+    bool BDir;
+    std::set<std::string> Collected;  // of the exchange
+    std::set<std::string> Later;      // of the writes after it
+  };
+  const TCase Cases[] = {
+      {"two directories", true, true,
+       {"x/b", "x/a", "x/a/from-b.txt", "x/a/deep-b", "x/a/deep-b/inner.txt"},
+       {"x/a/later.txt", "x/a/deep-b/later.txt", "x/b/later.txt", "x/b/deep-a/later.txt"}},
+      {"two files", false, false, {"x/a", "x/b"}, {"x/a", "x/b"}},
+      {"a directory and a file", true, false, {"x/b", "x/a"}, {"x/a", "x/b/later.txt", "x/b/deep-a/later.txt"}},
+      {"a file and a directory", false, true,
+       {"x/b", "x/a", "x/a/from-b.txt", "x/a/deep-b", "x/a/deep-b/inner.txt"},
+       {"x/b", "x/a/later.txt", "x/a/deep-b/later.txt"}},
+  };
+  const auto Make = [&](const std::string& Side, bool Dir) {
+    const fs::path Path = FRoot / "x" / Side;
+    if (!Dir) return WriteFileBytes(Path, "file " + Side);
+    fs::create_directories(Path / ("deep-" + Side));
+    WriteFileBytes(Path / ("from-" + Side + ".txt"), Side);
+    WriteFileBytes(Path / ("deep-" + Side) / "inner.txt", Side);
+  };
+  // Writes in whatever each name holds now, at every level it has.
+  const auto WriteInBoth = [&] {
+    for (const char* Side : {"a", "b"}) {
+      const fs::path Path = FRoot / "x" / Side;
+      if (!fs::is_directory(Path)) {
+        std::ofstream(Path, std::ios::app) << "more";
+        continue;
+      }
+      WriteFileBytes(Path / "later.txt", "l");
+      for (const auto& Entry : fs::directory_iterator(Path))
+        if (Entry.is_directory()) WriteFileBytes(Entry.path() / "later.txt", "l");
+    }
+  };
+  Start();
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    fs::remove_all(FRoot / "x");
+    fs::create_directories(FRoot / "x");
+    Make("a", Case.ADir);
+    Make("b", Case.BDir);
+    Sync();
+    const int Failure = test::ExchangeNames((FRoot / "x" / "a").string(), (FRoot / "x" / "b").string());
+    if (Failure != 0) GTEST_SKIP() << "this file system cannot exchange names (errno " << Failure << ")";
+    EXPECT_EQ(Collected(Sync()), Case.Collected);
+    WriteInBoth();
+    EXPECT_EQ(Collected(Sync()), Case.Later);
+  }
+  EXPECT_TRUE(FSink.Errors().empty()) << FSink.Errors().front().second;
+}
+
+// Memory that runs out while a large tree moved in is walked must not end
+// the program: the walk stops, that part of the tree is reported as not
+// watched completely, and watching goes on. The memory runs out for real:
+// the dz-watch tool gets a data size limit a few MiB above what it uses.
+TEST_F(InotifyBackendTest, MemoryRunningOutWhileANewTreeIsWalkedIsReportedAndWatchingGoesOn) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's allocator ends the program when memory runs out instead of raising std::bad_alloc";
+#endif
+  if (std::system("prlimit --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "prlimit (util-linux) is not installed";
+  const fs::path Tool = fs::read_symlink("/proc/self/exe").parent_path() / "dz-watch";
+  ASSERT_TRUE(fs::exists(Tool)) << Tool;
+  // About 12 MiB of reports: 40000 names of 240 bytes.
+  fs::create_directories(FOutside / "big");
+  const std::string Padding(232, 'n');
+  for (int I = 0; I < 40000; ++I) WriteFileBytes(FOutside / "big" / (std::to_string(100000 + I) + Padding), "");
+  const std::string Script =
+      "cd '" + FDir.string() + "' || exit 1\n"
+      "(n=0; until [ -e stop ] || [ $n -ge 6000 ]; do n=$((n+1)); sleep 0.02; done) | '" + Tool.string() +
+      "' watched > out.txt &\n"
+      "pid=$!\n"
+      "await() { i=0; until grep -q \"$1\" out.txt; do [ $i -ge 3000 ] && return 1; i=$((i+1)); sleep 0.02; done; }\n"
+      "finish() { touch stop; wait; exit $1; }\n"
+      // Until the tool watches: a new marker every round.
+      "i=0; until grep -q '^waAdded ready-' out.txt; do [ $i -ge 3000 ] && finish 2; i=$((i+1)); "
+      "touch watched/ready-$i; sleep 0.02; done\n"
+      "data=$(awk '/^VmData:/ { print $2 }' /proc/$pid/status)\n"
+      "prlimit --pid $pid --data=$(( (data + 6144) * 1024 )) || finish 3\n"
+      "mv outside/big watched/big\n"
+      "await '^error 8 ' || finish 4\n"
+      "touch watched/marker-2; await '^waAdded marker-2$' || finish 5\n"
+      "finish 0\n";
+  WriteFileBytes(FDir / "run.sh", Script);
+  const int Status = std::system(("sh '" + (FDir / "run.sh").string() + "'").c_str());
+  const std::string Output = test::ReadFileBytes(FDir / "out.txt");
+  std::vector<std::string> ErrorLines;
+  std::istringstream Lines(Output);
+  for (std::string Line; std::getline(Lines, Line);)
+    if (Line.rfind("error ", 0) == 0) ErrorLines.push_back(Line);
+  ASSERT_EQ(Status, 0) << "the last lines: " << Output.substr(Output.size() > 2000 ? Output.size() - 2000 : 0);
+  ASSERT_EQ(ErrorLines.size(), 1u) << Output.substr(Output.size() > 2000 ? Output.size() - 2000 : 0);
+  EXPECT_NE(ErrorLines[0].find("\"watched/big\""), std::string::npos) << ErrorLines[0];
 }
 
 // The watcher on the system's backend, as the watchdog uses it.
