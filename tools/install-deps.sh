@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
-  zlib1g-dev libpcre2-dev libblkid-dev gettext
+  zlib1g-dev libdeflate-dev libpcre2-dev libblkid-dev gettext
   e2fsprogs dosfstools util-linux
   gzip unzip zip p7zip-full libarchive-tools python3 time
   libgtest-dev libgmock-dev libbenchmark-dev

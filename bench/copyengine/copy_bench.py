@@ -22,8 +22,12 @@ file is shown beside them.
 
 Usage: copy_bench.py --dz-copy build/release/bin/dz-copy [--work DIR]
        [--size-mib 256] [--files 10000] [--file-kib 4] [--runs 5]
-       [--small-runs 3] [--check]
-With --check the exit status is 1 when a target is missed.
+       [--small-runs 3] [--only plain,gzip,zip] [--baseline OTHER_DZ_COPY]
+       [--no-memory] [--check]
+With --baseline another dz-copy (say, a build of the code before a change)
+runs in turn with dz-copy and the peer, so that a before/after pair is
+measured in the same run; give it more than once to compare several builds. With --check the exit status is 1 when a target
+is missed (the baseline's ratios count for nothing).
 """
 
 import argparse
@@ -42,6 +46,7 @@ import zipfile
 BLOCK = 64 * 1024
 SEED = 20240517
 MEMORY_TARGET_KIB = 4 * 1024
+KINDS = ("plain", "gzip", "zip")
 
 
 def text_block(index, size):
@@ -148,15 +153,20 @@ def shell_quote(s):
 
 
 class Case:
-    def __init__(self, label, target, runs, dz_argv, peer_argv, out_dir, peer_stdout=None):
+    """One comparison: dz-copy (and, when given, a baseline dz-copy) against
+    the peer, run in turn so that a disturbance hits all of them."""
+
+    def __init__(self, kind, label, target, runs, dz_argvs, peer_argv, out_dir, sources, peer_stdout=None):
+        self.kind = kind
+        self.sources = sources
         self.label = label
         self.target = target
         self.runs = runs
-        self.dz_argv = dz_argv
+        self.dz_argvs = dz_argvs      # dz-copy first, then the baseline
         self.peer_argv = peer_argv
         self.out_dir = out_dir
         self.peer_stdout = peer_stdout
-        self.dz = []    # (wall, cpu) of every run
+        self.dz = [[] for _ in dz_argvs]    # (wall, cpu) of every run
         self.peer = []
 
     def clean(self):
@@ -164,24 +174,31 @@ class Case:
         os.makedirs(self.out_dir)
 
     def run(self):
+        contestants = [(argv, None, results) for argv, results in zip(self.dz_argvs, self.dz)]
+        contestants.append((self.peer_argv, self.peer_stdout, self.peer))
         for r in range(self.runs):
-            order = [(self.dz_argv, None, self.dz), (self.peer_argv, self.peer_stdout, self.peer)]
-            if r % 2 == 1:
+            # Every contestant takes every place in turn.
+            shift = r % len(contestants)
+            order = contestants[shift:] + contestants[:shift]
+            if (r // len(contestants)) % 2 == 1:
                 order.reverse()
             for argv, stdout_path, results in order:
                 self.clean()
                 os.sync()  # writeback of the previous run is not charged to this one
+                # Machines that page out idle memory (a balloon, DAMON) drop
+                # cached source pages within seconds: every run starts warm.
+                warm(self.sources)
                 results.append(run_timed(argv, stdout_path))
 
     @staticmethod
     def median(results, i):
         return statistics.median(r[i] for r in results)
 
-    def wall_ratio(self):
-        return self.median(self.peer, 0) / self.median(self.dz, 0)
+    def wall_ratio(self, which=0):
+        return self.median(self.peer, 0) / self.median(self.dz[which], 0)
 
-    def cpu_ratio(self):
-        return self.median(self.peer, 1) / self.median(self.dz, 1)
+    def cpu_ratio(self, which=0):
+        return self.median(self.peer, 1) / self.median(self.dz[which], 1)
 
 
 def small_files_script(path, lines):
@@ -262,10 +279,19 @@ def main():
     parser.add_argument("--file-kib", type=int, default=4)
     parser.add_argument("--runs", type=int, default=5, help="runs per tool on the large file")
     parser.add_argument("--small-runs", type=int, default=3, help="runs per tool on the small files")
+    parser.add_argument("--only", help="the comparisons to run, of %s (all by default)" % ",".join(KINDS))
+    parser.add_argument("--baseline", metavar="DZ_COPY", action="append", default=[],
+                        help="another dz-copy (the build before a change) timed in the same runs; its ratio is "
+                             "shown below dz-copy's (may be given more than once)")
+    parser.add_argument("--no-memory", action="store_true", help="leave out the peak memory")
     parser.add_argument("--check", action="store_true", help="exit with 1 when a target is missed")
     args = parser.parse_args()
 
     dz_copy = os.path.abspath(args.dz_copy)
+    dz_copies = [dz_copy] + [os.path.abspath(b) for b in args.baseline]
+    kinds = set(args.only.split(",")) if args.only else set(KINDS)
+    if not kinds <= set(KINDS):
+        sys.exit("--only takes %s" % ",".join(KINDS))
     for tool in ("cp", "gzip", "zip", "bash", "/usr/bin/time"):
         if shutil.which(tool) is None:
             sys.exit("%s is not installed (tools/install-deps.sh installs the peers; /usr/bin/time is the "
@@ -273,62 +299,71 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     large = prepare_large(args.work, args.size_mib)
     small_dir, small_names = prepare_small(args.work, args.files, args.file_kib)
-    verify_outputs(dz_copy, large, args.work)
-    warm([large] + [os.path.join(small_dir, n) for n in small_names])
+    for program in dz_copies:
+        verify_outputs(program, large, args.work)
 
     out = os.path.join(args.work, "out")
-    cp = ["cp", "--preserve=mode,timestamps"]
     large_out = os.path.join(out, os.path.basename(large))
-    cases = [
-        Case("large file, plain copy vs cp", 0.8, args.runs,
-             [dz_copy, "--mask", "0x0188", large, large_out], cp + [large, large_out], out),
-        Case("large file, gzip vs gzip -6", 1.1, args.runs,
-             [dz_copy, "--mask", "0x0189", large, large_out + ".gz"], ["gzip", "-6", "-c", large], out,
-             peer_stdout=large_out + ".gz"),
-        Case("large file, zip vs zip -6", 1.1, args.runs,
-             [dz_copy, "--mask", "0x018B", large, large_out + ".zip"],
-             ["zip", "-6", "-q", "-j", large_out + ".zip", large], out),
-    ]
-
     scripts = os.path.join(args.work, "scripts")
     os.makedirs(scripts, exist_ok=True)
-    dzq = shell_quote(dz_copy)
-    small_kinds = (
-        ("plain copy vs cp", 0.8, "0x0188", "", lambda s, d: "cp --preserve=mode,timestamps %s %s" % (s, d)),
-        ("gzip vs gzip -6", 1.1, "0x0189", ".gz", lambda s, d: "gzip -6 -c %s > %s" % (s, d)),
-        ("zip vs zip -6", 1.1, "0x018B", ".zip", lambda s, d: "zip -6 -q -j %s %s" % (d, s)),
+    # kind, peer's name, target, mask, output extension, the peer on the
+    # large file, the peer's standard output, the peer's line for one small file
+    comparisons = (
+        ("plain", "cp", 0.8, "0x0188", "", lambda s, d: ["cp", "--preserve=mode,timestamps", s, d], False,
+         lambda s, d: "cp --preserve=mode,timestamps %s %s" % (s, d)),
+        ("gzip", "gzip -6", 1.1, "0x0189", ".gz", lambda s, d: ["gzip", "-6", "-c", s], True,
+         lambda s, d: "gzip -6 -c %s > %s" % (s, d)),
+        ("zip", "zip -6", 1.1, "0x018B", ".zip", lambda s, d: ["zip", "-6", "-q", "-j", d, s], False,
+         lambda s, d: "zip -6 -q -j %s %s" % (d, s)),
     )
-    for label, target, mask, ext, peer in small_kinds:
-        dz_lines, peer_lines = [], []
+    large_cases = []
+    small_cases = []
+    for kind, peer_name, target, mask, ext, large_peer, to_stdout, small_peer in comparisons:
+        if kind not in kinds:
+            continue
+        label = "%s vs %s" % ("plain copy" if kind == "plain" else kind, peer_name)
+        dest = large_out + ext
+        large_cases.append(Case(kind, "large file, " + label, target, args.runs,
+                                [[p, "--mask", mask, large, dest] for p in dz_copies], large_peer(large, dest), out,
+                                [large], peer_stdout=dest if to_stdout else None))
+        peer_lines = []
+        dz_lines = [[] for _ in dz_copies]
         for n in small_names:
             s = shell_quote(os.path.join(small_dir, n))
             d = shell_quote(os.path.join(out, n + ext))
-            dz_lines.append("%s --mask %s %s %s >/dev/null" % (dzq, mask, s, d))
-            peer_lines.append(peer(s, d))
+            for lines, program in zip(dz_lines, dz_copies):
+                lines.append("%s --mask %s %s %s >/dev/null" % (shell_quote(program), mask, s, d))
+            peer_lines.append(small_peer(s, d))
         tag = mask[2:]
-        cases.append(Case("%d files of %d KiB, %s" % (len(small_names), args.file_kib, label), target,
-                          args.small_runs,
-                          small_files_script(os.path.join(scripts, "dz-%s.sh" % tag), dz_lines),
-                          small_files_script(os.path.join(scripts, "peer-%s.sh" % tag), peer_lines), out))
+        small_cases.append(Case(kind, "%d files of %d KiB, %s" % (len(small_names), args.file_kib, label), target,
+                                args.small_runs,
+                                [small_files_script(os.path.join(scripts, "dz%d-%s.sh" % (i, tag)), lines)
+                                 for i, lines in enumerate(dz_lines)],
+                                small_files_script(os.path.join(scripts, "peer-%s.sh" % tag), peer_lines), out,
+                                [os.path.join(small_dir, n) for n in small_names]))
 
     missed = False
     print("\n%-40s %16s %16s %7s %7s %7s" % ("median over runs", "dz-copy wall/cpu", "peer wall/cpu",
                                             "ratio", "(cpu)", "target"))
-    for case in cases:
+    for case in large_cases + small_cases:
         case.run()
-        ratio = case.wall_ratio()
-        ok = ratio >= case.target
-        missed |= not ok
-        print("%-40s %7.3f/%6.3f s %7.3f/%6.3f s %6.2fx %6.2fx %6.1fx  %s" % (
-            case.label, case.median(case.dz, 0), case.median(case.dz, 1), case.median(case.peer, 0),
-            case.median(case.peer, 1), ratio, case.cpu_ratio(), case.target, "ok" if ok else "MISSED"),
-            flush=True)
+        for which, program in enumerate(dz_copies):
+            ratio = case.wall_ratio(which)
+            ok = ratio >= case.target
+            if which == 0:
+                missed |= not ok
+            label = case.label if which == 0 else "  baseline " + os.path.basename(program)
+            print("%-40s %7.3f/%6.3f s %7.3f/%6.3f s %6.2fx %6.2fx %6.1fx  %s" % (
+                label, case.median(case.dz[which], 0), case.median(case.dz[which], 1), case.median(case.peer, 0),
+                case.median(case.peer, 1), ratio, case.cpu_ratio(which), case.target, "ok" if ok else "MISSED"),
+                flush=True)
     shutil.rmtree(out, ignore_errors=True)
 
     size = os.path.getsize(large)
     print("\nlarge file of %d MiB, dz-copy's throughput: " % (size >> 20) + ", ".join(
-        "%s %.0f MiB/s" % (kind, size / c.median(c.dz, 0) / 2**20)
-        for kind, c in zip(("plain copy", "gzip", "zip"), cases)))
+        "%s %.0f MiB/s" % (c.kind, size / c.median(c.dz[0], 0) / 2**20) for c in large_cases))
+    if args.no_memory:
+        return args, missed
 
     print("\npeak memory of a copy worker: maximum resident size / memory touched, KiB")
     print("%-14s %13s %13s %13s %13s" % ("dz-copy", "--help", "empty file", "large file", "worker"))
@@ -338,9 +373,10 @@ def main():
         print("%-14s %6d/%6d %6d/%6d %6d/%6d %6d/%6d  %s" % (
             (label,) + program + on_empty + on_large + worker + ("ok" if ok else "MISSED",)))
 
-    if args.check and missed:
-        sys.exit(1)
+    return args, missed
 
 
 if __name__ == "__main__":
-    main()
+    arguments, missed = main()
+    if arguments.check and missed:
+        sys.exit(1)

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/Translate.h"
+#include "platform/CreationMask.h"
 #include "platform/SysError.h"
 
 namespace dz {
@@ -17,6 +18,7 @@ using namespace std::chrono;
 constexpr TFileTime TicksPerMillisecond = 10000;
 constexpr TFileTime OneDay = 86400 * FileTimeTicksPerSecond;
 constexpr int DefaultCopyBufferSize = 262144;
+constexpr std::uint32_t OwnerOnlyMode = 0600;
 
 constexpr local_days Epoch1601 = local_days{year{1601} / January / 1};
 // The last file time that ConvertFileTime accepts: 9999-12-31 23:59:59.9999999.
@@ -307,13 +309,26 @@ void CopySingleFile(const std::string& SrcName, const std::string& DestName, int
       SameFileStatus(SourceStatus, DestStatus))
     return;
 
+  // The copy belongs to its owner alone until it is complete: a private
+  // file carried over is never readable by others meanwhile, nor is what a
+  // failure leaves behind. A file being replaced is made so before it is
+  // truncated. Attributes without permission bits keep those the copy would
+  // have had: the replaced file's, or those of a new file.
+  std::uint32_t PlainMode = 0;
   if (XlFileExists(DestName, true)) {
-    if (const int E = XlFileSetAttr(DestName, faArchive, true))
+    const int Old = XlFileGetAttr(DestName, true);
+    if (Old >= 0 && AttrHasMode(Old))
+      PlainMode = AttrMode(Old);
+    if (const int E = XlFileSetAttr(DestName, AttrWithMode(faArchive, OwnerOnlyMode), true))
       RaiseCopyError("Error creating \"%s\"", DestName, E);
+  } else {
+    PlainMode = 0666u & ~FileCreationMask();
   }
+  if (!AttrHasMode(Attr))
+    Attr = AttrWithMode(Attr, PlainMode);
   std::unique_ptr<TExtFileStream> Dest;
   try {
-    Dest = std::make_unique<TExtFileStream>(DestName, fmCreate);
+    Dest = std::make_unique<TExtFileStream>(DestName, fmCreate, OwnerOnlyMode);
   } catch (const EExtFileStreamError& Error) {
     RaiseCopyError("Error creating \"%s\"", DestName, Error.ErrorCode);
   }

@@ -184,9 +184,13 @@ private:
 // "%s"", "Error setting attributes of "%s""). Nothing happens when both
 // names are the same or name the same file, so a file is never truncated
 // onto itself. An Attr below 0 stands for the source's own attributes; the
-// low 16 bits and the mode part of Attr are applied. A read-only destination
-// is made writable and replaced. BufSize below 1 means 262144. After a
-// failure the destination may be left partly written.
+// low 16 bits and the mode part of Attr are applied; an Attr without a mode
+// part keeps the permission bits of the file replaced, or gives those of a
+// new file (0666 less the umask). A read-only destination is made writable
+// and replaced. Until the copy is complete the destination is its owner's
+// alone (0600, also a file being replaced), so that nobody else reads a
+// private file through it. BufSize below 1 means 262144. After a failure the
+// destination may be left partly written, still with 0600.
 void CopySingleFile(const std::string& SrcName, const std::string& DestName, int Attr, int BufSize);
 
 // Gives DestName the permission bits of SrcName and, where allowed (as root,

@@ -486,6 +486,30 @@ TEST_F(FileUtilsTest, CopySingleFileAppliesTheAttributesGiven) {
   }
 }
 
+// Attributes without permission bits on a file that is replaced: the file
+// keeps its own, read-only or not as the attributes say, although it was
+// its owner's alone while the copy was written.
+TEST_F(FileUtilsTest, CopySingleFileKeepsTheReplacedFilesPermissions) {
+  const std::string Source = MakeFile("source", "new", 0600);
+  const struct {
+    unsigned Old;
+    int Attr;
+    unsigned Mode;
+  } Cases[] = {
+      {0640, faArchive, 0640},
+      {0444, faArchive, 0644},
+      {0664, faArchive | faReadOnly, 0444},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(testing::Message() << std::oct << C.Old << " " << std::hex << C.Attr);
+    const std::string Dest = MakeFile("dest", "old content", C.Old);
+    CopySingleFile(Source, Dest, C.Attr, 2);
+    EXPECT_EQ(test::ReadFileBytes(Dest), "new");
+    EXPECT_EQ(ModeOf(Dest), C.Mode);
+    fs::remove(Dest);
+  }
+}
+
 TEST_F(FileUtilsTest, CopySingleFileOntoItselfDoesNothing) {
   const std::string Source = MakeFile("source", "must survive", 0640);
   fs::create_directory(FDir / "sub");
@@ -577,6 +601,38 @@ TEST_F(CopyFullDiskTest, FullDiskRaisesTheWritingError) {
   EXPECT_TRUE(fs::exists(Dest));
   EXPECT_LT(fs::file_size(Dest), 40u * 1024);
   EXPECT_EQ(fs::file_size(Source), 40u * 1024);
+}
+
+// A private file copied onto a disk that fills up: the half-made copy that
+// the failure leaves is as private as the copy would have become, whether it
+// was created or an existing file readable by everyone was replaced.
+TEST_F(CopyFullDiskTest, HalfMadeCopyIsOwnerOnly) {
+  {
+    TExtFileStream Probe(PathOf("probe"), fmCreate);
+  }
+  const unsigned Created = ModeOf(FDir / "probe");
+  fs::remove(FDir / "probe");
+  if ((Created & 077) == 0) GTEST_SKIP() << "the umask gives new files to their owner only; nothing to show";
+  const std::string Source = MakeFile("source", std::string(40 * 1024, 's'), 0600);
+  const struct {
+    const char* Name;
+    bool Exists;
+  } Cases[] = {{"a new destination", false}, {"an existing destination readable by all", true}};
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const std::string Dest = PathOf("dest");
+    if (C.Exists) MakeFile("dest", "old", 0644);
+    try {
+      CopySingleFile(Source, Dest, -1, 8192);
+      ADD_FAILURE() << "40 KiB cannot be copied into 24 KiB";
+    } catch (const ECopyError& Error) {
+      EXPECT_EQ(Error.ErrorCode, ErrDiskFull);
+    }
+    ASSERT_TRUE(fs::exists(Dest));
+    EXPECT_GT(fs::file_size(Dest), 0u) << "no data reached the destination";
+    EXPECT_EQ(ModeOf(Dest), 0600u);
+    fs::remove(Dest);
+  }
 }
 
 TEST_F(FileUtilsTest, CopyFileSecurityCopiesModeAndOwner) {
