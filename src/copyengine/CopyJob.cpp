@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <exception>
 #include <limits>
+#include <span>
 
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
 #include "copyengine/CopyJobCodes.h"
+#include "copyengine/DataLoop.h"
 #include "filesys/ErrorTexts.h"
 #include "filesys/PathUtils.h"
 #include "filesys/XlFileUtils.h"
@@ -319,45 +321,23 @@ int TCopyJob::AdoptDestination(TFileHandle& Handle, bool Truncate) {
 }
 
 int TCopyJob::CopyData(TExtFileStream& Source, TExtFileStream* Dest, std::int64_t Length, bool SpeedLimit) {
-  int Code = 0;
-  do {
-    if (!PassPauseGate()) {
-      Code = cjUserBreak;
-      break;
+  TDataPassHooks Hooks;
+  Hooks.BeforeBlock = [this] { return PassPauseGate(); };
+  Hooks.BlockRead = [this, Dest, SpeedLimit](std::int64_t Done) {
+    try {
+      DoProgress(Dest != nullptr ? TFileAction::acCopy : TFileAction::acPrepare, Done, SpeedLimit);
+    } catch (const std::exception& Error) {
+      FSysErrMsg = Error.what();
+      return cjReadFile;
     }
-    const auto Wanted = static_cast<std::size_t>(std::min<std::int64_t>(Length, FBufSize));
-    std::int64_t Got = 0;
-    const int ReadError = Source.Read(FBuffer.get(), Wanted, Got);
-    if (ReadError != 0) {
-      SetSysError(ReadError);
-      Code = cjReadFile;
-      Got = 0;
-    } else if (static_cast<std::size_t>(Got) < Wanted) {
-      // The source has become shorter since the pass began.
-      Code = cjReadFile;
-    } else {
-      UTotal += Got;
-      try {
-        DoProgress(Dest != nullptr ? TFileAction::acCopy : TFileAction::acPrepare, UTotal, SpeedLimit);
-      } catch (const std::exception& Error) {
-        FSysErrMsg = Error.what();
-        Code = cjReadFile;
-      }
-      FCrc = static_cast<std::uint32_t>(crc32(FCrc, reinterpret_cast<const Bytef*>(FBuffer.get()), static_cast<uInt>(Got)));
-    }
-    if (Code == 0 && Dest != nullptr) {
-      std::int64_t Put = 0;
-      const int WriteError = Dest->Write(FBuffer.get(), static_cast<std::size_t>(Got), Put);
-      if (WriteError != 0) {
-        SetSysError(WriteError);
-        Code = WriteError == ErrDiskFull ? cjLowDiskSpace : cjWriteFile;
-      } else if (Put < Got) {
-        Code = cjLowDiskSpace;
-      }
-    }
-    if (Code == 0 && StopRequested()) Code = cjUserBreak;
-    Length -= Got;
-  } while (Length > 0 && Code == 0);
+    return 0;
+  };
+  Hooks.StopRequested = [this] { return StopRequested(); };
+  TDataPassTotals Totals{FCrc, UTotal, 0};
+  const int Code = RunDataPass(Source, Dest, std::span<char>(FBuffer.get(), FBufSize), Length, Hooks, Totals);
+  SetSysError(Totals.SysError);
+  FCrc = Totals.Crc;
+  UTotal = Totals.Done;
   CTotal = UTotal;
   return Code;
 }

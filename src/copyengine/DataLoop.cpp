@@ -19,7 +19,7 @@ int RunDataPass(TExtFileStream& Source, TExtFileStream* Dest, std::span<char> Bu
   }
   int Code = 0;
   do {
-    if (Hooks.BeforeBlock) Hooks.BeforeBlock();
+    if (Hooks.BeforeBlock && !Hooks.BeforeBlock()) return cjUserBreak;
     const auto Wanted = static_cast<std::size_t>(std::clamp<std::int64_t>(
         Length, 0, static_cast<std::int64_t>(Buffer.size())));
     std::int64_t Got = 0;

@@ -18,8 +18,9 @@ class TExtFileStream;
 
 // What the job does between blocks; any member may be left empty.
 struct TDataPassHooks {
-  // Before every block: the pause gate.
-  std::function<void()> BeforeBlock;
+  // Before every block: the pause gate; false ends the pass with
+  // cjUserBreak before the block is read (stop asked while paused).
+  std::function<bool()> BeforeBlock;
   // After every complete block read and counted, with the source bytes
   // counted so far: the progress report. A job code other than 0 ends the
   // pass with that code; the block is still checksummed but not written.

@@ -11,6 +11,7 @@
 #include "copyengine/ByteWriter.h"
 #include "copyengine/CopyJobCodes.h"
 #include "copyengine/CopyJob.h"
+#include "copyengine/Crc32.h"
 #include "filesys/FileUtils.h"
 #include "platform/SysError.h"
 
@@ -217,8 +218,7 @@ int TCopyJob::CompressData(TExtFileStream& Source, TExtFileStream& Dest, bool Sp
         FSysErrMsg = Error.what();
         Code = cjReadFile;
       }
-      FCrc = static_cast<std::uint32_t>(
-          crc32(FCrc, reinterpret_cast<const Bytef*>(FBuffer.get()), static_cast<uInt>(Got)));
+      FCrc = Crc32Update(FCrc, FBuffer.get(), static_cast<std::size_t>(Got));
     }
     if (Code == 0) {
       const int WriteError = Writer.Write(FBuffer.get(), static_cast<std::size_t>(Got));

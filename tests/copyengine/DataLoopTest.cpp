@@ -42,7 +42,10 @@ protected:
     TRun Result;
     Result.Totals = Start;
     TDataPassHooks Hooks;
-    Hooks.BeforeBlock = [&] { ++Result.BlocksBegun; };
+    Hooks.BeforeBlock = [&] {
+      ++Result.BlocksBegun;
+      return true;
+    };
     Hooks.BlockRead = [&](std::int64_t Done) {
       Result.Reported.push_back(Done);
       return Result.BlocksBegun == StopAtBlock ? BlockReadCode : 0;
