@@ -2,12 +2,14 @@
 // its data loop (copyengine/DataLoop.h) can be checked again on another
 // machine or kernel:
 //
-//   Crc32/...            the checksum alone on a buffer in the cache: zlib's
+//   Crc32Piece/...       the checksum alone on a buffer in the cache: zlib's
 //                        crc32 against Crc32Update (libdeflate), and ISA-L's
 //                        when the build found it (pkg-config libisal)
 //   DataPass/<buffer>    the copy loop as the worker runs it: read, CRC,
 //                        write from the same buffer
-//   ZlibCrcPass          the same loop with zlib's crc32 (the loop before)
+//   ...CrcPass           the same loop without its hooks and codes, with
+//                        zlib's crc32 (the loop before), Crc32Update or
+//                        ISA-L's
 //   NoCrcPass            the same loop without a checksum: the two copies
 //                        the kernel makes, page cache to buffer and back
 //   KernelCopy           copy_file_range over the whole file, as cp makes
@@ -19,9 +21,14 @@
 // Every copy reads a file of DZ_BENCH_FILE_MIB MiB (default 256) in the page
 // cache, below DZ_BENCH_DIR (default: the system's temporary folder), into a
 // new file; outside the timed part the output is removed, the disk
-// synchronised and the source read through again. Compare the times of one run with each other: the machine's
-// load moves all of them. The kernel calls that only the reference loops
-// need are made here directly (docs/architecture.md lists this exception).
+// synchronised and the source read through again. Every copy runs for two
+// seconds at least, so that one stall of a shared machine (hundreds of
+// milliseconds here, now and then) does not make a result. Compare the times
+// of one run with each other, the machine's load moves all of them; for
+// stable figures run with --benchmark_repetitions=5
+// --benchmark_enable_random_interleaving=true and read the medians. The
+// kernel calls that only the reference loops need are made here directly
+// (docs/architecture.md lists this exception).
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -163,7 +170,16 @@ void DataPass(benchmark::State& State) {
   }
   Finish(State);
 }
-BENCHMARK(DataPass)->Arg(64 << 10)->Arg(128 << 10)->Arg(256 << 10)->Arg(CopyThreadBufferSize)->Arg(1 << 20)->Arg(2 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(DataPass)
+    ->Arg(64 << 10)
+    ->Arg(128 << 10)
+    ->Arg(256 << 10)
+    ->Arg(CopyThreadBufferSize)
+    ->Arg(1 << 20)
+    ->Arg(2 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2);
 
 // The loop without its hooks and codes, with another checksum (or none).
 void PlainLoop(benchmark::State& State, TCrcFunction Function) {
@@ -184,8 +200,12 @@ void PlainLoop(benchmark::State& State, TCrcFunction Function) {
   }
   Finish(State);
 }
-BENCHMARK_CAPTURE(PlainLoop, ZlibCrcPass, ZlibCrc)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(PlainLoop, NoCrcPass, nullptr)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(PlainLoop, ZlibCrcPass, ZlibCrc)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK_CAPTURE(PlainLoop, NoCrcPass, nullptr)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK_CAPTURE(PlainLoop, Crc32UpdatePass, Crc32Update)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+#ifdef DZ_BENCH_HAVE_ISAL
+BENCHMARK_CAPTURE(PlainLoop, IsalCrcPass, IsalCrc)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+#endif
 
 // The kernel's file-to-file copy; with ChecksumRead each block is also read
 // into the buffer for the CRC.
@@ -217,8 +237,8 @@ void KernelCopy(benchmark::State& State, bool ChecksumRead) {
   }
   Finish(State);
 }
-BENCHMARK_CAPTURE(KernelCopy, KernelCopy, false)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(KernelCopy, KernelCopyCrcRead, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(KernelCopy, KernelCopy, false)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK_CAPTURE(KernelCopy, KernelCopyCrcRead, true)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 
 }  // namespace
 }  // namespace dz
