@@ -141,6 +141,20 @@ int RenameNoReplace(const std::string& OldName, const std::string& NewName);
 // every machine, not only where the kernel flag is refused.
 int RenameNoReplaceByReservation(const std::string& OldName, const std::string& NewName);
 
+// Gives OldName the name NewName in one step, replacing a file NewName names:
+// a reader sees either the old or the new file under NewName, never none.
+int RenameReplacing(const std::string& OldName, const std::string& NewName);
+
+// Gives the file Existing the further name NewName (a hard link), never
+// replacing anything (183). ErrNotSupported when this file system, or this
+// file, cannot get another name that way (no hard links, another device,
+// refused by protected_hardlinks, too many links already).
+int MakeHardLink(const std::string& Existing, const std::string& NewName);
+
+// Flushes the entries of the directory Path (names made, renamed, removed)
+// to the disk. A file system that cannot flush a directory gives 0.
+int SyncDirectory(const std::string& Path);
+
 // Sets the permission bits (07777) of Path. A symbolic link itself has none
 // on Linux: with FollowLink false and Path a link the result is 50.
 int ChangeMode(const std::string& Path, std::uint32_t Mode, bool FollowLink);

@@ -320,6 +320,31 @@ int RenameNoReplace(const std::string& OldName, const std::string& NewName) {
   return RenameNoReplaceByReservation(OldName, NewName);
 }
 
+int RenameReplacing(const std::string& OldName, const std::string& NewName) {
+  return ::rename(OldName.c_str(), NewName.c_str()) == 0 ? ErrSuccess : Failed();
+}
+
+int MakeHardLink(const std::string& Existing, const std::string& NewName) {
+  if (::link(Existing.c_str(), NewName.c_str()) == 0) return ErrSuccess;
+  if (errno == EPERM || errno == EOPNOTSUPP || errno == EXDEV || errno == EMLINK || errno == ENOSYS)
+    return ErrNotSupported;
+  return Failed();
+}
+
+int SyncDirectory(const std::string& Path) {
+  const int Fd = OpenRetrying(Path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (Fd < 0) return Failed();
+  int Result = ErrSuccess;
+  while (::fsync(Fd) != 0) {
+    if (errno == EINTR) continue;
+    // EINVAL: a file system that has nothing to flush for a directory.
+    if (errno != EINVAL) Result = Failed();
+    break;
+  }
+  ::close(Fd);
+  return Result;
+}
+
 int RenameNoReplaceByReservation(const std::string& OldName, const std::string& NewName) {
   const char* Old = OldName.c_str();
   const char* New = NewName.c_str();

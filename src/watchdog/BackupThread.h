@@ -1,0 +1,134 @@
+#pragma once
+// The backup worker of one monitored directory: copies the directory's
+// pending files one after the other into the destination on its own thread,
+// with one copy job, keeps up to three previous versions of a file it
+// replaces and hands one log line per file to the main thread.
+//
+// Crash safety: every copy is written under a temporary name that did not
+// exist ("<target>.tmp", "<target>.tmp1", ...), flushed, and only then given
+// its final name. A current copy that is replaced keeps its name until the
+// new copy takes it in one rename (it gets its ".bak-1" name as a hard link
+// first; without hard links it is renamed away first). Leftover temporary
+// files of an interrupted run are removed when their file is backed up
+// again. The directories written are flushed once at the end of the run.
+//
+// The worker checks before each file that the destination root still lies
+// on the file system it was on at the start: a destination that has been
+// unmounted must not be recreated on the disk below the mount point.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "base/MainThreadQueue.h"
+#include "base/MatchList.h"
+#include "copyengine/CopyJob.h"
+
+namespace dz {
+
+// A receiver of one log line (runs on the main thread).
+using TGetStrProc = std::function<void(const std::string&)>;
+// The current date and time as the user writes them.
+using TTimeTextFunc = std::function<std::string()>;
+
+// How one file went.
+struct TBackupFileResult {
+  std::string FileName;       // as in the worker's list, relative to the directory
+  int ErrorCode = 0;          // 0, or what the line reports
+  bool SourceExists = true;   // false when the source was gone after a failure
+};
+
+// The options and name suffix of a copy.
+struct TBackupCopyKind {
+  TCopyOptions Options;
+  std::string_view Suffix;
+};
+
+// Compress: 0 none, 1 gzip, 2 zip; NoComp: the file's extension is in the
+// list of extensions never compressed.
+TBackupCopyKind BackupCopyKind(std::int32_t Compress, bool NoComp);
+
+class TBackupThread {
+public:
+  // The most previous versions a file keeps; a setting outside 0 to this is
+  // taken as the nearer bound.
+  static constexpr std::int32_t MaxRetain = 3;
+
+  // Runs on the worker's thread before each file (its index in the list):
+  // lets tests change the world between files.
+  using TBeforeFileHook = std::function<void(std::size_t Index)>;
+
+  // Starts the worker at once. The lines go to ASendMsg through Queue.Send,
+  // so the owner has to keep processing Queue until Finished(); TimeText
+  // gives the date and time a line starts with.
+  TBackupThread(std::int32_t AId, std::string DestDir, std::string SourceDir, std::string DrvId,
+                std::string_view NoComp, const TMatchList& AFileList, std::int32_t ACompress,
+                std::int32_t ARetain, TGetStrProc ASendMsg, TMainThreadQueue& Queue,
+                TTimeTextFunc TimeText, TBeforeFileHook BeforeFile = {});
+  // Asks the worker to stop and waits for it: the owner destroys it only
+  // once Finished(), as a worker may be waiting for the main thread.
+  ~TBackupThread();
+  TBackupThread(const TBackupThread&) = delete;
+  TBackupThread& operator=(const TBackupThread&) = delete;
+
+  // Any thread: the worker has ended (a Wake() of the queue follows).
+  bool Finished() const { return FFinished.load(std::memory_order_acquire); }
+  // Waits until the thread has ended.
+  void Wait();
+  // Ends the run after the file in progress; the files not begun stay in
+  // NotDone() and get no line.
+  void RequestStop() { FThread.request_stop(); }
+
+  // Valid once Finished(): the files in list order with their outcome, and
+  // the files not backed up because the run was stopped.
+  const std::vector<TBackupFileResult>& Results() const { return FResults; }
+  const std::vector<std::string>& NotDone() const { return FNotDone; }
+  // Valid once Finished(): the directories flushed at the end, sorted.
+  const std::vector<std::string>& SyncedDirectories() const { return FSynced; }
+
+  std::int32_t Retain() const { return FRetain; }
+
+private:
+  void Execute(std::stop_token Stop);
+  // Copies one file; returns its error code and counts the versions moved.
+  int BackupFile(const std::string& Source, const std::string& Target, const TBackupCopyKind& Kind,
+                 std::stop_token Stop, int& Moved, bool& Stopped);
+  // Replaces Final by Temp, keeping FRetain previous versions of Final.
+  int ReplaceTarget(const std::string& Source, const std::string& Temp, const std::string& Target,
+                    std::string_view Suffix, int& Moved);
+  void RemoveLeftovers(const std::string& Source, const std::string& Final);
+  void NoteDirectoriesOf(const std::string& Dir);
+  bool DestinationStillThere() const;
+  void SendLine(const std::string& Line);
+
+  TMatchList FFileList{TListCompare::lcFileNames};
+  TMatchList FNoCompList{TListCompare::lcIgnoreCase};
+  std::int32_t FId;
+  std::int32_t FCompress;
+  std::int32_t FRetain;
+  std::string FMsg;
+  std::string FDest;
+  std::string FBase;
+  std::string FDrv;
+  TGetStrProc FOnStringMsg;
+  TMainThreadQueue& FQueue;
+  TTimeTextFunc FTimeText;
+  TBeforeFileHook FBeforeFile;
+
+  TCopyJob FJob;
+  bool FHaveDestDevice = false;
+  std::uint64_t FDestDevice = 0;
+  std::vector<std::string> FDirsWritten;
+  std::vector<TBackupFileResult> FResults;
+  std::vector<std::string> FNotDone;
+  std::vector<std::string> FSynced;
+  std::atomic<bool> FFinished{false};
+  std::jthread FThread;  // last: starts once everything above is set
+};
+
+}  // namespace dz
