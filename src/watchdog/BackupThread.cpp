@@ -60,7 +60,7 @@ TBackupCopyKind BackupCopyKind(std::int32_t Compress, bool NoComp) {
 TBackupThread::TBackupThread(std::int32_t AId, std::string DestDir, std::string SourceDir, std::string DrvId,
                              std::string_view NoComp, const TMatchList& AFileList, std::int32_t ACompress,
                              std::int32_t ARetain, TGetStrProc ASendMsg, TMainThreadQueue& Queue,
-                             TTimeTextFunc TimeText, TBeforeFileHook BeforeFile)
+                             TTimeTextFunc TimeText, TStepHook StepHook)
     : FId(AId),
       FCompress(ACompress),
       FRetain(std::clamp<std::int32_t>(ARetain, 0, MaxRetain)),
@@ -70,7 +70,7 @@ TBackupThread::TBackupThread(std::int32_t AId, std::string DestDir, std::string 
       FOnStringMsg(std::move(ASendMsg)),
       FQueue(Queue),
       FTimeText(std::move(TimeText)),
-      FBeforeFile(std::move(BeforeFile)) {
+      FStepHook(std::move(StepHook)) {
   FFileList.Assign(AFileList.Items());
   std::vector<std::string> Exts = SplitCommaText(NoComp);
   std::erase(Exts, std::string());
@@ -159,6 +159,7 @@ int TBackupThread::ReplaceTarget(const std::string& Source, const std::string& T
     if (E != 0) E = XlDeleteFile(Final, true);
   }
   if (E != 0) return E;
+  if (FStepHook) FStepHook(TStep::stBeforeReplace, FIndex);
   const int Attr = XlFileGetAttr(Source, true);
   // Without versions, or with the current copy linked as version 1, the new
   // copy replaces the current one in one step; otherwise the name is free.
@@ -196,7 +197,8 @@ void TBackupThread::Execute(std::stop_token Stop) {
 
   std::size_t Index = 0;
   for (; Index < FFileList.Count(); ++Index) {
-    if (FBeforeFile) FBeforeFile(Index);
+    FIndex = Index;
+    if (FStepHook) FStepHook(TStep::stBeforeFile, Index);
     if (Stop.stop_requested()) break;
     if (!DestinationStillThere()) {
       SendLine(" *** " + (FTimeText ? FTimeText() : std::string()) + " - " + SafeFormat("%.2d", FId) + ": " +

@@ -59,9 +59,13 @@ public:
   // taken as the nearer bound.
   static constexpr std::int32_t MaxRetain = 3;
 
-  // Runs on the worker's thread before each file (its index in the list):
-  // lets tests change the world between files.
-  using TBeforeFileHook = std::function<void(std::size_t Index)>;
+  // Where a run is when it calls its step hook (on the worker's thread), so
+  // that tests can change or look at the world at that moment.
+  enum class TStep {
+    stBeforeFile,     // before anything is done for the file
+    stBeforeReplace,  // the new copy is complete, the versions moved
+  };
+  using TStepHook = std::function<void(TStep Step, std::size_t Index)>;
 
   // Starts the worker at once. The lines go to ASendMsg through Queue.Send,
   // so the owner has to keep processing Queue until Finished(); TimeText
@@ -69,7 +73,7 @@ public:
   TBackupThread(std::int32_t AId, std::string DestDir, std::string SourceDir, std::string DrvId,
                 std::string_view NoComp, const TMatchList& AFileList, std::int32_t ACompress,
                 std::int32_t ARetain, TGetStrProc ASendMsg, TMainThreadQueue& Queue,
-                TTimeTextFunc TimeText, TBeforeFileHook BeforeFile = {});
+                TTimeTextFunc TimeText, TStepHook StepHook = {});
   // Asks the worker to stop and waits for it: the owner destroys it only
   // once Finished(), as a worker may be waiting for the main thread.
   ~TBackupThread();
@@ -118,7 +122,8 @@ private:
   TGetStrProc FOnStringMsg;
   TMainThreadQueue& FQueue;
   TTimeTextFunc FTimeText;
-  TBeforeFileHook FBeforeFile;
+  TStepHook FStepHook;
+  std::size_t FIndex = 0;  // of the file in progress
 
   TCopyJob FJob;
   bool FHaveDestDevice = false;

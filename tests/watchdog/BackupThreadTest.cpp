@@ -41,7 +41,7 @@ protected:
 
   // Runs a worker over Files and pumps the queue until it has finished.
   void Run(const std::vector<std::string>& Files, int Compress = 0, int Retain = 0,
-           TBackupThread::TBeforeFileHook Hook = {}, std::string Drv = {}) {
+           TBackupThread::TStepHook Hook = {}, std::string Drv = {}) {
     TMatchList List;
     List.Assign(Files);
     FLines.clear();
@@ -159,6 +159,27 @@ TEST_F(TBackupThreadTest, OverwriteKeepsTheRetainedVersionsInOrder) {
   }
 }
 
+// Until the new copy takes its name, the current copy keeps it (and is
+// version 1 as well): a crash at that moment leaves a current copy.
+TEST_F(TBackupThreadTest, CurrentCopyKeepsItsNameUntilTheNewOneReplacesIt) {
+  fs::create_directories(TargetDir());
+  WriteFileBytes(Source("r.txt"), "new");
+  WriteFileBytes(Target("r.txt"), "cur");
+  WriteFileBytes(JoinPath(TargetDir(), "r.bak-1.txt"), "v1");
+  std::string AtReplace, Bak1AtReplace;
+  Run({"r.txt"}, 0, 2, [&](TBackupThread::TStep Step, std::size_t) {
+    if (Step != TBackupThread::TStep::stBeforeReplace) return;
+    AtReplace = fs::exists(Target("r.txt")) ? ReadFileBytes(Target("r.txt")) : "missing";
+    Bak1AtReplace = ReadFileBytes(JoinPath(TargetDir(), "r.bak-1.txt"));
+  });
+  EXPECT_EQ(AtReplace, "cur");
+  EXPECT_EQ(Bak1AtReplace, "cur");
+  EXPECT_EQ(ReadFileBytes(Target("r.txt")), "new");
+  EXPECT_EQ(ReadFileBytes(JoinPath(TargetDir(), "r.bak-1.txt")), "cur");
+  EXPECT_EQ(ReadFileBytes(JoinPath(TargetDir(), "r.bak-2.txt")), "v1");
+  EXPECT_EQ(FLines, std::vector<std::string>{LineFor("r.txt", 2)});
+}
+
 TEST_F(TBackupThreadTest, FailedCopyLeavesTheCopyAndItsVersionsAndReportsTheError) {
   fs::create_directories(TargetDir());
   WriteFileBytes(Target("gone.txt"), "cur");
@@ -199,8 +220,8 @@ TEST_F(TBackupThreadTest, TemporaryNameNeverTakesAnotherFilesCopyAndLeftoversGo)
 
 TEST_F(TBackupThreadTest, StopBetweenFilesKeepsTheRestUnreported) {
   for (const char* Name : {"a", "b", "c"}) WriteFileBytes(Source(Name), Name);
-  Run({"a", "b", "c"}, 0, 0, [this](std::size_t Index) {
-    if (Index == 1) FCurrent.load()->RequestStop();
+  Run({"a", "b", "c"}, 0, 0, [this](TBackupThread::TStep Step, std::size_t Index) {
+    if (Step == TBackupThread::TStep::stBeforeFile && Index == 1) FCurrent.load()->RequestStop();
   });
   EXPECT_EQ(FLines, std::vector<std::string>{LineFor("a")});
   ASSERT_EQ(FWorker->Results().size(), 1u);
@@ -264,8 +285,9 @@ TEST_F(TBackupThreadTmpfsTest, CopyThatRunsOutOfSpaceLeavesNoTornFile) {
 // may be written to the folder below the mount point.
 TEST_F(TBackupThreadTmpfsTest, DestinationThatGoesAwayStopsTheRun) {
   for (const char* Name : {"a", "b", "c"}) WriteFileBytes(Source(Name), Name);
-  Run({"a", "b", "c"}, 0, 0, [this](std::size_t Index) {
-    if (Index == 1 && std::system(("umount -l '" + FDst + "'").c_str()) == 0) FMounted = false;
+  Run({"a", "b", "c"}, 0, 0, [this](TBackupThread::TStep Step, std::size_t Index) {
+    if (Step != TBackupThread::TStep::stBeforeFile || Index != 1) return;
+    if (std::system(("umount -l '" + FDst + "'").c_str()) == 0) FMounted = false;
   });
   ASSERT_FALSE(FMounted) << "the tmpfs could not be unmounted";
   ASSERT_EQ(FLines.size(), 2u);
