@@ -12,6 +12,7 @@
 #include "platform/FileIo.h"
 #include "settings/IniNameCodec.h"
 #include "settings/UnicodeIniFile.h"
+#include "watchdog/BackupThread.h"
 
 namespace dz {
 
@@ -203,7 +204,9 @@ void TWatchdog::LoadSettings() {
     if (Task.empty() || !RegularFileExists(Task))
       continue;
     auto Entry = std::make_unique<TMonTask>(std::move(Task), ReadName(Ini, Section, "Directory", ""));
-    Entry->RetainBak = Ini.ReadInteger(Section, "RetainBak", 0);
+    // A hand-edited value outside what the spin button offers is held as
+    // the button would hold it.
+    Entry->RetainBak = std::clamp<std::int32_t>(Ini.ReadInteger(Section, "RetainBak", 0), 0, TBackupThread::MaxRetain);
     Entry->MonStatus = Ini.ReadBool(Section, "Enabled", true) ? mtEnabled : mtDisabled;
     LoadPendingFiles(Ini.ReadSectionValues(Section), Ini.ReadInteger(Section, "Count", 0), Entry->FileList);
     const auto Pending = static_cast<std::int32_t>(Entry->FileList.Count());

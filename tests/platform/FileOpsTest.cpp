@@ -110,5 +110,48 @@ TEST_F(FileOpsTest, ModeAndTimesThroughTheHandle) {
   }
 }
 
+// The calls a backup's final steps are made of: a rename that replaces in one
+// step, a second name for the current copy, and flushing a folder's entries.
+TEST_F(FileOpsTest, RenameReplacingTakesTheNameInOneStep) {
+  MakeFile("new", "new copy");
+  MakeFile("current", "old copy");
+  ASSERT_EQ(RenameReplacing(PathOf("new"), PathOf("current")), 0);
+  EXPECT_EQ(test::ReadFileBytes(FDir / "current"), "new copy");
+  EXPECT_FALSE(fs::exists(FDir / "new"));
+  EXPECT_EQ(RenameReplacing(PathOf("new"), PathOf("current")), ErrFileNotFound);
+  EXPECT_EQ(test::ReadFileBytes(FDir / "current"), "new copy");
+}
+
+TEST_F(FileOpsTest, HardLinkGivesASecondNameNeverReplacing) {
+  MakeFile("current", "copy");
+  MakeFile("taken", "other");
+  ASSERT_EQ(MakeHardLink(PathOf("current"), PathOf("version")), 0);
+  EXPECT_TRUE(SameFileStatus(StatusOf("current"), StatusOf("version")));
+  EXPECT_EQ(MakeHardLink(PathOf("current"), PathOf("taken")), ErrAlreadyExists);
+  EXPECT_EQ(test::ReadFileBytes(FDir / "taken"), "other");
+  EXPECT_EQ(MakeHardLink(PathOf("missing"), PathOf("other")), ErrFileNotFound);
+  // Another file system cannot hold a second name of this file: the caller
+  // falls back to renaming.
+  const fs::path Shm = "/dev/shm";
+  TFileStatus Here;
+  TFileStatus There;
+  if (PathStatus(Shm.string(), true, There) == 0 && PathStatus(FDir.string(), true, Here) == 0 &&
+      Here.Device != There.Device) {
+    const fs::path Across = Shm / ("dz-link-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                   "-" + FDir.filename().string());
+    EXPECT_EQ(MakeHardLink(PathOf("current"), Across.string()), ErrNotSupported);
+    std::error_code Ignored;
+    fs::remove(Across, Ignored);
+  }
+}
+
+TEST_F(FileOpsTest, SyncDirectoryFlushesAnExistingFolderOnly) {
+  fs::create_directories(FDir / "sub");
+  EXPECT_EQ(SyncDirectory((FDir / "sub").string()), 0);
+  EXPECT_EQ(SyncDirectory((FDir / "missing").string()), ErrFileNotFound);
+  MakeFile("file");
+  EXPECT_EQ(SyncDirectory(PathOf("file")), ErrPathNotFound) << "a file is no folder";
+}
+
 }  // namespace
 }  // namespace dz

@@ -337,6 +337,31 @@ TEST_F(WatchdogSettingsTest, EnabledFlagDecidesTheCheckMark) {
   }
 }
 
+TEST_F(WatchdogSettingsTest, RetainedVersionsAreHeldToZeroToThree) {
+  const struct {
+    const char* Stored;  // nullptr: no key
+    std::int32_t Expected;
+  } Cases[] = {
+      {"0", 0}, {"2", 2}, {"3", 3}, {"4", 3}, {"2147483647", 3}, {"-1", 0}, {nullptr, 0}, {"many", 0},
+  };
+  WriteSettings([&](TUnicodeIniFile& Ini) {
+    Ini.WriteInteger("Config", "Count", static_cast<std::int32_t>(std::size(Cases)));
+    for (std::size_t I = 0; I < std::size(Cases); ++I) {
+      Ini.WriteString(Section(I), "BackupTask", MakeTask("t" + Two(I) + ".buj"));
+      Ini.WriteString(Section(I), "Directory", "/d" + Two(I));
+      if (Cases[I].Stored)
+        Ini.WriteString(Section(I), "RetainBak", Cases[I].Stored);
+    }
+  });
+  TSession S(FSetup);
+  S.Watchdog.LoadSettings();
+  ASSERT_EQ(S.Watchdog.MonTaskCount(), std::size(Cases));
+  for (std::size_t I = 0; I < std::size(Cases); ++I) {
+    SCOPED_TRACE(Cases[I].Stored ? Cases[I].Stored : "(missing)");
+    EXPECT_EQ(S.Watchdog.MonTask(I).RetainBak, Cases[I].Expected);
+  }
+}
+
 TEST_F(WatchdogSettingsTest, InvalidEntryIsSavedDisabledAndLoadsUnchecked) {
   TSession S(FSetup);
   const TMonTaskStatus Statuses[] = {mtEnabled, mtDisabled, mtInvalid};
