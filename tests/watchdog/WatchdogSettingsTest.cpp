@@ -133,6 +133,20 @@ protected:
       Ini.WriteString(S, "File" + Three(J), EncodeIniName(E.Files[J]));
   }
 
+  // One entry with an existing task file per value, the value stored under
+  // Key (nullptr: no key).
+  void WriteEntriesWithValues(const char* Key, const std::vector<const char*>& Values) {
+    WriteSettings([&](TUnicodeIniFile& Ini) {
+      Ini.WriteInteger("Config", "Count", static_cast<std::int32_t>(Values.size()));
+      for (std::size_t I = 0; I < Values.size(); ++I) {
+        Ini.WriteString(Section(I), "BackupTask", MakeTask("t" + Two(I) + ".buj"));
+        Ini.WriteString(Section(I), "Directory", "/d" + Two(I));
+        if (Values[I])
+          Ini.WriteString(Section(I), Key, Values[I]);
+      }
+    });
+  }
+
   // Entries with existing task files, written as the settings file's
   // sections 0 to Count - 1 under "Config" "Count" = ConfigCount.
   std::vector<TEntryState> WriteEntries(std::size_t Count, std::int32_t ConfigCount) {
@@ -318,15 +332,9 @@ TEST_F(WatchdogSettingsTest, EnabledFlagDecidesTheCheckMark) {
   } Cases[] = {
       {"0", mtDisabled}, {"1", mtEnabled}, {"5", mtEnabled}, {nullptr, mtEnabled}, {"yes", mtEnabled}, {"-1", mtEnabled},
   };
-  WriteSettings([&](TUnicodeIniFile& Ini) {
-    Ini.WriteInteger("Config", "Count", static_cast<std::int32_t>(std::size(Cases)));
-    for (std::size_t I = 0; I < std::size(Cases); ++I) {
-      Ini.WriteString(Section(I), "BackupTask", MakeTask("t" + Two(I) + ".buj"));
-      Ini.WriteString(Section(I), "Directory", "/d" + Two(I));
-      if (Cases[I].Stored)
-        Ini.WriteString(Section(I), "Enabled", Cases[I].Stored);
-    }
-  });
+  std::vector<const char*> Stored;
+  for (const auto& Case : Cases) Stored.push_back(Case.Stored);
+  WriteEntriesWithValues("Enabled", Stored);
   TSession S(FSetup);
   S.Watchdog.LoadSettings();
   ASSERT_EQ(S.Watchdog.MonTaskCount(), std::size(Cases));
@@ -344,15 +352,9 @@ TEST_F(WatchdogSettingsTest, RetainedVersionsAreHeldToZeroToThree) {
   } Cases[] = {
       {"0", 0}, {"2", 2}, {"3", 3}, {"4", 3}, {"2147483647", 3}, {"-1", 0}, {nullptr, 0}, {"many", 0},
   };
-  WriteSettings([&](TUnicodeIniFile& Ini) {
-    Ini.WriteInteger("Config", "Count", static_cast<std::int32_t>(std::size(Cases)));
-    for (std::size_t I = 0; I < std::size(Cases); ++I) {
-      Ini.WriteString(Section(I), "BackupTask", MakeTask("t" + Two(I) + ".buj"));
-      Ini.WriteString(Section(I), "Directory", "/d" + Two(I));
-      if (Cases[I].Stored)
-        Ini.WriteString(Section(I), "RetainBak", Cases[I].Stored);
-    }
-  });
+  std::vector<const char*> Stored;
+  for (const auto& Case : Cases) Stored.push_back(Case.Stored);
+  WriteEntriesWithValues("RetainBak", Stored);
   TSession S(FSetup);
   S.Watchdog.LoadSettings();
   ASSERT_EQ(S.Watchdog.MonTaskCount(), std::size(Cases));
