@@ -60,7 +60,7 @@ TBackupCopyKind BackupCopyKind(std::int32_t Compress, bool NoComp) {
 TBackupThread::TBackupThread(std::int32_t AId, std::string DestDir, std::string SourceDir, std::string DrvId,
                              std::string_view NoComp, const TMatchList& AFileList, std::int32_t ACompress,
                              std::int32_t ARetain, TGetStrProc ASendMsg, TMainThreadQueue& Queue,
-                             TTimeTextFunc TimeText, TStepHook StepHook)
+                             TTimeTextFunc TimeText, TStepHook StepHook, bool Flush)
     : FId(AId),
       FCompress(ACompress),
       FRetain(std::clamp<std::int32_t>(ARetain, 0, MaxRetain)),
@@ -70,7 +70,8 @@ TBackupThread::TBackupThread(std::int32_t AId, std::string DestDir, std::string 
       FOnStringMsg(std::move(ASendMsg)),
       FQueue(Queue),
       FTimeText(std::move(TimeText)),
-      FStepHook(std::move(StepHook)) {
+      FStepHook(std::move(StepHook)),
+      FFlush(Flush) {
   FFileList.Assign(AFileList.Items());
   std::vector<std::string> Exts = SplitCommaText(NoComp);
   std::erase(Exts, std::string());
@@ -181,7 +182,8 @@ int TBackupThread::BackupFile(const std::string& Source, const std::string& Targ
   for (int N = 1; !NameFree(Temp); ++N) Temp = Final + ".tmp" + std::to_string(N);
 
   // coNoCache: the copy is on the disk before it gets its final name.
-  const TCopyResult Result = FJob.Run({Source, Temp, static_cast<TCopyOptions>(Kind.Options | coNoCache)}, Stop);
+  const TCopyOptions Options = FFlush ? static_cast<TCopyOptions>(Kind.Options | coNoCache) : Kind.Options;
+  const TCopyResult Result = FJob.Run({Source, Temp, Options}, Stop);
   if (Result.ErrorCode != 0) {
     XlDeleteFile(Temp, true);
     Stopped = Stop.stop_requested();
@@ -225,8 +227,9 @@ void TBackupThread::Execute(std::stop_token Stop) {
   }
   for (; Index < FFileList.Count(); ++Index) FNotDone.push_back(FFileList[Index]);
 
-  for (const std::string& Dir : FDirsWritten)
-    if (SyncDirectory(Dir) == 0) FSynced.push_back(Dir);
+  if (FFlush)
+    for (const std::string& Dir : FDirsWritten)
+      if (SyncDirectory(Dir) == 0) FSynced.push_back(Dir);
   std::sort(FSynced.begin(), FSynced.end());
 
   FFinished.store(true, std::memory_order_release);

@@ -69,11 +69,13 @@ public:
 
   // Starts the worker at once. The lines go to ASendMsg through Queue.Send,
   // so the owner has to keep processing Queue until Finished(); TimeText
-  // gives the date and time a line starts with.
+  // gives the date and time a line starts with. Flush false leaves out the
+  // flush of every copy and of the directories: it exists only to measure
+  // what the flushes cost, a real backup always flushes.
   TBackupThread(std::int32_t AId, std::string DestDir, std::string SourceDir, std::string DrvId,
                 std::string_view NoComp, const TMatchList& AFileList, std::int32_t ACompress,
                 std::int32_t ARetain, TGetStrProc ASendMsg, TMainThreadQueue& Queue,
-                TTimeTextFunc TimeText, TStepHook StepHook = {});
+                TTimeTextFunc TimeText, TStepHook StepHook = {}, bool Flush = true);
   // Asks the worker to stop and waits for it: the owner destroys it only
   // once Finished(), as a worker may be waiting for the main thread.
   ~TBackupThread();
@@ -123,6 +125,7 @@ private:
   TMainThreadQueue& FQueue;
   TTimeTextFunc FTimeText;
   TStepHook FStepHook;
+  bool FFlush;
   std::size_t FIndex = 0;  // of the file in progress
 
   TCopyJob FJob;

@@ -41,7 +41,7 @@ protected:
 
   // Runs a worker over Files and pumps the queue until it has finished.
   void Run(const std::vector<std::string>& Files, int Compress = 0, int Retain = 0,
-           TBackupThread::TStepHook Hook = {}, std::string Drv = {}) {
+           TBackupThread::TStepHook Hook = {}, std::string Drv = {}, bool Flush = true) {
     TMatchList List;
     List.Assign(Files);
     FLines.clear();
@@ -49,7 +49,7 @@ protected:
     FWorker = std::make_unique<TBackupThread>(
         1, FDst, FSrc, Drv, "jpg,Zip", List, Compress, Retain,
         [this](const std::string& Line) { FLines.push_back(Line); }, Queue, [] { return std::string(Now); },
-        std::move(Hook));
+        std::move(Hook), Flush);
     FCurrent.store(FWorker.get());
     ASSERT_TRUE(Queue.WaitWhileProcessing([this] { return FWorker->Finished(); }, std::chrono::minutes(5)));
     FWorker->Wait();
@@ -241,6 +241,25 @@ TEST_F(TBackupThreadTest, DirectoriesWrittenAreFlushedOnce) {
   Expected.push_back(Target("d2"));
   std::sort(Expected.begin(), Expected.end());
   EXPECT_EQ(FWorker->SyncedDirectories(), Expected);
+}
+
+TEST_F(TBackupThreadTest, OnlyTheMeasuringSwitchLeavesOutTheDirectoryFlushes) {
+  fs::create_directories(Source("d"));
+  WriteFileBytes(Source("d/a"), "a");
+  for (const bool Flush : {true, false}) {
+    SCOPED_TRACE(Flush ? "flushing" : "not flushing");
+    fs::remove_all(FDst);
+    fs::create_directories(FDst);
+    Run({"d/a"}, 0, 0, {}, {}, Flush);
+    // Not flushing changes nothing but the flushes: the copy and its line are the same.
+    EXPECT_EQ(ReadFileBytes(Target("d/a")), "a");
+    EXPECT_EQ(FLines, std::vector<std::string>{LineFor("d/a")});
+    if (Flush)
+      EXPECT_TRUE(std::find(FWorker->SyncedDirectories().begin(), FWorker->SyncedDirectories().end(),
+                            Target("d")) != FWorker->SyncedDirectories().end());
+    else
+      EXPECT_TRUE(FWorker->SyncedDirectories().empty());
+  }
 }
 
 // The destination is a small tmpfs.

@@ -1,0 +1,286 @@
+#!/usr/bin/env python3
+"""Times a whole backup run (dz-backup-run: one backup worker over a tree,
+one process) against the tools a user would otherwise run over the same
+tree, in the same run, with the page cache warm:
+
+  plain copies       against rsync -a SRC/ DEST/   target: at least as fast (ratio >= 1)
+                     against cp -a SRC DEST        target: within 1.5 times (ratio >= 0.67)
+  gzip copies        against gzip -6 -k -r         target: within 1.2 times (ratio >= 0.83)
+  zip copies         against zip -6 -r             target: within 1.2 times (ratio >= 0.83)
+
+on a tree of many small files (10,000 of 4 KiB in 100 folders) and on one
+large file. Every run writes into a fresh, empty destination. The backup
+run is timed with its flushes (every copy flushed before it gets its final
+name, the directories flushed at the end) and without them (--no-flush),
+so that the cost of the flushes shows; the peers flush nothing.
+
+The peers run as one process each, as dz-backup-run does: gzip compresses
+files in place, so before each of its runs the tree is copied into the
+destination with cp -a (not timed; flushed to the disk with sync before
+the clock starts) and gzip -6 -k -r then writes a .gz beside every file,
+which reads and writes what the backup run reads and writes. zip -6 -r
+writes one archive of the whole tree where the backup run writes one
+archive per file.
+
+The ratio is the peer's median wall time over dz-backup-run's (above 1:
+dz-backup-run is faster); the ratio of CPU time (user and system) is shown
+beside it. Runs of all contestants of a comparison alternate, each taking
+every place in turn, so that a disturbance hits all of them.
+
+Memory: the maximum resident size of dz-backup-run over the large file
+(plain, gzip, zip) minus that of dz-backup-run --help, which leaves out
+the program's code and libraries; target below 4 MiB.
+
+rsync is not a dependency of the program: when it is missing the script
+says how to install it (apt-get install rsync) and leaves that peer out.
+
+Usage: backup_bench.py --dz-backup-run build/release/bin/dz-backup-run
+       [--work DIR] [--large-mib 1024] [--files 10000] [--file-kib 4]
+       [--runs 3] [--only plain,gzip,zip] [--no-memory] [--check]
+With --check the exit status is 1 when a target is missed.
+"""
+
+import argparse
+import gzip
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "copyengine"))
+from copy_bench import SEED, mixed_bytes, prepare_large, resident_kib, run_timed, warm  # noqa: E402
+
+MEMORY_TARGET_KIB = 4 * 1024
+KINDS = ("plain", "gzip", "zip")
+FOLDERS = 100
+
+
+def prepare_small_tree(work, count, kib):
+    root = os.path.join(work, "tree-%dx%dKiB" % (count, kib))
+    stamp = os.path.join(work, "tree-%dx%dKiB.complete" % (count, kib))
+    if not os.path.exists(stamp):
+        print("generating %s ..." % root, flush=True)
+        shutil.rmtree(root, ignore_errors=True)
+        for i in range(count):
+            folder = os.path.join(root, "d%03d" % (i % FOLDERS))
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "f%05d.dat" % i), "wb") as f:
+                f.write(mixed_bytes(kib * 1024, SEED + i))
+        open(stamp, "w").close()
+    return root
+
+
+def prepare_large_tree(work, mib):
+    root = os.path.join(work, "large-%dMiB" % mib)
+    os.makedirs(root, exist_ok=True)
+    prepare_large(root, mib)
+    return root
+
+
+def files_below(root):
+    return sorted(os.path.join(d, n) for d, _, names in os.walk(root) for n in names)
+
+
+class Contestant:
+    def __init__(self, name, argv, setup=None):
+        self.name = name
+        self.argv = argv
+        self.setup = setup   # called with nothing, before the clock starts
+        self.results = []    # (wall, cpu) of every run
+
+    def median(self, i):
+        return statistics.median(r[i] for r in self.results)
+
+
+class Comparison:
+    """dz-backup-run with and without its flushes against one or two peers,
+    all writing into the same fresh destination in turn."""
+
+    def __init__(self, label, dest, sources, contestants, checks):
+        self.label = label
+        self.dest = dest
+        self.sources = sources
+        self.contestants = contestants
+        self.checks = checks  # (dz contestant, peer contestant, target)
+
+    def run(self, runs):
+        for r in range(runs):
+            shift = r % len(self.contestants)
+            order = self.contestants[shift:] + self.contestants[:shift]
+            if (r // len(self.contestants)) % 2 == 1:
+                order.reverse()
+            for c in order:
+                shutil.rmtree(self.dest, ignore_errors=True)
+                os.makedirs(self.dest)
+                if c.setup:
+                    c.setup()
+                os.sync()  # writeback of the previous run is not charged to this one
+                warm(self.sources)
+                c.results.append(run_timed(c.argv))
+
+
+def find_copy(dest, source_root, source, suffix):
+    """The backup run's copy of source: below dest, at the source's full path
+    without its root."""
+    path = os.path.join(dest, os.path.relpath(source, "/")) + suffix
+    if not os.path.exists(path):
+        sys.exit("dz-backup-run left no copy %s" % path)
+    return path
+
+
+def verify(dz, tree, work):
+    """The timed outputs are the real thing: the copies restore the sources."""
+    dest = os.path.join(work, "verify")
+    sources = files_below(tree)
+    sample = sources[:: max(1, len(sources) // 5)]
+    for kind, option, suffix in (("plain", "none", ""), ("gzip", "gz", ".gz"), ("zip", "zip", ".zip")):
+        shutil.rmtree(dest, ignore_errors=True)
+        run_timed([dz, "--compress", option, tree, dest])
+        for source in sample:
+            path = find_copy(dest, tree, source, suffix)
+            with open(source, "rb") as f:
+                expected = f.read()
+            if kind == "plain":
+                with open(path, "rb") as f:
+                    got = f.read()
+            elif kind == "gzip":
+                with gzip.open(path) as f:
+                    got = f.read()
+            else:
+                with zipfile.ZipFile(path) as z:
+                    got = z.read(z.namelist()[0])
+            if got != expected:
+                sys.exit("dz-backup-run's %s copy %s does not restore its source" % (kind, path))
+    shutil.rmtree(dest, ignore_errors=True)
+
+
+def comparisons(dz, tree, label, work, kinds, have_rsync):
+    dest = os.path.join(work, "out")
+    sources = files_below(tree)
+    result = []
+
+    def backup(option, flush=True):
+        return [dz, "--compress", option] + ([] if flush else ["--no-flush"]) + [tree, dest]
+
+    if "plain" in kinds:
+        dz_flush = Contestant("dz-backup-run", backup("none"))
+        dz_noflush = Contestant("  without flushes", backup("none", False))
+        cp = Contestant("cp -a", ["cp", "-a", tree, dest])
+        peers = [cp]
+        checks = [(dz_flush, cp, 1 / 1.5), (dz_noflush, cp, None)]
+        if have_rsync:
+            rsync = Contestant("rsync -a", ["rsync", "-a", tree + "/", dest + "/"])
+            peers.insert(0, rsync)
+            checks = [(dz_flush, rsync, 1.0), (dz_noflush, rsync, None)] + checks
+        result.append(Comparison(label + ", plain", dest, sources, [dz_flush, dz_noflush] + peers, checks))
+    if "gzip" in kinds:
+        copy = os.path.join(dest, "tree")
+        dz_flush = Contestant("dz-backup-run", backup("gz"))
+        dz_noflush = Contestant("  without flushes", backup("gz", False))
+        peer = Contestant("gzip -6 -k -r", ["gzip", "-6", "-k", "-r", copy],
+                          setup=lambda: subprocess.run(["cp", "-a", tree, copy], check=True))
+        result.append(Comparison(label + ", gzip", dest, sources, [dz_flush, dz_noflush, peer],
+                                 [(dz_flush, peer, 1 / 1.2), (dz_noflush, peer, None)]))
+    if "zip" in kinds:
+        dz_flush = Contestant("dz-backup-run", backup("zip"))
+        dz_noflush = Contestant("  without flushes", backup("zip", False))
+        # zip stores the names it is given: run it from the tree's parent.
+        peer = Contestant("zip -6 -r", ["sh", "-c", 'cd "$1" && exec zip -6 -r -q "$2" "$3"', "sh",
+                                        os.path.dirname(tree), os.path.join(dest, "all.zip"),
+                                        os.path.basename(tree)])
+        result.append(Comparison(label + ", zip", dest, sources, [dz_flush, dz_noflush, peer],
+                                 [(dz_flush, peer, 1 / 1.2), (dz_noflush, peer, None)]))
+    return result
+
+
+def memory(dz, tree, work):
+    """Medians of the maximum resident size and of the memory touched, KiB:
+    dz-backup-run --help and a run over the large file of each kind."""
+    dest = os.path.join(work, "memory")
+
+    def medians(argv):
+        samples = []
+        for _ in range(3):
+            shutil.rmtree(dest, ignore_errors=True)
+            samples.append(resident_kib(argv))
+        return tuple(statistics.median(s[i] for s in samples) for i in (0, 1))
+
+    program = medians([dz, "--help"])
+    rows = []
+    for option in ("none", "gz", "zip"):
+        run = medians([dz, "--compress", option, tree, dest])
+        rows.append((option, program, run, tuple(run[i] - program[i] for i in (0, 1))))
+    shutil.rmtree(dest, ignore_errors=True)
+    return rows
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--dz-backup-run", required=True, help="the dz-backup-run executable (a release build)")
+    parser.add_argument("--work", default=os.path.join(os.environ.get("TMPDIR", "/tmp"), "dz-backup-bench"),
+                        help="folder for the generated data and the outputs (the data is kept for the next run)")
+    parser.add_argument("--large-mib", type=int, default=1024, help="size of the large file")
+    parser.add_argument("--files", type=int, default=10000)
+    parser.add_argument("--file-kib", type=int, default=4)
+    parser.add_argument("--runs", type=int, default=3, help="runs of every contestant")
+    parser.add_argument("--only", help="the comparisons to run, of %s (all by default)" % ",".join(KINDS))
+    parser.add_argument("--no-memory", action="store_true", help="leave out the peak memory")
+    parser.add_argument("--check", action="store_true", help="exit with 1 when a target is missed")
+    args = parser.parse_args()
+
+    dz = os.path.abspath(args.dz_backup_run)
+    kinds = set(args.only.split(",")) if args.only else set(KINDS)
+    if not kinds <= set(KINDS):
+        sys.exit("--only takes %s" % ",".join(KINDS))
+    for tool in ("cp", "gzip", "zip", "sh", "/usr/bin/time"):
+        if shutil.which(tool) is None:
+            sys.exit("%s is not installed (tools/install-deps.sh installs the peers; /usr/bin/time is the "
+                     "Debian package time)" % tool)
+    have_rsync = shutil.which("rsync") is not None
+    if not have_rsync and "plain" in kinds:
+        print("rsync is not installed: the comparison with it is left out (apt-get install rsync)", flush=True)
+
+    work = os.path.abspath(args.work)
+    os.makedirs(work, exist_ok=True)
+    small = prepare_small_tree(work, args.files, args.file_kib)
+    large = prepare_large_tree(work, args.large_mib)
+    verify(dz, small, work)
+
+    cases = (comparisons(dz, small, "%d files of %d KiB" % (args.files, args.file_kib), work, kinds, have_rsync)
+             + comparisons(dz, large, "one file of %d MiB" % args.large_mib, work, kinds, have_rsync))
+    missed = False
+    print("\nmedians of %d runs, wall/cpu s; ratio = peer's time / dz-backup-run's (cpu ratio beside)" % args.runs)
+    for case in cases:
+        case.run(args.runs)
+        print("\n" + case.label)
+        for c in case.contestants:
+            print("  %-20s %8.3f/%7.3f s" % (c.name.strip(), c.median(0), c.median(1)))
+        for dz_c, peer, target in case.checks:
+            ratio = peer.median(0) / dz_c.median(0)
+            verdict = ""
+            if target is not None:
+                ok = ratio >= target
+                missed |= not ok
+                verdict = "target >= %.2fx %s" % (target, "ok" if ok else "MISSED")
+            print("  %-42s %6.2fx (cpu %5.2fx)  %s" % (
+                "%s vs %s" % ("with flushes" if target is not None else "without flushes", peer.name),
+                ratio, peer.median(1) / dz_c.median(1), verdict), flush=True)
+    shutil.rmtree(os.path.join(work, "out"), ignore_errors=True)
+
+    if not args.no_memory:
+        print("\npeak memory of one backup worker over the large file: maximum resident size / memory touched, KiB")
+        print("%-10s %15s %15s %15s" % ("compress", "--help", "run", "worker"))
+        for option, program, run, worker in memory(dz, large, work):
+            ok = max(worker) < MEMORY_TARGET_KIB
+            missed |= not ok
+            print("%-10s %7d/%7d %7d/%7d %7d/%7d  %s" % ((option,) + program + run + worker +
+                                                         ("ok" if ok else "MISSED",)))
+    return args, missed
+
+
+if __name__ == "__main__":
+    arguments, missed = main()
+    if arguments.check and missed:
+        sys.exit(1)
