@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/CaseFold.h"
+#include "platform/SystemTraits.h"
 
 namespace dz {
 
@@ -13,11 +14,9 @@ int TMatchList::CompareStrings(std::string_view A, std::string_view B) const {
     case TListCompare::lcIgnoreCase:
       return CompareText(A, B);
     case TListCompare::lcFileNames:
-#ifdef _WIN32
-      return CompareText(A, B);
-#else
+      if (SystemFileNamesIgnoreCase)
+        return CompareText(A, B);
       break;
-#endif
     case TListCompare::lcCaseSensitive:
       break;
   }

@@ -1,12 +1,11 @@
 #include "filesys/FileUtils.h"
 
-#include <filesystem>
 #include <new>
-#include <system_error>
 #include <utility>
 
 #include "base/Translate.h"
 #include "platform/CreationMask.h"
+#include "platform/Environment.h"
 #include "platform/SysError.h"
 
 namespace dz {
@@ -60,14 +59,6 @@ std::string NamePart(const std::string& Path) {
   const std::size_t Cut =
       NativePathStyle.HasDrives ? Path.find_last_of(std::string{NativePathStyle.Delimiter, ':'}) : Path.rfind(PathDelimiter);
   return Cut == std::string::npos ? Path : Path.substr(Cut + 1);
-}
-
-std::string FullPathOf(const std::string& Name) {
-  std::error_code Ec;
-  const std::filesystem::path Full = std::filesystem::absolute(std::filesystem::path(Name), Ec);
-  if (Ec)
-    return Name;
-  return Full.lexically_normal().string();
 }
 
 [[noreturn]] void RaiseCopyError(const char* Format, const std::string& Name, int Code) {
@@ -209,7 +200,7 @@ TExtFileStream::TExtFileStream(const std::string& AFileName, std::uint16_t Mode,
   }
   if (E != ErrSuccess) {
     throw EExtFileStreamError::CreateResFmt(Create ? "Cannot create file \"%s\". %s" : "Cannot open file \"%s\". %s",
-                                            {FullPathOf(AFileName), PlatformErrorText(E)}, E);
+                                            {AbsolutePath(AFileName), PlatformErrorText(E)}, E);
   }
   FFileName = AFileName;
 }

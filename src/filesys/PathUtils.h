@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/SystemTraits.h"
+
 namespace dz {
 
 struct TPathStyle {
@@ -27,11 +29,7 @@ struct TPathStyle {
 
 inline constexpr TPathStyle WindowsPathStyle{'\\', true, true};
 inline constexpr TPathStyle PosixPathStyle{'/', false, false};
-#ifdef _WIN32
-inline constexpr TPathStyle NativePathStyle = WindowsPathStyle;
-#else
-inline constexpr TPathStyle NativePathStyle = PosixPathStyle;
-#endif
+inline constexpr TPathStyle NativePathStyle = SystemUsesWindowsPaths ? WindowsPathStyle : PosixPathStyle;
 inline constexpr char PathDelimiter = NativePathStyle.Delimiter;
 
 // Dir with a delimiter appended unless it ends with one; empty stays empty

@@ -32,6 +32,11 @@ std::string ExecutableFileName();
 // The current directory, empty when it cannot be determined (it was removed).
 std::string CurrentDirectory();
 
+// Name as a full path below the current directory, with "." and ".."
+// steps taken out by their spelling (links are not resolved); Name itself
+// when the current directory cannot be determined.
+std::string AbsolutePath(const std::string& Name);
+
 // Creates Dir with all missing parents. 0 when Dir exists as a directory
 // afterwards (also when it existed before); otherwise the code of the step
 // that failed, for example 183 when a file is in the way.

@@ -6,6 +6,7 @@
 #include "platform/Environment.h"
 #include "platform/FileIo.h"
 #include "platform/SysError.h"
+#include "platform/SystemTraits.h"
 #include "settings/PathConventions.h"
 #include "settings/ProgramLocations.h"
 #include "settings/UnicodeIniFile.h"
@@ -15,25 +16,19 @@
 
 namespace dz {
 
-namespace {
-
-#ifdef _WIN32
-constexpr char PathListSeparator = ';';
-#else
-constexpr char PathListSeparator = ':';
-#endif
-
-}  // namespace
+std::string MainAppExeName() {
+  return std::string("ZentApp") + SystemExecutableExtension;
+}
 
 std::string MainAppIniFile(const std::string& SettingsDir) {
-  return JoinPath(SettingsDir, ReplaceExtension(MainAppExeName, "ini"));
+  return JoinPath(SettingsDir, ReplaceExtension(MainAppExeName(), "ini"));
 }
 
 std::string FindZvPath(const std::string& CurrentDir, const std::string& ProgramDir,
                        const std::string& MachineRegistryFile, std::string_view SearchPath) {
   for (const std::string* Dir : {&CurrentDir, &ProgramDir}) {
     if (Dir->empty()) continue;
-    const std::string Candidate = JoinPath(*Dir, MainAppExeName);
+    const std::string Candidate = JoinPath(*Dir, MainAppExeName());
     if (IsExecutableFile(Candidate)) return Candidate;
   }
 
@@ -44,11 +39,11 @@ std::string FindZvPath(const std::string& CurrentDir, const std::string& Program
   // searched already.
   std::size_t Start = 0;
   while (Start <= SearchPath.size()) {
-    std::size_t End = SearchPath.find(PathListSeparator, Start);
+    std::size_t End = SearchPath.find(SystemPathListSeparator, Start);
     if (End == std::string_view::npos) End = SearchPath.size();
     const std::string_view Dir = SearchPath.substr(Start, End - Start);
     if (!Dir.empty()) {
-      const std::string Candidate = JoinPath(MakeAbsolutePath(CurrentDir, Dir), MainAppExeName);
+      const std::string Candidate = JoinPath(MakeAbsolutePath(CurrentDir, Dir), MainAppExeName());
       if (IsExecutableFile(Candidate)) return Candidate;
     }
     Start = End + 1;

@@ -12,11 +12,8 @@
 
 namespace dz {
 
-#ifdef _WIN32
-inline constexpr const char* MainAppExeName = "ZentApp.exe";
-#else
-inline constexpr const char* MainAppExeName = "ZentApp";
-#endif
+// Zentivo's executable: "ZentApp" with the system's extension for programs.
+std::string MainAppExeName();
 
 // File types that are compressed already, so that compressing them again
 // costs time and saves nothing.

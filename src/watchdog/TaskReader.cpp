@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <exception>
-#include <filesystem>
 #include <limits>
 #include <optional>
-#include <system_error>
 #include <utility>
 
 #include "base/CaseFold.h"
@@ -15,6 +13,7 @@
 #include "filesys/NumberUtils.h"
 #include "filters/TextFilter.h"
 #include "platform/FileIo.h"
+#include "platform/FileOps.h"
 #include "platform/SysError.h"
 
 namespace dz {
@@ -85,17 +84,15 @@ std::vector<TSourceSection> ReadSources(const TUnicodeIniFile& Ini, std::int32_t
 // /dev/zero never ends. A directory is left to CreateForRead, whose message
 // says what it is.
 TUnicodeIniFile OpenTaskFile(const std::string& FileName) {
-  namespace fs = std::filesystem;
-  std::error_code Ec;
-  const fs::path Path(FileName);
-  const fs::file_status Status = fs::status(Path, Ec);
-  if (Status.type() == fs::file_type::regular) {
-    const std::uintmax_t Size = fs::file_size(Path, Ec);
-    if (!Ec && Size > MaxTaskFileSize)
+  TFileStatus Status;
+  if (PathStatus(FileName, true, Status) != 0) {
+    // Missing or unreadable: CreateForRead says which.
+  } else if (Status.Kind == TFileKind::fkRegular) {
+    if (static_cast<std::uint64_t>(Status.Size) > MaxTaskFileSize)
       throw EFOpenError(SafeFormat(Tr("Cannot open file \"%s\". %s"), FileName,
                                    Tr("The file is too large for a backup task")),
                         ErrInvalidData);
-  } else if (Status.type() != fs::file_type::directory && fs::exists(Status)) {
+  } else if (Status.Kind != TFileKind::fkDirectory) {
     throw EFOpenError(SafeFormat(Tr("Cannot open file \"%s\". %s"), FileName, Tr("Not a regular file")),
                       ErrInvalidData);
   }
@@ -105,9 +102,9 @@ TUnicodeIniFile OpenTaskFile(const std::string& FileName) {
 // Nothing of that name (a link to nothing counts as nothing). A directory
 // or a device of the task's name is there, but unreadable.
 bool TaskFileMissing(const std::string& FileName) {
-  std::error_code Ec;
-  return std::filesystem::status(std::filesystem::path(FileName), Ec).type() ==
-         std::filesystem::file_type::not_found;
+  TFileStatus Status;
+  const int Error = PathStatus(FileName, true, Status);
+  return Error == ErrFileNotFound || Error == ErrPathNotFound;
 }
 
 // A mode the program does not know lets every name through: a filter must

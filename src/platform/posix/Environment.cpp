@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "platform/SysError.h"
@@ -91,6 +93,14 @@ std::string CurrentDirectory() {
     if (errno != ERANGE || Dir.size() >= (1u << 16)) return std::string();
     Dir.resize(Dir.size() * 2);
   }
+}
+
+std::string AbsolutePath(const std::string& Name) {
+  std::error_code Ec;
+  const std::filesystem::path Full = std::filesystem::absolute(std::filesystem::path(Name), Ec);
+  if (Ec)
+    return Name;
+  return Full.lexically_normal().string();
 }
 
 int ForceDirectories(const std::string& Dir) {
