@@ -46,9 +46,7 @@ int RatioOf(std::int64_t Compressed, std::int64_t Read) {
 }  // namespace
 
 std::string DefaultEntryName(const std::string& SourceName) {
-  const std::string Delimiters = NativePathStyle.HasDrives ? std::string{PathDelimiter, ':'} : std::string{PathDelimiter};
-  const std::size_t Cut = SourceName.find_last_of(Delimiters);
-  return Cut == std::string::npos ? SourceName : SourceName.substr(Cut + 1);
+  return ExtractFileName(SourceName);
 }
 
 int CopyActionOf(TCopyOptions Options) {

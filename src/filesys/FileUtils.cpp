@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/Translate.h"
+#include "filesys/PathUtils.h"
 #include "platform/CreationMask.h"
 #include "platform/Environment.h"
 #include "platform/SysError.h"
@@ -54,12 +55,6 @@ std::int64_t FloorDiv(std::int64_t A, std::int64_t B) {
   return Q;
 }
 
-// The name part: what follows the last delimiter (":" too in Windows style).
-std::string NamePart(const std::string& Path) {
-  const std::size_t Cut =
-      NativePathStyle.HasDrives ? Path.find_last_of(std::string{NativePathStyle.Delimiter, ':'}) : Path.rfind(PathDelimiter);
-  return Cut == std::string::npos ? Path : Path.substr(Cut + 1);
-}
 
 [[noreturn]] void RaiseCopyError(const char* Format, const std::string& Name, int Code) {
   throw ECopyError(SafeFormat(Tr(Format), Name), Code);
@@ -69,7 +64,7 @@ std::string NamePart(const std::string& Path) {
 
 bool GetFileData(const std::string& FileName, TFileData& Data) {
   Data = TFileData();
-  Data.FileName = NamePart(FileName);
+  Data.FileName = ExtractFileName(FileName);
   TFileStatus S;
   if (PathStatus(FileName, true, S) != ErrSuccess)
     return false;

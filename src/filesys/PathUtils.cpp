@@ -153,6 +153,19 @@ std::string RelativePath(std::string_view Base, std::string_view Path, const TPa
   return std::string(Path.substr(Matched));
 }
 
+std::string ExtractFileName(std::string_view Path, const TPathStyle& Style) {
+  const std::size_t Cut = Style.HasDrives ? Path.find_last_of(std::string{Style.Delimiter, ':'})
+                                          : Path.rfind(Style.Delimiter);
+  return std::string(Cut == std::string_view::npos ? Path : Path.substr(Cut + 1));
+}
+
+std::string ExtractFileDir(std::string_view Path, const TPathStyle& Style) {
+  const std::size_t Cut = Path.rfind(Style.Delimiter);
+  if (Cut == std::string_view::npos)
+    return {};
+  return std::string(Path.substr(0, Cut == 0 ? 1 : Cut));
+}
+
 std::string DrivePart(std::string_view Path, const TPathStyle& Style) {
   if (!Style.HasDrives || Path.empty())
     return {};

@@ -95,6 +95,13 @@ std::string RelativePath(std::string_view Base, std::string_view Path,
 // other path, and always empty in POSIX style.
 std::string DrivePart(std::string_view Path, const TPathStyle& Style = NativePathStyle);
 
+// The name behind the last delimiter (in Windows style also behind a drive's
+// ":"); Path itself when it has none.
+std::string ExtractFileName(std::string_view Path, const TPathStyle& Style = NativePathStyle);
+// The folder part of Path without the delimiter behind it; the root keeps its
+// delimiter ("/"); empty for a bare name.
+std::string ExtractFileDir(std::string_view Path, const TPathStyle& Style = NativePathStyle);
+
 // Path without its drive part and the delimiter behind it, so that a source
 // path can be placed below a destination directory. In POSIX style, which
 // has no drives, the leading delimiters are removed instead.

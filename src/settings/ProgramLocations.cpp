@@ -33,11 +33,6 @@ std::string DirectoryPart(std::string_view Path) {
   return Last == std::string_view::npos ? std::string() : std::string(Path.substr(0, Last + 1));
 }
 
-std::string FileNamePart(std::string_view Path) {
-  const std::size_t Last = Path.rfind(PathDelimiter);
-  return std::string(Last == std::string_view::npos ? Path : Path.substr(Last + 1));
-}
-
 // The first Count characters (code points, not bytes) of Text.
 std::string FirstCharacters(std::string_view Text, std::size_t Count) {
   std::size_t Pos = 0;
@@ -227,11 +222,11 @@ TConfigChoice LocateConfigFile(const std::vector<std::string>& Args, const std::
   if (IniPath.empty()) return Choice;
 
   if (IniPath.back() == PathDelimiter) {
-    Choice.ConfigFile = IniPath + FileNamePart(Choice.ConfigFile);
+    Choice.ConfigFile = IniPath + ExtractFileName(Choice.ConfigFile);
     return Choice;
   }
   const std::string Name =
-      Choice.Portable ? ReplaceExtension(FileNamePart(IniPath), "cfg") : FileNamePart(Choice.ConfigFile);
+      Choice.Portable ? ReplaceExtension(ExtractFileName(IniPath), "cfg") : ExtractFileName(Choice.ConfigFile);
   const bool HasDirectory = IniPath.find(PathDelimiter) != std::string::npos;
   std::string Dir;
   if (IsAbsolutePath(IniPath))
@@ -257,7 +252,7 @@ std::string PrepareSettingsDirectory(const std::string& IniPathValue, const std:
 
 void CarryOverSettingsFile(const std::string& IniName, const std::string& AppPath,
                            const std::string& AppDataDir) {
-  const std::string Name = FileNamePart(IniName);
+  const std::string Name = ExtractFileName(IniName);
   const std::string Default = JoinPath(AppPath, Name);
   if (SameFileName(Default, IniName) || SameFile(DirectoryPart(Default), DirectoryPart(IniName))) return;
   if (RegularFileExists(IniName)) return;
@@ -326,7 +321,7 @@ TLocationInputs ProcessLocationInputs(int Argc, const char* const* Argv) {
 TProgramLocations FindProgramLocations(const TLocationInputs& In) {
   TProgramLocations L;
   L.ProgramDir = DirectoryPart(In.ExeFileName);
-  L.ProgramName = RemoveExtension(FileNamePart(In.ExeFileName));
+  L.ProgramName = RemoveExtension(ExtractFileName(In.ExeFileName));
   if (L.ProgramName.empty()) L.ProgramName = BuildInternalName;
   L.AppDataDir = AppDataFolder(In.GetEnv, In.Home);
   L.AppPath = L.AppDataDir.empty() ? L.ProgramDir : DirWithDelimiter(JoinPath(L.AppDataDir, CurrentAppFolder));

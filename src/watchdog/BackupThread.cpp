@@ -18,18 +18,6 @@ namespace dz {
 
 namespace {
 
-// The folder part of Path, without the delimiter; empty for a bare name.
-std::string DirectoryOf(const std::string& Path) {
-  const auto Pos = Path.rfind(PathDelimiter);
-  if (Pos == std::string::npos) return {};
-  return Pos == 0 ? Path.substr(0, 1) : Path.substr(0, Pos);
-}
-
-std::string NameOf(const std::string& Path) {
-  const auto Pos = Path.rfind(PathDelimiter);
-  return Pos == std::string::npos ? Path : Path.substr(Pos + 1);
-}
-
 // True when nothing at all has the name Path (not even a dangling link).
 bool NameFree(const std::string& Path) {
   TFileStatus Status;
@@ -110,14 +98,14 @@ void TBackupThread::NoteDirectoriesOf(const std::string& Dir) {
     if (std::find(FDirsWritten.begin(), FDirsWritten.end(), D) != FDirsWritten.end()) break;
     FDirsWritten.push_back(D);
     if (!IsSubPath(Root, D) || DirWithDelimiter(D) == Root) break;
-    D = DirectoryOf(D);
+    D = ExtractFileDir(D);
   }
 }
 
 void TBackupThread::RemoveLeftovers(const std::string& Source, const std::string& Final) {
-  const std::string Dir = DirectoryOf(Final);
-  const std::string FinalName = NameOf(Final);
-  const std::string SourceDir = DirectoryOf(Source);
+  const std::string Dir = ExtractFileDir(Final);
+  const std::string FinalName = ExtractFileName(Final);
+  const std::string SourceDir = ExtractFileDir(Source);
   std::vector<std::string> Found;
   WalkDirectoryTree(
       Dir,
@@ -173,7 +161,7 @@ int TBackupThread::ReplaceTarget(const std::string& Source, const std::string& T
 int TBackupThread::BackupFile(const std::string& Source, const std::string& Target, const TBackupCopyKind& Kind,
                               std::stop_token Stop, int& Moved, bool& Stopped) {
   const std::string Final = Target + std::string(Kind.Suffix);
-  const std::string Dir = DirectoryOf(Final);
+  const std::string Dir = ExtractFileDir(Final);
   XlForceDirectories(Dir);  // a failure shows as the copy's error
   NoteDirectoriesOf(Dir);
   RemoveLeftovers(Source, Final);

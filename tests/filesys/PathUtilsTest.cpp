@@ -249,6 +249,31 @@ TEST(PathUtilsTest, IsSubPathAndRelativePath) {
   }
 }
 
+TEST(PathUtilsTest, ExtractFileNameAndFileDir) {
+  struct TCase {
+    const TPathStyle* Style;
+    const char* Path;
+    const char* Name;
+    const char* Dir;
+  };
+  const TCase Cases[] = {
+      {Posix, "/home/u/a.txt", "a.txt", "/home/u"},
+      {Posix, "/a.txt", "a.txt", "/"},
+      {Posix, "a.txt", "a.txt", ""},
+      {Posix, "docs/", "", "docs"},
+      {Posix, R"(C:\x)", R"(C:\x)", ""},
+      {Win, R"(D:\data\a.txt)", "a.txt", R"(D:\data)"},
+      {Win, "D:a.txt", "a.txt", ""},
+      {Win, "a/b", "a/b", ""},
+      {Posix, "", "", ""},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(Trace(C.Style, C.Path));
+    EXPECT_EQ(ExtractFileName(C.Path, *C.Style), C.Name);
+    EXPECT_EQ(ExtractFileDir(C.Path, *C.Style), C.Dir);
+  }
+}
+
 TEST(PathUtilsTest, DrivePartAndPathWithoutDrive) {
   struct TCase {
     const TPathStyle* Style;
