@@ -106,20 +106,24 @@ void TBackupThread::RemoveLeftovers(const std::string& Source, const std::string
   const std::string Dir = ExtractFileDir(Final);
   const std::string FinalName = ExtractFileName(Final);
   const std::string SourceDir = ExtractFileDir(Source);
-  std::vector<std::string> Found;
-  WalkDirectoryTree(
-      Dir,
-      [&](const TDirWalkEntry& Entry) {
-        if (Entry.Kind == dekFile && IsTemporaryNameOf(Entry.RelPath, FinalName)) Found.push_back(Entry.RelPath);
-        return dwvContinue;
-      },
-      TDirWalkOptions{false, false});
-  for (const std::string& Name : Found) {
+  auto [Listed, New] = FTemporaryNames.try_emplace(Dir);
+  std::vector<std::string>& Names = Listed->second;
+  if (New) {
+    WalkDirectoryTree(
+        Dir,
+        [&](const TDirWalkEntry& Entry) {
+          if (Entry.Kind == dekFile && Entry.RelPath.find(".tmp") != std::string::npos) Names.push_back(Entry.RelPath);
+          return dwvContinue;
+        },
+        TDirWalkOptions{false, false});
+  }
+  std::erase_if(Names, [&](const std::string& Name) {
+    if (!IsTemporaryNameOf(Name, FinalName)) return false;
     // The same name in the source folder is a file of its own whose copy
     // this is, not a leftover.
-    if (XlFileExists(JoinPath(SourceDir, Name), false)) continue;
-    XlDeleteFile(JoinPath(Dir, Name), true);
-  }
+    if (!XlFileExists(JoinPath(SourceDir, Name), false)) XlDeleteFile(JoinPath(Dir, Name), true);
+    return true;
+  });
 }
 
 int TBackupThread::ReplaceTarget(const std::string& Source, const std::string& Temp, const std::string& Target,

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -132,6 +133,9 @@ private:
   bool FHaveDestDevice = false;
   std::uint64_t FDestDevice = 0;
   std::vector<std::string> FDirsWritten;
+  // Per destination folder, the names in it that look like temporary copies
+  // ("*.tmp" and digits), listed once per run when the folder is first met.
+  std::map<std::string, std::vector<std::string>> FTemporaryNames;
   std::vector<TBackupFileResult> FResults;
   std::vector<std::string> FNotDone;
   std::vector<std::string> FSynced;
