@@ -101,7 +101,7 @@ int Run(int argc, char** argv) {
   const auto Start = std::chrono::steady_clock::now();
   dz::TBackupThread Worker(
       1, Dest.string(), Source.string(), "", "", FileList, Compress, Retain,
-      [&Lines](const std::string&) { ++Lines; }, Queue, [] { return std::string("-"); }, {}, Flush);
+      [&Lines](const std::string&) { ++Lines; }, {}, Queue, [] { return std::string("-"); }, {}, Flush);
   while (!Queue.WaitWhileProcessing([&Worker] { return Worker.Finished(); }, std::chrono::hours(1))) {
   }
   Worker.Wait();

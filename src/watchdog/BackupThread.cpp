@@ -47,8 +47,8 @@ TBackupCopyKind BackupCopyKind(std::int32_t Compress, bool NoComp) {
 
 TBackupThread::TBackupThread(std::int32_t AId, std::string DestDir, std::string SourceDir, std::string DrvId,
                              std::string_view NoComp, const TMatchList& AFileList, std::int32_t ACompress,
-                             std::int32_t ARetain, TGetStrProc ASendMsg, TMainThreadQueue& Queue,
-                             TTimeTextFunc TimeText, TStepHook StepHook, bool Flush)
+                             std::int32_t ARetain, TGetStrProc ASendMsg, TFileDoneProc AFileDone,
+                             TMainThreadQueue& Queue, TTimeTextFunc TimeText, TStepHook StepHook, bool Flush)
     : FId(AId),
       FCompress(ACompress),
       FRetain(std::clamp<std::int32_t>(ARetain, 0, MaxRetain)),
@@ -56,6 +56,7 @@ TBackupThread::TBackupThread(std::int32_t AId, std::string DestDir, std::string 
       FBase(std::move(SourceDir)),
       FDrv(std::move(DrvId)),
       FOnStringMsg(std::move(ASendMsg)),
+      FOnFileDone(std::move(AFileDone)),
       FQueue(Queue),
       FTimeText(std::move(TimeText)),
       FStepHook(std::move(StepHook)),
@@ -81,12 +82,15 @@ bool TBackupThread::DestinationStillThere() const {
   return FHaveDestDevice && PathStatus(FDest, true, Status) == 0 && Status.Device == FDestDevice;
 }
 
-void TBackupThread::SendLine(const std::string& Line) {
-  if (!FOnStringMsg) return;
+void TBackupThread::SendLine(const std::string& Line, const TBackupFileResult* Result) {
+  if (!FOnStringMsg && !(Result && FOnFileDone)) return;
   FMsg = Line;
   // The worker waits until the main thread has taken the line; a closed
   // queue (the program is ending) drops it.
-  FQueue.Send([this] { FOnStringMsg(FMsg); });
+  FQueue.Send([this, Result] {
+    if (FOnStringMsg) FOnStringMsg(FMsg);
+    if (Result && FOnFileDone) FOnFileDone(*Result);
+  });
 }
 
 void TBackupThread::NoteDirectoriesOf(const std::string& Dir) {
@@ -215,7 +219,7 @@ void TBackupThread::Execute(std::stop_token Stop) {
                        " => " + FDest;
     if (Moved > 0) Line += " (+" + std::to_string(Moved) + ")";
     if (E != 0) Line += "\r\n  *** " + GetCopyErrorText(E);
-    SendLine(Line);
+    SendLine(Line, &FResults.back());
   }
   for (; Index < FFileList.Count(); ++Index) FNotDone.push_back(FFileList[Index]);
 

@@ -44,6 +44,10 @@ struct TBackupFileResult {
   bool SourceExists = true;   // false when the source was gone after a failure
 };
 
+// Told on the main thread, together with the file's log line, how a file
+// went: once its copy has its final name, or once it failed.
+using TFileDoneProc = std::function<void(const TBackupFileResult&)>;
+
 // The options and name suffix of a copy.
 struct TBackupCopyKind {
   TCopyOptions Options;
@@ -69,14 +73,15 @@ public:
   using TStepHook = std::function<void(TStep Step, std::size_t Index)>;
 
   // Starts the worker at once. The lines go to ASendMsg through Queue.Send,
-  // so the owner has to keep processing Queue until Finished(); TimeText
+  // each with its file's outcome to AFileDone (which may be empty), so the
+  // owner has to keep processing Queue until Finished(); TimeText
   // gives the date and time a line starts with. Flush false leaves out the
   // flush of every copy and of the directories: it exists only to measure
   // what the flushes cost, a real backup always flushes.
   TBackupThread(std::int32_t AId, std::string DestDir, std::string SourceDir, std::string DrvId,
                 std::string_view NoComp, const TMatchList& AFileList, std::int32_t ACompress,
-                std::int32_t ARetain, TGetStrProc ASendMsg, TMainThreadQueue& Queue,
-                TTimeTextFunc TimeText, TStepHook StepHook = {}, bool Flush = true);
+                std::int32_t ARetain, TGetStrProc ASendMsg, TFileDoneProc AFileDone,
+                TMainThreadQueue& Queue, TTimeTextFunc TimeText, TStepHook StepHook = {}, bool Flush = true);
   // Asks the worker to stop and waits for it: the owner destroys it only
   // once Finished(), as a worker may be waiting for the main thread.
   ~TBackupThread();
@@ -111,7 +116,8 @@ private:
   void RemoveLeftovers(const std::string& Source, const std::string& Final);
   void NoteDirectoriesOf(const std::string& Dir);
   bool DestinationStillThere() const;
-  void SendLine(const std::string& Line);
+  // Hands Line, and Result when given, to the main thread and waits there.
+  void SendLine(const std::string& Line, const TBackupFileResult* Result = nullptr);
 
   TMatchList FFileList{TListCompare::lcFileNames};
   TMatchList FNoCompList{TListCompare::lcIgnoreCase};
@@ -123,6 +129,7 @@ private:
   std::string FBase;
   std::string FDrv;
   TGetStrProc FOnStringMsg;
+  TFileDoneProc FOnFileDone;
   TMainThreadQueue& FQueue;
   TTimeTextFunc FTimeText;
   TStepHook FStepHook;

@@ -45,10 +45,12 @@ protected:
     TMatchList List;
     List.Assign(Files);
     FLines.clear();
+    FDone.clear();
     TPlainMainThreadQueue Queue;
     FWorker = std::make_unique<TBackupThread>(
         1, FDst, FSrc, Drv, "jpg,Zip", List, Compress, Retain,
-        [this](const std::string& Line) { FLines.push_back(Line); }, Queue, [] { return std::string(Now); },
+        [this](const std::string& Line) { FLines.push_back(Line); },
+        [this](const TBackupFileResult& Result) { FDone.push_back(Result); }, Queue, [] { return std::string(Now); },
         std::move(Hook), Flush);
     FCurrent.store(FWorker.get());
     ASSERT_TRUE(Queue.WaitWhileProcessing([this] { return FWorker->Finished(); }, std::chrono::minutes(5)));
@@ -64,6 +66,7 @@ protected:
 
   std::string FSrc, FDst;
   std::vector<std::string> FLines;
+  std::vector<TBackupFileResult> FDone;  // as told on the main thread, in order
   std::unique_ptr<TBackupThread> FWorker;
   std::atomic<TBackupThread*> FCurrent{nullptr};
 };
@@ -195,6 +198,13 @@ TEST_F(TBackupThreadTest, FailedCopyLeavesTheCopyAndItsVersionsAndReportsTheErro
   ASSERT_EQ(FLines.size(), 2u);
   EXPECT_EQ(FLines[0], LineFor("gone.txt") + "\r\n  *** " + GetCopyErrorText(Failed.ErrorCode));
   EXPECT_EQ(FLines[1], LineFor("ok.txt"));
+  // The main thread learns each outcome with its line.
+  ASSERT_EQ(FDone.size(), 2u);
+  EXPECT_EQ(FDone[0].FileName, "gone.txt");
+  EXPECT_EQ(FDone[0].ErrorCode, Failed.ErrorCode);
+  EXPECT_FALSE(FDone[0].SourceExists);
+  EXPECT_EQ(FDone[1].FileName, "ok.txt");
+  EXPECT_EQ(FDone[1].ErrorCode, 0);
   EXPECT_EQ(ReadFileBytes(Target("gone.txt")), "cur");
   EXPECT_EQ(ReadFileBytes(JoinPath(TargetDir(), "gone.bak-1.txt")), "v1");
   EXPECT_EQ(Listing(TargetDir()), (std::vector<std::string>{"gone.bak-1.txt", "gone.txt", "ok.txt"}));
