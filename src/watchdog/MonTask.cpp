@@ -72,7 +72,7 @@ int ScanChangedFiles(const std::string& Dir, const TMonFilter& Filter, TFileTime
     // A link counts as the watcher reports it: as a file unless it points to
     // a directory.
     const bool IsFile =
-        Entry.Kind == dekFile || (Entry.Kind == dekLink && !IsDirectory(JoinPath(Dir, Entry.RelPath)));
+        Entry.Kind == dekFile || (Entry.Kind == dekLink && !XlDirectoryExists(JoinPath(Dir, Entry.RelPath)));
     if (IsFile && std::max(Entry.ModifyTime, Entry.ChangeTime) >= Since && PassesMonFilter(Filter, Entry.RelPath))
       Files.push_back(Entry.RelPath);
     return dwvContinue;
@@ -105,7 +105,7 @@ std::size_t TMonTask::AddPending(const std::vector<std::string>& Files) {
 void TMonTask::DirectoryChanged(TWatchAction Action, const std::string& FileName) {
   std::string RenamedFrom = std::exchange(FRenamedOld, std::string());
 
-  if (IsDirectory(JoinPath(Dir, FileName))) {
+  if (XlDirectoryExists(JoinPath(Dir, FileName))) {
     // Directories themselves are not backed up. But the pending files below
     // one that was renamed now live under its new name, and the backup has
     // to look for them there.

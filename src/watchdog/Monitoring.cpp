@@ -31,9 +31,6 @@ namespace {
 // were lost still count as possibly unreported.
 constexpr std::chrono::seconds RescanSlack{1};
 
-// The inotify backend names this limit when it runs out of watches.
-constexpr std::string_view WatchLimitName = "max_user_watches";
-
 // The "  *** " in front of an error line lets the log viewer step to it.
 constexpr std::string_view ErrorMarker = "  *** ";
 
@@ -224,21 +221,15 @@ void TWatchdog::DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std:
     RescanAfterLostChanges(Index, Sender.ReportTime());
     return;
   }
-  if (ErrorMessage.find(WatchLimitName) != std::string::npos) {
-    // Reported again for every directory that cannot be watched; one line
-    // tells the user what to do.
+  if (ErrorCode == ErrNotEnoughQuota) {
+    // Reported again for every directory that cannot be watched; one line,
+    // with the system's text that says which limit to raise and how, is
+    // enough.
     if (!Task->FirstLimitReport())
       return;
-    std::string Line = std::string(ErrorMarker) + ListPosition(Index) + ": " +
-                       SafeFormat(Tr("Directory \"%s\" is watched only in part: %s"), Task->Dir, ErrorMessage);
-    if (ErrorMessage.find("sysctl") == std::string::npos) {
-      Line += ' ';
-      Line += Tr("Raise the limit as root, for example with \"sysctl fs.inotify.max_user_watches=524288\".");
-    }
-    Line += ' ';
-    Line += Tr("To keep a raised limit after a restart, add the setting to /etc/sysctl.conf; then start monitoring "
-               "again.");
-    AddLogLine(Line);
+    AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
+               SafeFormat(Tr("Directory \"%s\" is watched only in part: %s"), Task->Dir, ErrorMessage) + " " +
+               Tr("Start monitoring again once the limit is raised."));
     return;
   }
   AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
