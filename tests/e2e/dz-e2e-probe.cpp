@@ -4,6 +4,7 @@
 // parser that could share their mistakes.
 //
 //   dz-e2e-probe ini FILE            every section and its lines, as the INI layer reads them
+//   dz-e2e-probe settings FILE       the watchdog's settings as the program loads them
 //   dz-e2e-probe task FILE [DIR [NAME...]]
 //                                    the task check with its sources; with DIR the
 //                                    settings taken over for that source and, for each
@@ -14,6 +15,7 @@
 //
 // Output is one "name=value" line per item; exit code 0, or 2 on wrong use.
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -28,7 +30,7 @@
 #include "watchdog/LogSink.h"
 #include "watchdog/MonTask.h"
 #include "watchdog/TaskReader.h"
-#include "watchdog/Watchdog.h"
+#include "watchdog/WatchdogSettings.h"
 
 namespace {
 
@@ -48,6 +50,20 @@ int ShowIni(const std::string& FileName) {
   for (const std::string& Section : Ini.ReadSections()) {
     std::printf("[%s]\n", Section.c_str());
     for (const std::string& Line : Ini.ReadSectionValues(Section)) std::printf("%s\n", Line.c_str());
+  }
+  return 0;
+}
+
+int ShowSettings(const std::string& FileName) {
+  const dz::TWatchdogSettings S = dz::LoadWatchdogSettings(FileName);
+  std::printf("Interval=%d\n", S.Interval);
+  std::printf("WriteLog=%d\n", S.WriteLog ? 1 : 0);
+  if (S.LastSave)
+    std::printf("LastSave=%lld\n", static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(
+                                       S.LastSave->time_since_epoch()).count()));
+  for (const dz::TStoredMonTask& M : S.MonTasks) {
+    std::printf("monitor=%s|%s|%d|%d\n", M.BuTask.c_str(), M.Dir.c_str(), M.RetainBak, M.Enabled ? 1 : 0);
+    for (const std::string& File : M.Files) std::printf("file=%s\n", File.c_str());
   }
   return 0;
 }
@@ -95,6 +111,7 @@ int main(int Argc, char** Argv) {
   try {
     if (Args.size() == 2 && Args[0] == "ini") return ShowIni(Args[1]);
     if (Args.size() == 5 && Args[0] == "names") return ShowNames(Args[1], Args[2], std::stoi(Args[3]), Args[4]);
+    if (Args.size() == 2 && Args[0] == "settings") return ShowSettings(Args[1]);
     if (Args.size() >= 2 && Args[0] == "task")
       return ShowTask(Args[1], Args.size() >= 3 ? Args[2].c_str() : nullptr,
                       std::vector<std::string>(Args.begin() + (Args.size() >= 3 ? 3 : 2), Args.end()));
@@ -102,6 +119,6 @@ int main(int Argc, char** Argv) {
     std::printf("error=%s\n", E.what());
     return 1;
   }
-  std::fprintf(stderr, "usage: dz-e2e-probe ini FILE | task FILE [DIR [NAME...]] | names DEST SOURCE COMPRESS NOCOMP\n");
+  std::fprintf(stderr, "usage: dz-e2e-probe ini FILE | settings FILE | task FILE [DIR [NAME...]] | names DEST SOURCE COMPRESS NOCOMP\n");
   return 2;
 }

@@ -148,8 +148,14 @@ class Monitor:
     files: list = dataclasses.field(default_factory=list)
 
 
-def settings_sections(monitors: list, interval: int, write_log: bool = True):
-    yield "Config", [("Interval", interval), ("WriteLog", 1 if write_log else 0), ("Count", len(monitors))]
+def settings_sections(monitors: list, interval: int, write_log: bool = True, last_save: Optional[int] = None):
+    """last_save: seconds since 1970 of the last save, from which on (less a
+    margin) changes made while the program did not run are looked for; None
+    for a file that never had one (no such look at the start)."""
+    config = [("Interval", interval), ("WriteLog", 1 if write_log else 0), ("Count", len(monitors))]
+    if last_save is not None:
+        config.append(("LastSave", last_save))
+    yield "Config", config
     for index, m in enumerate(monitors):
         keys = [("BackupTask", m.task), ("Directory", m.directory), ("RetainBak", m.retain),
                 ("Enabled", 1 if m.enabled else 0), ("Count", len(m.files))]
@@ -157,9 +163,10 @@ def settings_sections(monitors: list, interval: int, write_log: bool = True):
         yield f"Monitor{index:02d}", keys
 
 
-def write_settings(settings_dir: str, monitors: list, interval: int, write_log: bool = True) -> str:
+def write_settings(settings_dir: str, monitors: list, interval: int, write_log: bool = True,
+                   last_save: Optional[int] = None) -> str:
     path = os.path.join(settings_dir, SETTINGS_NAME)
-    write_ini(path, settings_sections(monitors, interval, write_log))
+    write_ini(path, settings_sections(monitors, interval, write_log, last_save))
     return path
 
 
@@ -505,11 +512,12 @@ class Watchdog:
             return 0
         return self.wait_for(found, what, timeout) - 1
 
-    def wait_for_reports(self, sources: Iterable[str], start: int, timeout: float = GUARD) -> dict:
+    def wait_for_reports(self, sources: Iterable[str], start: int, timeout: float = GUARD,
+                         barrier: bool = True) -> dict:
         """Waits until every source has a file report after start; the last
         report of each, with its error line. A status question afterwards
-        makes sure that a failure's second line has arrived too: the program
-        answers after everything it printed before."""
+        (barrier) makes sure that a failure's second line has arrived too:
+        the program answers after everything it printed before."""
         wanted = set(sources)
         reported = lambda: {r.source for r in file_reports(self.lines, start)}
         try:
@@ -517,7 +525,8 @@ class Watchdog:
         except AssertionError as e:
             with self._cond:
                 raise AssertionError(f"{e}\nno report for: {sorted(wanted - reported())}") from None
-        self.status()
+        if barrier:
+            self.status()
         with self._cond:
             return {r.source: r for r in file_reports(self.lines, start) if r.source in wanted}
 

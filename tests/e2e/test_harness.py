@@ -90,9 +90,16 @@ class TaskFileTest(SandboxTest):
         monitors = [h.Monitor(self.box.path("t1.buj"), self.box.path("Ordner ä"), retain=3,
                               files=["a.txt", "sub/Grüße.txt"]),
                     h.Monitor(self.box.path("t2.buj"), self.box.path("two"), retain=0, enabled=False)]
-        path = h.write_settings(self.box.settings, monitors, interval=5, write_log=True)
-        expected = [(name, [(k, str(v)) for k, v in keys]) for name, keys in h.settings_sections(monitors, 5, True)]
+        for task in ("t1.buj", "t2.buj"):
+            h.write_file(self.box.path(task), b"")
+        path = h.write_settings(self.box.settings, monitors, interval=5, write_log=True, last_save=1765000000)
+        expected = [(name, [(k, str(v)) for k, v in keys])
+                    for name, keys in h.settings_sections(monitors, 5, True, 1765000000)]
         self.assertEqual(probe_ini(path), expected)
+        loaded = probe("settings", path)
+        self.assertEqual((loaded["Interval"], loaded["WriteLog"], loaded["LastSave"]), ("5", "1", "1765000000"))
+        self.assertEqual(loaded["monitor[]"], [f"{m.task}|{m.directory}|{m.retain}|{int(m.enabled)}" for m in monitors])
+        self.assertEqual(loaded["file[]"], monitors[0].files)
         self.assertEqual(h.pending_in_settings(self.box.settings),
                          {self.box.path("Ordner ä"): ["a.txt", "sub/Grüße.txt"], self.box.path("two"): []})
 
