@@ -28,7 +28,8 @@ import zipfile
 from typing import Callable, Iterable, Optional
 
 GUARD = float(os.environ.get("DZ_E2E_GUARD", "600"))
-SETTINGS_NAME = "dezedodiru.ini"
+# The settings file is named after the executable.
+SETTINGS_NAME = os.path.basename(os.environ.get("DZ_EXE") or "dezedodiru") + ".ini"
 
 
 def required_env(name: str) -> str:
@@ -295,14 +296,17 @@ class ContentLedger:
         return digest(data) in self.seen.get(source, ())
 
 
-def check_backup_tree(dest_root: str, names: dict, ledger: ContentLedger, had_current: Iterable[str]) -> list:
+def check_backup_tree(dest_root: str, names: dict, ledger: ContentLedger, had_current: Iterable[str],
+                      sound: Optional[dict] = None) -> list:
     """What is wrong with a destination tree after a crash, as a list of
     texts (empty when nothing is). names maps each source file to its
     BackupNames. Every file under a final name (a current copy or a
     version) must hold, after decompression, a complete content its source
     once had; a temporary copy (".tmp", ".tmp1", ...) is not a final name;
     any other name is unexpected; every source in had_current must still
-    have its current copy."""
+    have its current copy. sound, when given, remembers the files found
+    sound by their identity (inode, size, times), so that a later check
+    reads only what changed since."""
     owner = {name: source for source, n in names.items() for name in n.all()}
     problems = []
     for path in files_below(dest_root):
@@ -312,6 +316,10 @@ def check_backup_tree(dest_root: str, names: dict, ledger: ContentLedger, had_cu
         if source is None:
             problems.append(f"unexpected file {path}")
             continue
+        st = os.stat(path)
+        identity = (st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns)
+        if sound is not None and sound.get(path) == identity:
+            continue
         try:
             data = backup_content(path)
         except Exception as e:  # any damage at all is the finding
@@ -319,6 +327,8 @@ def check_backup_tree(dest_root: str, names: dict, ledger: ContentLedger, had_cu
             continue
         if not ledger.knows(source, data):
             problems.append(f"{path}: {len(data)} bytes that {source} never held as a whole")
+        elif sound is not None:
+            sound[path] = identity
     for source in had_current:
         if not os.path.isfile(names[source].current):
             problems.append(f"{names[source].current}: the current copy of {source} is gone")

@@ -15,7 +15,6 @@ import os
 import random
 import signal
 import subprocess
-import time
 import unittest
 
 import dzharness as h
@@ -81,7 +80,7 @@ class ConsoleTestCase(unittest.TestCase):
         self.entries.append(e)
         return e
 
-    def start(self, interval: int = None, extra_args=(), write_settings: bool = True) -> h.Watchdog:
+    def start(self, interval: int = -1, extra_args=(), write_settings: bool = True) -> h.Watchdog:
         if write_settings:
             h.write_settings(self.box.settings, [e.monitor() for e in self.entries], interval, write_log=True)
         w = h.Watchdog(self.exe, self.box.settings, self.box.home)
