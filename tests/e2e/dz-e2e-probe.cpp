@@ -24,7 +24,6 @@
 #include "base/MatchList.h"
 #include "base/CommaText.h"
 #include "filesys/PathUtils.h"
-#include "settings/MainAppSettings.h"
 #include "settings/UnicodeIniFile.h"
 #include "watchdog/BackupThread.h"
 #include "watchdog/LogSink.h"
@@ -76,8 +75,9 @@ int ShowTask(const std::string& FileName, const char* Dir, const std::vector<std
 
   dz::TMonTask Task(FileName, Dir);
   TPrintingLog Log;
-  // The values a console without the main application's settings file has.
-  const dz::TTaskDefaults Defaults{"Drv?", dz::CombineNoCompress("")};
+  // The values of a program without the main application's settings file:
+  // no list of types never to compress besides the task's own.
+  const dz::TTaskDefaults Defaults{"Drv?", ""};
   std::printf("read=%d\n", dz::ReadTaskSettings(Task, Defaults, Log));
   std::printf("DestDir=%s\n", Task.DestDir.c_str());
   std::printf("DestMode=%d\n", Task.DestMode);
