@@ -26,7 +26,6 @@ namespace dz {
 namespace {
 
 namespace fs = std::filesystem;
-using bench::TNullLog;
 using bench::TNullView;
 
 constexpr int Samples = 2000;
@@ -79,12 +78,11 @@ void BM_CloseToFileList(benchmark::State& State) {
   const bool Rewrite = State.range(0) != 0;
   TWatchedTree Tree;
   TNullView View;
-  TNullLog Log;
   TPlainMainThreadQueue Queue;
-  TWatchdog Watchdog(View, Log, Queue, Tree.Setup());
+  TWatchdog Watchdog(View, Queue, Tree.Setup());
   (void)Watchdog.AddMonTask(std::make_unique<TMonTask>(Tree.Task(), Tree.Root().string()));
   if (!Watchdog.StartMonitoring() || !Watchdog.MonTask(0).DirWatch) {
-    State.SkipWithError(("monitoring does not start: " + Log.LastLine).c_str());
+    State.SkipWithError(("monitoring does not start: " + View.LastLine).c_str());
     return;
   }
   TMonTask& Task = Watchdog.MonTask(0);

@@ -23,7 +23,6 @@ namespace dz {
 namespace {
 
 namespace fs = std::filesystem;
-using bench::TNullLog;
 using bench::TNullView;
 
 constexpr int EntryCount = 25;
@@ -86,10 +85,9 @@ TBenchFiles& Files() {
 void BM_LoadSettings(benchmark::State& State) {
   const TWatchdogSetup Setup = Files().Setup();
   TNullView View;
-  TNullLog Log;
   TPlainMainThreadQueue Queue;
   for (auto _ : State) {
-    TWatchdog Watchdog(View, Log, Queue, Setup);
+    TWatchdog Watchdog(View, Queue, Setup);
     Watchdog.LoadSettings();
     if (Watchdog.FileCount() != EntryCount * FilesPerEntry)
       State.SkipWithError("not every pending file was loaded");
@@ -103,9 +101,8 @@ BENCHMARK(BM_LoadSettings)->Unit(benchmark::kMillisecond);
 // replacing it on disk, flushed.
 void BM_SaveSettings(benchmark::State& State) {
   TNullView View;
-  TNullLog Log;
   TPlainMainThreadQueue Queue;
-  TWatchdog Watchdog(View, Log, Queue, Files().Setup());
+  TWatchdog Watchdog(View, Queue, Files().Setup());
   Watchdog.LoadSettings();
   for (auto _ : State)
     Watchdog.SaveSettings();

@@ -11,15 +11,36 @@
 
 namespace dz {
 
-std::string LocalDateText() {
+namespace {
+
+// Time in the local zone (UTC when the zone cannot be read), split into
+// its day and the seconds of that day.
+void LocalParts(std::chrono::system_clock::time_point Time, std::chrono::year_month_day& Day,
+                std::int64_t& SecondOfDay) {
   using namespace std::chrono;
-  const std::int64_t Now = duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+  const std::int64_t Utc = duration_cast<seconds>(Time.time_since_epoch()).count();
   std::int64_t Offset = 0;
-  UtcOffsetAt(Now, Offset);  // UTC when the zone cannot be read
-  const year_month_day Day{floor<days>(sys_seconds{seconds{Now + Offset}})};
-  char Text[16];
-  std::snprintf(Text, sizeof Text, "%04d-%02u-%02u", static_cast<int>(Day.year()),
-                static_cast<unsigned>(Day.month()), static_cast<unsigned>(Day.day()));
+  UtcOffsetAt(Utc, Offset);
+  const sys_seconds Local{seconds{Utc + Offset}};
+  const sys_days Midnight = floor<days>(Local);
+  Day = year_month_day{Midnight};
+  SecondOfDay = (Local - Midnight).count();
+}
+
+}  // namespace
+
+std::string LocalDateText(std::chrono::system_clock::time_point Time) {
+  return LocalDateTimeText(Time).substr(0, 10);
+}
+
+std::string LocalDateTimeText(std::chrono::system_clock::time_point Time) {
+  std::chrono::year_month_day Day;
+  std::int64_t Second = 0;
+  LocalParts(Time, Day, Second);
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(Day.year()),
+                static_cast<unsigned>(Day.month()), static_cast<unsigned>(Day.day()),
+                static_cast<int>(Second / 3600), static_cast<int>(Second / 60 % 60), static_cast<int>(Second % 60));
   return Text;
 }
 

@@ -8,6 +8,7 @@
 // caller gets one line to show instead, so a full disk on the log's drive
 // never costs a line in the window.
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -17,14 +18,16 @@ namespace dz {
 
 // The local date as "yyyy-mm-dd".
 using TDateTextFunc = std::function<std::string()>;
-std::string LocalDateText();
+std::string LocalDateText(std::chrono::system_clock::time_point Time = std::chrono::system_clock::now());
+// The local date and time as the log writes them: "yyyy-mm-dd hh:mm:ss".
+std::string LocalDateTimeText(std::chrono::system_clock::time_point Time);
 
 // The log file of Date ("yyyy-mm-dd") in Dir.
 std::string LogFileName(const std::string& Dir, const std::string& Date);
 
 class TBackupLogFile {
 public:
-  explicit TBackupLogFile(TDateTextFunc Today = LocalDateText) : FToday(std::move(Today)) {}
+  explicit TBackupLogFile(TDateTextFunc Today = [] { return LocalDateText(); }) : FToday(std::move(Today)) {}
 
   // Opens the file of today in Dir for appending, creating it with only the
   // byte-order mark when it is missing. A file still open is kept. False

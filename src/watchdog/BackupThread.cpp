@@ -77,9 +77,26 @@ void TBackupThread::Wait() {
   if (FThread.joinable()) FThread.join();
 }
 
+// The file system of Path, or of its nearest existing folder: a first
+// backup creates the destination root itself.
+static bool DeviceOfNearest(const std::string& Path, std::uint64_t& Device) {
+  std::string P = Path;
+  for (;;) {
+    TFileStatus Status;
+    const int E = PathStatus(P, true, Status);
+    if (E == 0) {
+      Device = Status.Device;
+      return true;
+    }
+    const std::string Parent = ExtractFileDir(P);
+    if ((E != ErrFileNotFound && E != ErrPathNotFound) || Parent.empty() || Parent == P) return false;
+    P = Parent;
+  }
+}
+
 bool TBackupThread::DestinationStillThere() const {
-  TFileStatus Status;
-  return FHaveDestDevice && PathStatus(FDest, true, Status) == 0 && Status.Device == FDestDevice;
+  std::uint64_t Device = 0;
+  return FHaveDestDevice && DeviceOfNearest(FDest, Device) && Device == FDestDevice;
 }
 
 void TBackupThread::SendLine(const std::string& Line, const TBackupFileResult* Result) {
@@ -189,9 +206,7 @@ int TBackupThread::BackupFile(const std::string& Source, const std::string& Targ
 }
 
 void TBackupThread::Execute(std::stop_token Stop) {
-  TFileStatus Root;
-  FHaveDestDevice = PathStatus(FDest, true, Root) == 0;
-  FDestDevice = Root.Device;
+  FHaveDestDevice = DeviceOfNearest(FDest, FDestDevice);
 
   std::size_t Index = 0;
   for (; Index < FFileList.Count(); ++Index) {

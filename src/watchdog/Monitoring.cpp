@@ -31,24 +31,12 @@ namespace {
 // were lost still count as possibly unreported.
 constexpr std::chrono::seconds RescanSlack{1};
 
-// The inotify backend names this limit when it runs out of watches.
-constexpr std::string_view WatchLimitName = "max_user_watches";
-
 // The "  *** " in front of an error line lets the log viewer step to it.
 constexpr std::string_view ErrorMarker = "  *** ";
 
 TFileTime FileTimeOf(std::chrono::system_clock::time_point Time) {
   const auto Ticks = std::chrono::duration_cast<std::chrono::nanoseconds>(Time.time_since_epoch()).count() / 100;
   return FileTimeOfUnixEpoch + Ticks;
-}
-
-std::string Position(std::size_t Index) { return ZeroPadInt(static_cast<std::int64_t>(Index + 1), 2); }
-
-// Whether RelPath lies below the directory Dir (both relative to the
-// monitored directory), the names compared as List compares them.
-bool IsBelow(std::string_view RelPath, std::string_view Dir, const TMatchList& List) {
-  return RelPath.size() > Dir.size() + 1 && RelPath[Dir.size()] == PathDelimiter &&
-         List.CompareStrings(RelPath.substr(0, Dir.size()), Dir) == 0;
 }
 
 }  // namespace
@@ -70,36 +58,6 @@ std::string FileCountText(std::int64_t Count) {
   return SafeFormat(Format, static_cast<std::uint64_t>(Count));
 }
 
-bool PathInSubDirList(std::string_view P, const TMatchList& SubDirList) {
-  return std::any_of(SubDirList.begin(), SubDirList.end(),
-                     [P](const std::string& Entry) { return MatchesMask(P, Entry + "*"); });
-}
-
-bool PathMatchesDirFilter(std::string_view P, const TTextFilter& SubDirFilter, char Delimiter, bool UndecidedIsHit) {
-  while (!P.empty()) {
-    const std::size_t End = std::min(P.find(Delimiter), P.size());
-    const std::string_view Name = P.substr(0, End);
-    if (!Name.empty() && SubDirFilter.DecideFilter(Name).value_or(UndecidedIsHit))
-      return true;
-    P.remove_prefix(std::min(End + 1, P.size()));
-  }
-  return false;
-}
-
-bool PassesMonFilter(const TMonFilter& Filter, std::string_view FileName, const TPathStyle& Style) {
-  const std::size_t NameStart = FileName.rfind(Style.Delimiter) + 1;  // 0 without a delimiter
-  const std::string_view P = FileName.substr(0, NameStart);
-  const std::string_view N = FileName.substr(NameStart);
-  bool Pass = Filter.ExtList.Contains(GetExtension(FileName, Style)) == Filter.IncludeExts &&
-              Filter.FileFilter.MatchesFilter(N);
-  if (Pass && !Filter.SubDirList.Empty())
-    Pass = PathInSubDirList(P, Filter.SubDirList) == Filter.IncludeSubDirs;
-  if (Pass && Filter.SubDirFilter.Mode() != fmOff)
-    Pass = PathMatchesDirFilter(P, Filter.SubDirFilter, Style.Delimiter, Filter.IncludeSubDirs) ==
-           Filter.IncludeSubDirs;
-  return Pass;
-}
-
 // --- starting and stopping ------------------------------------------------------
 
 bool TWatchdog::StartMonitoring() {
@@ -110,42 +68,31 @@ bool TWatchdog::StartMonitoring() {
       continue;
     if (CheckTaskFile(Task->BuTask) != tcUsable) {
       Task->MonStatus = mtInvalid;
-      FLog.AddLogLine(SafeFormat(Tr("The backup task \"%s\" has invalid settings!"), Task->BuTask));
+      AddLogLine(SafeFormat(Tr("The backup task \"%s\" has invalid settings!"), Task->BuTask));
     } else {
-      Task->MonStatus = ReadTaskSettings(*Task, FSetup.TaskDefaults, FLog) == 0 ? mtEnabled : mtInvalid;
+      Task->MonStatus = ReadTaskSettings(*Task, FSetup.TaskDefaults, *this) == 0 ? mtEnabled : mtInvalid;
     }
   }
-  RenumberDirList();
   if (std::none_of(FMonTasks.begin(), FMonTasks.end(), [](const auto& T) { return T->MonStatus == mtEnabled; })) {
+    PublishState();
     FView.ShowMessage(Tr("Please specify at least one directory to be monitored!"));
     return false;
   }
 
-  FFileCount = 0;
-  FView.SetFileCountText(FileCountText(0));
-  FView.SetNotScheduledVisible(false);
-  FView.SetShowFilesVisible(false);
-  FBuInterval = GetIntervalSeconds();
-  FTimeCount = FBuInterval;
-  FView.SetRemoveEnabled(false);
-  FView.SetPeriodicEnabled(false);
-  FView.SetStopEnabled(true);
-  FView.SetStartHint(Tr("Start immediate backup"));
-  FView.SetTrayStartStopCaption(Tr("Stop monitoring"));
-
+  FScheduler.Start(GetIntervalSeconds());
+  FTbStatus = tbsOff;
   FMonitoring = true;
-  FWatchStates.assign(FMonTasks.size(), TWatchState{});
   for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
     TMonTask& Task = *FMonTasks[I];
-    if (Task.MonStatus != mtEnabled || !XlDirectoryExists(Task.Dir))
-      continue;
-    FFileCount += static_cast<std::int32_t>(Task.FileList.Count());
-    StartWatcher(I);
+    Task.ResetCollection();
+    if (Task.MonStatus == mtEnabled && XlDirectoryExists(Task.Dir))
+      StartWatcher(I);
   }
-
-  FView.SetBackupTimerEnabled(true);
-  FView.ShowClockProgress({FBuInterval, 0, true, FBuInterval > 0});
-  FView.RepaintDirList();
+  // Changes made while nothing watched (a crash, the time before the
+  // start at logon) would otherwise wait until the file changes again.
+  if (FCollectedUntil)
+    StartCatchUp(*FCollectedUntil - FSetup.CatchUpMargin);
+  PublishState();
   return true;
 }
 
@@ -170,8 +117,8 @@ void TWatchdog::StartWatcher(std::size_t Index) {
     // and still get their backup; only new changes go unseen, so the user
     // has to learn of it, and the other directories are watched all the
     // same.
-    FLog.AddLogLine(std::string(ErrorMarker) + Position(Index) + ": " +
-                    SafeFormat(Tr("Directory \"%s\" cannot be monitored: %s"), Task.Dir, E.what()));
+    AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
+               SafeFormat(Tr("Directory \"%s\" cannot be monitored: %s"), Task.Dir, E.what()));
     return;
   }
   Task.DirWatch = std::move(Watch);
@@ -185,51 +132,70 @@ void TWatchdog::StopMonitoring() {
       Watched = true;
     }
   }
+  // The scans for older changes end with their results in the queue.
+  FCatchUps.clear();
   // What the watchers read before they stopped still waits in the queue: it
   // belongs to the pending files, and releasing the watchers would drop it.
-  if (Watched)
+  if (Watched || FMonitoring)
     FQueue.ProcessPending();
-  if (FFileCount > 0)
-    RunLastBackup();
+  if (FMonitoring)
+    FCollectedUntil = FSetup.Clock();
+  // The last backup of everything pending, and the end of any backup that
+  // still runs.
+  if (FileCount() > 0 || FRunner.AnyRunning())
+    RunBackups(true);
   for (const auto& Task : FMonTasks) Task->DirWatch.reset();
-  FWatchStates.clear();
   FMonitoring = false;
-
-  FView.SetBackupTimerEnabled(false);
-  FView.SetFileCountText("");
-  FView.SetCountdownText("");
-  FView.SetStartEnabled(true);
-  FView.SetStopEnabled(false);
+  FScheduler.Stop();
   FTbStatus = tbsOff;
-  FView.SetRemoveEnabled(true);
-  FView.SetPeriodicEnabled(true);
-  FView.ShowTrayStatus(FTbStatus);
-  FView.SetTrayTip(ProgVersName());
-  FView.SetNotScheduledVisible(true);
-  FView.SetShowFilesVisible(false);
-  FView.ShowClockProgress({FBuInterval, 0, false, false});
-  FView.SetTrayStartStopCaption(Tr("Start monitoring"));
-  FView.SetStartHint(Tr("Start monitoring the selected directories"));
+  if (!FMonTasks.empty() && (FSelected < 0 || static_cast<std::size_t>(FSelected) >= FMonTasks.size()))
+    FSelected = 0;
+  PublishState();
+}
 
-  if (!FMonTasks.empty()) {
-    const int Selected = FView.SelectedDirItem();
-    std::size_t Index = 0;
-    if (Selected >= 0 && static_cast<std::size_t>(Selected) < FMonTasks.size())
-      Index = static_cast<std::size_t>(Selected);
-    else
-      FView.SelectDirItem(0);
-    ShowTaskInfo(Index);
-    FView.RepaintDirList();
+// --- changes made before the start -----------------------------------------------
+
+void TWatchdog::StartCatchUp(std::chrono::system_clock::time_point Since) {
+  const TFileTime SinceTime = FileTimeOf(Since);
+  std::weak_ptr<int> Life = FLife;
+  for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
+    const TMonTask& Task = *FMonTasks[I];
+    if (!Task.DirWatch)
+      continue;
+    // The scan gets copies: the entry may change while it runs.
+    ++FCatchUpsPending;
+    FCatchUps.emplace_back([this, Life, I, Task = &Task, Dir = Task.Dir, Filter = Task.MonFilter, SinceTime] {
+      std::vector<std::string> Files;
+      const int E = ScanChangedFiles(Dir, Filter, SinceTime, Files);
+      FQueue.Post([this, Life, I, Task, E, Files = std::move(Files)]() mutable {
+        if (!Life.expired())
+          CatchUpFound(I, Task, E, std::move(Files));
+      });
+    });
   }
 }
 
-void TWatchdog::RunLastBackup() { SaveSettings(); }
+void TWatchdog::CatchUpFound(std::size_t Index, const TMonTask* Task, int ErrorCode, std::vector<std::string> Files) {
+  --FCatchUpsPending;
+  // The entry may have gone or moved, and monitoring may have stopped.
+  if (Index >= FMonTasks.size() || FMonTasks[Index].get() != Task || !Task->DirWatch)
+    return;
+  TMonTask& Entry = *FMonTasks[Index];
+  if (ErrorCode != 0) {
+    AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
+               SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), Entry.Dir, PlatformErrorText(ErrorCode),
+                          ErrorCode));
+  } else if (const std::size_t Added = Entry.AddPending(Files); Added > 0) {
+    AddLogLine(ListPosition(Index) + ": " +
+               SafeFormat(Tr("%u files in \"%s\" changed while they were not watched; they wait for the next backup."),
+                          static_cast<std::uint64_t>(Added), Entry.Dir));
+  }
+}
 
 // --- the watchers' reports --------------------------------------------------------
 
 TMonTask* TWatchdog::WatchedTask(const TDirectoryWatch& Sender, int ChgNotId) {
-  if (ChgNotId <= 0 || static_cast<std::size_t>(ChgNotId) > FMonTasks.size() ||
-      static_cast<std::size_t>(ChgNotId) > FWatchStates.size())
+  if (ChgNotId <= 0 || static_cast<std::size_t>(ChgNotId) > FMonTasks.size())
     return nullptr;
   TMonTask& Task = *FMonTasks[static_cast<std::size_t>(ChgNotId) - 1];
   // A report of a watcher that is no longer the entry's own is stale: the
@@ -237,69 +203,10 @@ TMonTask* TWatchdog::WatchedTask(const TDirectoryWatch& Sender, int ChgNotId) {
   return Task.DirWatch.get() == &Sender ? &Task : nullptr;
 }
 
-void TWatchdog::AddPending(TMonTask& Task, const std::string& FileName) {
-  const std::size_t Before = Task.FileList.Count();
-  Task.FileList.Add(FileName);
-  if (Task.FileList.Count() != Before)
-    ++FFileCount;
-}
-
-void TWatchdog::RemovePending(TMonTask& Task, const std::string& FileName) {
-  if (Task.FileList.Remove(FileName))
-    --FFileCount;
-}
-
 void TWatchdog::DirectoryChanged(TDirectoryWatch& Sender, int ChgNotId, TWatchAction Action,
                                  const std::string& FileName) {
-  TMonTask* Task = WatchedTask(Sender, ChgNotId);
-  if (Task == nullptr)
-    return;
-  const std::size_t Index = static_cast<std::size_t>(ChgNotId) - 1;
-  TWatchState& State = FWatchStates[Index];
-  std::string RenamedFrom = std::exchange(State.RenamedOld, std::string());
-
-  if (IsDirectory(JoinPath(Task->Dir, FileName))) {
-    // Directories themselves are not backed up. But the pending files below
-    // one that was renamed now live under its new name, and the backup has
-    // to look for them there.
-    if (Action == waRenamedNew && !RenamedFrom.empty())
-      MovePendingBelow(Index, RenamedFrom, FileName);
-    return;
-  }
-  switch (Action) {
-    case waRemoved:
-      RemovePending(*Task, FileName);
-      // A directory moved out of the tree takes its files along; only the
-      // directory itself is reported.
-      MovePendingBelow(Index, FileName, {});
-      return;
-    case waRenamedOld:
-      RemovePending(*Task, FileName);
-      State.RenamedOld = FileName;
-      return;
-    case waAdded:
-    case waModified:
-    case waRenamedNew:
-      break;
-  }
-  if (!Task->FileList.Contains(FileName) && PassesMonFilter(Task->MonFilter, FileName))
-    AddPending(*Task, FileName);
-}
-
-void TWatchdog::MovePendingBelow(std::size_t Index, const std::string& OldDir, const std::string& NewDir) {
-  TMonTask& Task = *FMonTasks[Index];
-  std::vector<std::string> Moved;
-  for (const std::string& File : Task.FileList)
-    if (IsBelow(File, OldDir, Task.FileList))
-      Moved.push_back(File);
-  for (const std::string& File : Moved) {
-    RemovePending(Task, File);
-    if (NewDir.empty())
-      continue;
-    std::string NewName = NewDir + File.substr(OldDir.size());
-    if (PassesMonFilter(Task.MonFilter, NewName))
-      AddPending(Task, NewName);
-  }
+  if (TMonTask* Task = WatchedTask(Sender, ChgNotId))
+    Task->DirectoryChanged(Action, FileName);
 }
 
 void TWatchdog::DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage) {
@@ -314,109 +221,37 @@ void TWatchdog::DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std:
     RescanAfterLostChanges(Index, Sender.ReportTime());
     return;
   }
-  if (ErrorMessage.find(WatchLimitName) != std::string::npos) {
-    // Reported again for every directory that cannot be watched; one line
-    // tells the user what to do.
-    if (std::exchange(FWatchStates[Index].LimitReported, true))
+  if (ErrorCode == ErrNotEnoughQuota) {
+    // Reported again for every directory that cannot be watched; one line,
+    // with the system's text that says which limit to raise and how, is
+    // enough.
+    if (!Task->FirstLimitReport())
       return;
-    std::string Line = std::string(ErrorMarker) + Position(Index) + ": " +
-                       SafeFormat(Tr("Directory \"%s\" is watched only in part: %s"), Task->Dir, ErrorMessage);
-    if (ErrorMessage.find("sysctl") == std::string::npos) {
-      Line += ' ';
-      Line += Tr("Raise the limit as root, for example with \"sysctl fs.inotify.max_user_watches=524288\".");
-    }
-    Line += ' ';
-    Line += Tr("To keep a raised limit after a restart, add the setting to /etc/sysctl.conf; then start monitoring "
-               "again.");
-    FLog.AddLogLine(Line);
+    AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
+               SafeFormat(Tr("Directory \"%s\" is watched only in part: %s"), Task->Dir, ErrorMessage) + " " +
+               Tr("Start monitoring again once the limit is raised."));
     return;
   }
-  FLog.AddLogLine(std::string(ErrorMarker) + Position(Index) + ": " +
-                  SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), Task->Dir, ErrorMessage, ErrorCode));
+  AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
+             SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), Task->Dir, ErrorMessage, ErrorCode));
 }
 
 void TWatchdog::RescanAfterLostChanges(std::size_t Index, std::chrono::system_clock::time_point LostSince) {
   TMonTask& Task = *FMonTasks[Index];
-  const TFileTime Since = FileTimeOf(LostSince - RescanSlack);
-  const TMonFilter& Filter = Task.MonFilter;
-  std::size_t Added = 0;
-  const int WalkResult = WalkDirectoryTree(Task.Dir, [&](const TDirWalkEntry& Entry) {
-    if (Entry.Kind == dekDirectory) {
-      // Nothing below a directory that the filters exclude can pass them;
-      // with included sub-directories a deeper name may still match. A name
-      // the directory filter cannot decide on excludes nothing: the files
-      // below it pass, as they do when reported.
-      const std::string Dir = Entry.RelPath + PathDelimiter;
-      const bool Excluded =
-          !Filter.IncludeSubDirs &&
-          ((!Filter.SubDirList.Empty() && PathInSubDirList(Dir, Filter.SubDirList)) ||
-           (Filter.SubDirFilter.Mode() != fmOff &&
-            PathMatchesDirFilter(Dir, Filter.SubDirFilter, PathDelimiter, /*UndecidedIsHit=*/false)));
-      return Excluded ? dwvSkip : dwvContinue;
-    }
-    // A link counts as the watcher reports it: as a file unless it points to
-    // a directory.
-    const bool IsFile = Entry.Kind == dekFile ||
-                        (Entry.Kind == dekLink && !IsDirectory(JoinPath(Task.Dir, Entry.RelPath)));
-    if (IsFile && std::max(Entry.ModifyTime, Entry.ChangeTime) >= Since && !Task.FileList.Contains(Entry.RelPath) &&
-        PassesMonFilter(Filter, Entry.RelPath)) {
-      AddPending(Task, Entry.RelPath);
-      ++Added;
-    }
-    return dwvContinue;
-  });
+  std::vector<std::string> Files;
+  const int WalkResult = ScanChangedFiles(Task.Dir, Task.MonFilter, FileTimeOf(LostSince - RescanSlack), Files);
   if (WalkResult != 0) {
     // The directory itself is gone or closed to us: nothing was scanned.
-    FLog.AddLogLine(std::string(ErrorMarker) + Position(Index) + ": " +
-                    SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), Task.Dir,
-                               PlatformErrorText(WalkResult), WalkResult));
+    AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
+               SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), Task.Dir, PlatformErrorText(WalkResult),
+                          WalkResult));
     return;
   }
-  FLog.AddLogLine(Position(Index) + ": " +
-                  SafeFormat(Tr("More changes in \"%s\" than the system could report at once: the directory was "
-                                "scanned again, %u changed files were added."),
-                             Task.Dir, static_cast<std::uint64_t>(Added)));
-}
-
-// --- views of the pending files ------------------------------------------------
-
-void TWatchdog::sbViewFilesClick() {
-  std::vector<std::string> Lines;
-  if (FFileCount != 0) {
-    for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
-      if (FMonTasks[I]->MonStatus != mtEnabled)
-        continue;
-      for (const std::string& File : FMonTasks[I]->FileList) Lines.push_back(Position(I) + ": " + File);
-    }
-  } else {
-    Lines.push_back(Tr("No files"));
-  }
-  FView.ShowChangedFiles(Lines);
-}
-
-void TWatchdog::GetChangedFileList(std::vector<std::string>& List) const {
-  List.clear();
-  if (FFileCount == 0) {
-    List.push_back(Tr("No files"));
-    return;
-  }
-  for (std::size_t I = 0; I < FMonTasks.size(); ++I)
-    for (const std::string& File : FMonTasks[I]->FileList) List.push_back(Position(I) + ": " + File);
-}
-
-void TWatchdog::ShowTaskInfo(std::size_t Index) {
-  const TMonTask& Task = *FMonTasks.at(Index);
-  TTaskInfo Info;
-  Info.Task = Task.BuTask;
-  Info.EditEnabled = Task.GetRunStatus() == rsOff;
-  Info.Destination = Task.DestDir;
-  Info.MethodText = Tr("Method: ") + " " + DestModeText(Task.DestMode);
-  if (Task.Compress == 0)
-    Info.CompressionText = Tr("No compression");
-  else
-    Info.CompressionText = Tr("Compress files") + " " + (Task.Compress == 1 ? Tr("as gz") : Tr("as zip"));
-  Info.RetainBak = Task.RetainBak;
-  FView.ShowTaskInfo(Info);
+  const std::size_t Added = Task.AddPending(Files);
+  AddLogLine(ListPosition(Index) + ": " +
+             SafeFormat(Tr("More changes in \"%s\" than the system could report at once: the directory was "
+                           "scanned again, %u changed files were added."),
+                        Task.Dir, static_cast<std::uint64_t>(Added)));
 }
 
 }  // namespace dz

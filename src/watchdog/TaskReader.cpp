@@ -10,6 +10,7 @@
 #include "base/CommaText.h"
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
+#include "filesys/XlFileUtils.h"
 #include "filesys/NumberUtils.h"
 #include "filters/TextFilter.h"
 #include "platform/FileIo.h"
@@ -251,7 +252,7 @@ TTaskCheck CheckTaskFile(const std::string& FileName, std::vector<TTaskSource>* 
         Usable = false;
       } else {
         for (TSourceSection& Source : ReadSources(Ini, Count))
-          if (!Source.Source.empty() && DirectoryExists(Source.Source))
+          if (!Source.Source.empty() && XlDirectoryExists(Source.Source))
             List->push_back({std::move(Source.Source), Source.Index});
       }
     }
@@ -283,7 +284,7 @@ int ReadTaskSettings(TMonTask& Task, const TTaskDefaults& Defaults, TLogSink& Lo
     Task.MonStatus = mtInvalid;
     return 2;
   }
-  if (!DirectoryExists(Task.Dir)) {
+  if (!XlDirectoryExists(Task.Dir)) {
     Log.AddLogLine(SafeFormat(Tr("Directory \"%s\" not found!"), Task.Dir));
     Task.MonStatus = mtInvalid;
     return 2;

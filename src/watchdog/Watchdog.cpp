@@ -10,15 +10,17 @@
 #include "filesys/NumberUtils.h"
 #include "filesys/PathUtils.h"
 #include "platform/FileIo.h"
-#include "settings/IniNameCodec.h"
+#include "base/SafeFormat.h"
+#include "filesys/WinDevUtils.h"
+#include "filesys/XlFileUtils.h"
+#include "settings/PathConventions.h"
+#include "settings/ProgramLocations.h"
 #include "settings/UnicodeIniFile.h"
 #include "watchdog/BackupThread.h"
 
 namespace dz {
 
 namespace {
-
-constexpr std::string_view SecConfig = "Config";
 
 struct TUnitRule {
   const char* Text;
@@ -57,78 +59,11 @@ TIntervalDisplay UnitDisplay(TIntervalUnit Unit, std::int32_t Value, bool Period
   return Display;
 }
 
-std::string MonitorSection(std::size_t Index) { return "Monitor" + ZeroPadInt(static_cast<std::int64_t>(Index), 2); }
-
-std::string FileKey(std::size_t Index) { return "File" + ZeroPadInt(static_cast<std::int64_t>(Index), 3); }
-
-std::string DirItemText(std::size_t Position, const std::string& Dir) {
-  return ZeroPadInt(static_cast<std::int64_t>(Position), 2) + ": " + Dir;
-}
-
-std::string ReadName(const TUnicodeIniFile& Ini, std::string_view Section, std::string_view Ident,
-                     std::string_view Default) {
-  return DecodeIniName(Ini.ReadString(Section, Ident, EncodeIniName(Default)));
-}
-
-void WriteName(TUnicodeIniFile& Ini, std::string_view Section, std::string_view Ident, std::string_view Name) {
-  Ini.WriteString(Section, Ident, EncodeIniName(Name));
-}
-
-// J when Name is the key FileKey(J), found as the document finds keys
-// (without regard to case); -1 for any other name.
-std::int64_t FileKeyIndex(std::string_view Name) {
-  constexpr std::string_view Prefix = "File";
-  if (Name.size() < Prefix.size() + 3 || Name.size() > Prefix.size() + 10 ||
-      !SameText(Name.substr(0, Prefix.size()), Prefix))
-    return -1;
-  const std::string_view Digits = Name.substr(Prefix.size());
-  if (Digits.size() > 3 && Digits.front() == '0')
-    return -1;  // File0001 is not how index 1 is written, so it is never read
-  std::int64_t Index = 0;
-  for (const char C : Digits) {
-    if (C < '0' || C > '9')
-      return -1;
-    Index = Index * 10 + (C - '0');
-  }
-  return Index;
-}
-
-// The names under the keys File000 to File<Count - 1> of a section, read in
-// one pass over its lines rather than by looking up each number: Count comes
-// from the file and may be far larger than the section. A list of many
-// thousand names is sorted once instead of growing by insertion.
-void LoadPendingFiles(const std::vector<std::string>& Lines, std::int32_t Count, TMatchList& FileList) {
-  struct TFileLine {
-    std::int64_t Index;
-    std::string_view Value;
-  };
-  std::vector<TFileLine> Found;
-  for (const std::string& Line : Lines) {
-    const std::size_t Eq = Line.find('=');
-    if (Eq == std::string::npos)
-      continue;
-    const std::int64_t Index = FileKeyIndex(std::string_view(Line).substr(0, Eq));
-    if (Index >= 0 && Index < Count)
-      Found.push_back({Index, std::string_view(Line).substr(Eq + 1)});
-  }
-  // A key that occurs twice counts with its first value, as a lookup finds it.
-  auto ByIndex = [](const TFileLine& A, const TFileLine& B) { return A.Index < B.Index; };
-  std::stable_sort(Found.begin(), Found.end(), ByIndex);
-  Found.erase(std::unique(Found.begin(), Found.end(),
-                          [](const TFileLine& A, const TFileLine& B) { return A.Index == B.Index; }),
-              Found.end());
-
-  std::vector<std::string> Files;
-  Files.reserve(Found.size());
-  for (const TFileLine& File : Found) {
-    std::string Name = DecodeIniName(File.Value);
-    if (!Name.empty())
-      Files.push_back(std::move(Name));
-  }
-  FileList.Assign(std::move(Files));
-}
+std::string DirItemText(std::size_t Index, const std::string& Dir) { return ListPosition(Index) + ": " + Dir; }
 
 }  // namespace
+
+std::string ListPosition(std::size_t Index) { return ZeroPadInt(static_cast<std::int64_t>(Index + 1), 2); }
 
 // --- the interval model -------------------------------------------------------
 
@@ -160,138 +95,474 @@ std::int32_t IntervalSeconds(const TIntervalDisplay& Interval) {
 
 // --- the controller -----------------------------------------------------------
 
-TWatchdog::TWatchdog(TWatchdogView& View, TLogSink& Log, TMainThreadQueue& Queue, TWatchdogSetup Setup,
+TWatchdog::TWatchdog(TWatchdogView& View, TMainThreadQueue& Queue, TWatchdogSetup Setup,
                      TDirWatchBackendFactory WatchBackend)
     : FView(View),
-      FLog(Log),
       FQueue(Queue),
       FWatchBackend(std::move(WatchBackend)),
       FSetup(std::move(Setup)),
       FJobDir(DirWithDelimiter(JoinPath(FSetup.UserPath, "ZentApp"))),
-      FInterval(IntervalDisplayFor(DefaultBuInterval)) {
+      FLogDir(FSetup.LogDir.empty() ? ExtractFileDir(FSetup.IniName) : FSetup.LogDir),
+      FInterval(IntervalDisplayFor(DefaultBuInterval)),
+      FRunner(Queue, [this](const std::string& Line) { AddLogLine(Line); }, [this] { return TimeText(); }),
+      FLogFile([this] { return LocalDateText(FSetup.Clock()); }) {
   const TClientSize Designed = FView.DesignedClientSize();
   FDHeight = Designed.Height;
   FDWidth = Designed.Width;
+  PublishState();
 }
 
-// The watchers go first: their handlers call into this object.
 TWatchdog::~TWatchdog() {
+  // The watchers and the scans go first: their calls come into this object.
   for (const auto& Task : FMonTasks) Task->DirWatch.reset();
+  FCatchUps.clear();
+  FLife.reset();
+  // The workers' last lines still come here; what they did not reach stays
+  // pending in the settings file written at their start.
+  FRunner.RequestStop();
+  FRunner.WaitAll();
+  FLogFile.Close();
 }
+
+std::string TWatchdog::TimeText() const { return LocalDateTimeText(FSetup.Clock()); }
+
+// --- the settings file ---------------------------------------------------------
 
 void TWatchdog::LoadSettings() {
-  const TUnicodeIniFile Ini = TUnicodeIniFile::CreateForRead(FSetup.IniName);
+  const TWatchdogSettings S = LoadWatchdogSettings(FSetup.IniName);
 
   TWindowPlacement Placement = FView.GetWindowPlacement();
-  Placement.Top = Ini.ReadInteger(SecConfig, "Top", Placement.Top);
-  Placement.Left = Ini.ReadInteger(SecConfig, "Left", Placement.Left);
-  Placement.ClientHeight = std::max(Ini.ReadInteger(SecConfig, "Height", Placement.ClientHeight), FDHeight);
-  Placement.ClientWidth = Ini.ReadInteger(SecConfig, "Width", Placement.ClientWidth);
+  Placement.Top = S.Top.value_or(Placement.Top);
+  Placement.Left = S.Left.value_or(Placement.Left);
+  Placement.ClientHeight = std::max(S.ClientHeight.value_or(Placement.ClientHeight), FDHeight);
+  Placement.ClientWidth = S.ClientWidth.value_or(Placement.ClientWidth);
   FView.SetWindowPlacement(Placement);
 
-  FJobDir = ReadName(Ini, SecConfig, "JobDir", FJobDir);
-  FBuInterval = Ini.ReadInteger(SecConfig, "Interval", DefaultBuInterval);
-  FSysTray = Ini.ReadBool(SecConfig, "SysTray", false);
-  FView.SetSysTrayChecked(FSysTray);
-  FWriteLog = Ini.ReadBool(SecConfig, "WriteLog", false);
-  FView.SetWriteLogChecked(FWriteLog);
-
-  const auto Count = static_cast<std::size_t>(
-      std::clamp<std::int32_t>(Ini.ReadInteger(SecConfig, "Count", 0), 0, static_cast<std::int32_t>(MaxMonTasks)));
-  for (std::size_t I = 0; I < Count; ++I) {
-    const std::string Section = MonitorSection(I);
-    std::string Task = ReadName(Ini, Section, "BackupTask", "");
-    if (Task.empty() || !RegularFileExists(Task))
+  FJobDir = S.JobDir.value_or(FJobDir);
+  FSysTray = S.SysTray;
+  FWriteLog = S.WriteLog;
+  FCollectedUntil = S.LastSave;
+  for (const TStoredMonTask& Stored : S.MonTasks) {
+    if (!RegularFileExists(Stored.BuTask))
       continue;
-    auto Entry = std::make_unique<TMonTask>(std::move(Task), ReadName(Ini, Section, "Directory", ""));
-    // A hand-edited value outside what the spin button offers is held as
-    // the button would hold it.
-    Entry->RetainBak = std::clamp<std::int32_t>(Ini.ReadInteger(Section, "RetainBak", 0), 0, TBackupThread::MaxRetain);
-    Entry->MonStatus = Ini.ReadBool(Section, "Enabled", true) ? mtEnabled : mtDisabled;
-    LoadPendingFiles(Ini.ReadSectionValues(Section), Ini.ReadInteger(Section, "Count", 0), Entry->FileList);
-    const auto Pending = static_cast<std::int32_t>(Entry->FileList.Count());
-    if (AddMonTask(std::move(Entry)) == atAdded)
-      FFileCount += Pending;
+    auto Entry = std::make_unique<TMonTask>(Stored.BuTask, Stored.Dir);
+    Entry->RetainBak = Stored.RetainBak;
+    Entry->MonStatus = Stored.Enabled ? mtEnabled : mtDisabled;
+    Entry->FileList.Assign(Stored.Files);
+    if (AddMonTask(std::move(Entry)) != atAdded)
+      break;
   }
-
-  FInterval = IntervalDisplayFor(FBuInterval);
-  FView.ShowInterval(FInterval);
+  FInterval = IntervalDisplayFor(S.Interval);
+  PublishState();
 }
 
-void TWatchdog::SaveSettings() {
+std::optional<std::chrono::system_clock::time_point> TWatchdog::CollectedUntil() const {
+  // While monitoring runs, every change up to now has been collected, unless
+  // a look for changes made before the start has not ended yet.
+  if (FMonitoring && FCatchUpsPending == 0)
+    return FSetup.Clock();
+  return FCollectedUntil;
+}
+
+bool TWatchdog::SaveSettings() {
+  TWatchdogSettings S;
+  const TWindowPlacement Placement = FView.GetWindowPlacement();
+  S.Top = Placement.Top;
+  S.Left = Placement.Left;
+  S.ClientHeight = Placement.ClientHeight;
+  S.ClientWidth = Placement.ClientWidth;
+  S.JobDir = FJobDir;
+  S.Interval = GetIntervalSeconds();
+  S.SysTray = FSysTray;
+  S.WriteLog = FWriteLog;
+  S.LastSave = CollectedUntil();
+  for (const auto& Task : FMonTasks) {
+    TStoredMonTask& Stored = S.MonTasks.emplace_back();
+    Stored.BuTask = Task->BuTask;
+    Stored.Dir = Task->Dir;
+    Stored.RetainBak = Task->RetainBak;
+    Stored.Enabled = Task->MonStatus == mtEnabled;
+    // A file handed to a worker is pending until the worker has reported
+    // it: after a crash it is backed up again.
+    TMatchList Pending{TListCompare::lcFileNames};
+    Pending.Assign(Task->FileList.Items());
+    if (const TMatchList* InFlight = FRunner.InFlight(*Task))
+      for (const std::string& File : *InFlight) Pending.Add(File);
+    Stored.Files = Pending.Items();
+  }
   try {
-    TUnicodeIniFile Ini = TUnicodeIniFile::CreateForWrite(FSetup.IniName, false);
-    Ini.EraseSection("Global");
-    Ini.WriteProgramInfo("Program", FSetup.ProgramName);
-    Ini.WriteProgramInfo("Version", FSetup.ProgramVersion);
-
-    const TWindowPlacement Placement = FView.GetWindowPlacement();
-    Ini.WriteInteger(SecConfig, "Top", Placement.Top);
-    Ini.WriteInteger(SecConfig, "Left", Placement.Left);
-    Ini.WriteInteger(SecConfig, "Height", Placement.ClientHeight);
-    Ini.WriteInteger(SecConfig, "Width", Placement.ClientWidth);
-    WriteName(Ini, SecConfig, "JobDir", FJobDir);
-    Ini.WriteInteger(SecConfig, "Interval", GetIntervalSeconds());
-    Ini.WriteBool(SecConfig, "SysTray", FSysTray);
-    Ini.WriteBool(SecConfig, "WriteLog", FWriteLog);
-    Ini.WriteInteger(SecConfig, "Count", static_cast<std::int32_t>(FMonTasks.size()));
-
-    // Every section is erased, not only those with keys: a section that is
-    // rewritten in place rather than appended would move at the next save.
-    for (std::size_t I = 0; I < MaxMonTasks; ++I) {
-      const std::string Section = MonitorSection(I);
-      Ini.EraseSection(Section);
-      if (I >= FMonTasks.size())
-        continue;
-      const TMonTask& Task = *FMonTasks[I];
-      WriteName(Ini, Section, "BackupTask", Task.BuTask);
-      WriteName(Ini, Section, "Directory", Task.Dir);
-      Ini.WriteInteger(Section, "RetainBak", Task.RetainBak);
-      Ini.WriteBool(Section, "Enabled", Task.MonStatus == mtEnabled);
-      Ini.WriteInteger(Section, "Count", static_cast<std::int32_t>(Task.FileList.Count()));
-      for (std::size_t J = 0; J < Task.FileList.Count(); ++J)
-        WriteName(Ini, Section, FileKey(J), Task.FileList[J]);
-    }
-    Ini.UpdateFile();
+    SaveWatchdogSettings(FSetup.IniName, S, FSetup.ProgramName, FSetup.ProgramVersion);
   } catch (const EWriteError& E) {
     FView.ShowMessage(E.what());
+    return false;
   } catch (const EFOpenError& E) {
     // The file is there but cannot be read: writing it anyway would drop
     // whatever else it holds.
     FView.ShowMessage(E.what());
+    return false;
   }
+  return true;
 }
+
+// --- the directory list ------------------------------------------------------------
 
 TAddTaskResult TWatchdog::AddMonTask(std::unique_ptr<TMonTask> Task) {
   if (FMonTasks.size() >= MaxMonTasks)
     return atListFull;
   FMonTasks.push_back(std::move(Task));
-  const TMonTask& Added = *FMonTasks.back();
-  FView.AddDirItem(DirItemText(FMonTasks.size(), Added.Dir), Added.MonStatus == mtEnabled);
+  PublishState();
   return atAdded;
 }
 
-void TWatchdog::RenumberDirList() {
-  for (std::size_t I = 0; I < FMonTasks.size(); ++I)
-    FView.SetDirItem(I, DirItemText(I + 1, FMonTasks[I]->Dir), FMonTasks[I]->MonStatus == mtEnabled);
+TTaskSources TWatchdog::TaskSourcesForAdding(const std::string& TaskFile) const {
+  TTaskSources Found;
+  Found.Result = CheckTaskFile(TaskFile, &Found.Sources);
+  switch (Found.Result) {
+    case tcUsable:
+      break;
+    case tcInvalidSettings:
+      Found.Message = InvalidTaskMessage(TaskFile);
+      break;
+    case tcNotFound:
+      Found.Message = Tr("Task file not found") + ": " + TaskFile;
+      break;
+    default:
+      Found.Message = Tr("Error reading from backup task") + ": " + TaskFile;
+      break;
+  }
+  if (Found.Result != tcUsable)
+    Found.Sources.clear();
+  return Found;
 }
+
+bool TWatchdog::AddDirectory(const std::string& TaskFile, const std::string& Dir) {
+  if (FMonTasks.size() >= MaxMonTasks) {
+    FView.ShowMessage(SafeFormat(Tr("No more than %u directories can be monitored."),
+                                 static_cast<std::uint64_t>(MaxMonTasks)));
+    return false;
+  }
+  auto Task = std::make_unique<TMonTask>(TaskFile, Dir);
+  if (ReadTaskSettings(*Task, FSetup.TaskDefaults, *this) != 0)
+    return false;
+  Task->RetainBak = FRetainShown;
+  FMonTasks.push_back(std::move(Task));
+  FSelected = static_cast<int>(FMonTasks.size()) - 1;
+  PublishState();
+  return true;
+}
+
+void TWatchdog::RemoveSelected() {
+  if (FMonitoring || FSelected < 0 || static_cast<std::size_t>(FSelected) >= FMonTasks.size())
+    return;
+  if (!FView.AskQuestion(Tr("Remove selected directory from list?")))
+    return;
+  const auto Index = static_cast<std::size_t>(FSelected);
+  FRunner.Forget(*FMonTasks[Index]);
+  FMonTasks.erase(FMonTasks.begin() + static_cast<std::ptrdiff_t>(Index));
+  FSelected = FMonTasks.empty() ? -1 : static_cast<int>(std::min(Index, FMonTasks.size() - 1));
+  PublishState();
+}
+
+void TWatchdog::DirItemChecked(std::size_t Index, bool Checked) {
+  // While monitoring runs the click is undone: publishing the state puts
+  // the mark back.
+  if (!FMonitoring && Index < FMonTasks.size()) {
+    TMonTask& Task = *FMonTasks[Index];
+    if (Checked) {
+      Task.MonStatus = mtEnabled;
+    } else {
+      Task.MonStatus = mtDisabled;
+      Task.ErrCount = 0;
+      Task.FileList.Clear();
+    }
+  }
+  PublishState();
+}
+
+void TWatchdog::SelectDirItem(std::size_t Index) {
+  if (Index < FMonTasks.size()) {
+    FSelected = static_cast<int>(Index);
+    FRetainShown = FMonTasks[Index]->RetainBak;
+  }
+  PublishState();
+}
+
+void TWatchdog::ValidateMonTasks() {
+  for (const auto& Task : FMonTasks) {
+    if (!RegularFileExists(Task->BuTask)) {
+      AddLogLine(Tr("Task not found") + ": " + Task->BuTask);
+      Task->MonStatus = mtInvalid;
+      continue;
+    }
+    if (XlDirectoryExists(Task->Dir)) {
+      if (CheckTaskFile(Task->BuTask) != tcUsable)
+        Task->MonStatus = mtInvalid;
+      ReadTaskSettings(*Task, FSetup.TaskDefaults, *this);
+      if (Task->MonStatus == mtInvalid)
+        AddLogLine(SafeFormat(Tr("The backup task \"%s\" has invalid settings!"), Task->BuTask));
+    } else {
+      AddLogLine(SafeFormat(Tr("Directory \"%s\" not found!"), Task->Dir));
+      Task->MonStatus = mtInvalid;
+    }
+  }
+  if (FSelected < 0 && !FMonTasks.empty())
+    FSelected = 0;
+  PublishState();
+}
+
+// --- the controls ------------------------------------------------------------------
 
 void TWatchdog::PeriodicClicked(bool Checked) {
   FInterval.Periodic = Checked;
-  FBuInterval = GetIntervalSeconds();
-  FView.ShowInterval(FInterval);
+  PublishState();
 }
 
 void TWatchdog::IntervalUnitChosen(TIntervalUnit Unit) {
   FInterval = IntervalDisplayForUnit(FInterval, Unit);
-  FView.ShowInterval(FInterval);
+  PublishState();
 }
 
 void TWatchdog::IntervalValueChanged(std::int32_t Value) {
-  const std::int32_t Held = std::clamp(Value, FInterval.MinValue, FInterval.MaxValue);
-  FInterval.Value = Held;
-  if (Held != Value)
-    FView.ShowInterval(FInterval);
+  FInterval.Value = std::clamp(Value, FInterval.MinValue, FInterval.MaxValue);
+  PublishState();
+}
+
+void TWatchdog::SysTrayClicked(bool Checked) {
+  FSysTray = Checked;
+  PublishState();
+}
+
+void TWatchdog::WriteLogClicked(bool Checked) {
+  FWriteLog = Checked;
+  PublishState();
+}
+
+void TWatchdog::RetainBakChanged(std::int32_t Value) {
+  FRetainShown = std::clamp<std::int32_t>(Value, 0, TBackupThread::MaxRetain);
+  if (FSelected >= 0 && static_cast<std::size_t>(FSelected) < FMonTasks.size())
+    FMonTasks[static_cast<std::size_t>(FSelected)]->RetainBak = FRetainShown;
+  PublishState();
+}
+
+// --- backups -------------------------------------------------------------------------
+
+std::int32_t TWatchdog::FileCount() const {
+  std::size_t Count = 0;
+  for (const auto& Task : FMonTasks)
+    if (Task->MonStatus == mtEnabled)
+      Count += Task->FileList.Count();
+  return static_cast<std::int32_t>(Count);
+}
+
+void TWatchdog::RequestInstantBackup() {
+  if (!FMonitoring)
+    return;
+  FScheduler.RequestInstant();
+  PublishState();
+}
+
+void TWatchdog::ReleaseFinishedWorkers() {
+  if (!FRunner.ReleaseFinished() && FLogFile.IsOpen())
+    FLogFile.Close();
+}
+
+void TWatchdog::Tick() {
+  if (!FMonitoring)
+    return;
+  const TTaskBarStatus S = FileCount() != 0 ? tbsRun : tbsWait;
+  const TTickAction Action = FScheduler.Tick();
+  ReleaseFinishedWorkers();
+  if (Action != TTickAction::taNone) {
+    RunBackups(false);
+    CheckDestinationErrors(Action == TTickAction::taPeriodicBackup ? 3 : 0);
+  }
+  FTbStatus = S;
+  PublishState();
+}
+
+// The name a " *** " line gives for a destination that is not there: its
+// volume label, else its drive; a Linux path has no drive, and the folder
+// itself tells the user most.
+static std::string MissingDestinationName(const std::string& DestDir) {
+  std::string Label;
+  if (VolumeLabelOf(DestDir, Label))
+    return Label;
+  std::string Drive = DrivePart(DestDir);
+  if (!Drive.empty())
+    return Drive;
+  std::string_view Dir = DestDir;
+  while (Dir.size() > 1 && Dir.back() == PathDelimiter) Dir.remove_suffix(1);
+  return std::string(Dir);
+}
+
+void TWatchdog::RunBackups(bool Wait) {
+  const bool AnyPending =
+      std::any_of(FMonTasks.begin(), FMonTasks.end(), [](const auto& T) { return !T->FileList.Empty(); });
+  if (AnyPending) {
+    if (FWriteLog && !FLogFile.IsOpen())
+      FLogFile.Open(FLogDir);
+    for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
+      TMonTask& Task = *FMonTasks[I];
+      // A worker still busy with the entry's last files keeps the new ones
+      // waiting: two workers on one destination tree would rotate each
+      // other's versions.
+      if (Task.MonStatus != mtEnabled || Task.FileList.Empty() || Task.BuThread != nullptr)
+        continue;
+      std::string Dest = Task.DestDir;
+      std::string Label;
+      const TVolumePathResult Resolved = ResolveVolumePath(Dest, Label, FSetup.VolumeTables);
+      if (Resolved != vpNotFound && GetDriveKind(Dest, FSetup.VolumeTables) != dkNotAvailable) {
+        FRunner.Start(Task, static_cast<std::int32_t>(I + 1), Dest);
+        Task.ErrCount = 0;
+      } else {
+        AddLogLine(" *** " + TimeText() + " - " + ListPosition(I) + ": " +
+                   SafeFormat(Tr("Drive \"%s\" not ready!"), MissingDestinationName(Task.DestDir)));
+        ++Task.ErrCount;
+      }
+    }
+  }
+  if (Wait) {
+    FRunner.WaitAll();
+    FLogFile.Close();
+  }
+  SaveSettings();
+  PublishState();
+}
+
+void TWatchdog::CheckDestinationErrors(std::int32_t Threshold) {
+  std::int32_t M = 0;
+  std::size_t Worst = 0;
+  for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
+    const TMonTask& Task = *FMonTasks[I];
+    if (Task.MonStatus == mtEnabled && Task.ErrCount > M) {
+      M = Task.ErrCount;
+      Worst = I;
+    }
+  }
+  if (M <= Threshold)
+    return;
+  const TMonTask& Task = *FMonTasks[Worst];
+  std::string Text = SafeFormat(Tr("Backup destination \"%s\" not available!"), Task.DestDir) + "\r\n" +
+                     SafeFormat(Tr("Monitored directory \"%s\""), ListPosition(Worst) + ": " + Task.Dir) + "\r\n";
+  if (Threshold > 0)
+    Text += SafeFormat(Tr("This was the case with the last %u backups."), static_cast<std::uint64_t>(M)) + "\r\n";
+  Text += Tr("Please check that the backup medium is connected correctly!");
+  FView.ShowDestinationWarning(Text);
+}
+
+// --- the log -----------------------------------------------------------------------
+
+void TWatchdog::AddLogLine(const std::string& Line) {
+  if (FLogFile.IsOpen()) {
+    // A log file that cannot be written is closed; the window keeps every
+    // line and says once why the file stops.
+    std::string Failure = FLogFile.Write(Line);
+    FLogLines.push_back(Line);
+    FView.LogLineAdded(Line);
+    if (!Failure.empty()) {
+      FLogLines.push_back(Failure);
+      FView.LogLineAdded(Failure);
+    }
+    return;
+  }
+  FLogLines.push_back(Line);
+  FView.LogLineAdded(Line);
+}
+
+void TWatchdog::ClearLog() {
+  FLogLines.clear();
+  FView.LogCleared();
+}
+
+// --- what the front-ends show --------------------------------------------------------
+
+void TWatchdog::sbViewFilesClick() {
+  std::vector<std::string> Lines;
+  if (FileCount() != 0) {
+    for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
+      if (FMonTasks[I]->MonStatus != mtEnabled)
+        continue;
+      for (const std::string& File : FMonTasks[I]->FileList) Lines.push_back(ListPosition(I) + ": " + File);
+    }
+  } else {
+    Lines.push_back(Tr("No files"));
+  }
+  FView.ShowChangedFiles(Lines);
+}
+
+void TWatchdog::GetChangedFileList(std::vector<std::string>& List) const {
+  List.clear();
+  for (std::size_t I = 0; I < FMonTasks.size(); ++I)
+    for (const std::string& File : FMonTasks[I]->FileList) List.push_back(ListPosition(I) + ": " + File);
+  if (List.empty())
+    List.push_back(Tr("No files"));
+}
+
+TTaskInfo TWatchdog::TaskInfoOf(const TMonTask& Task) {
+  TTaskInfo Info;
+  Info.Task = Task.BuTask;
+  Info.EditEnabled = Task.GetRunStatus() == rsOff;
+  Info.Destination = Task.DestDir;
+  Info.MethodText = Tr("Method: ") + " " + DestModeText(Task.DestMode);
+  if (Task.Compress == 0)
+    Info.CompressionText = Tr("No compression");
+  else
+    Info.CompressionText = Tr("Compress files") + " " + (Task.Compress == 1 ? Tr("as gz") : Tr("as zip"));
+  Info.RetainBak = Task.RetainBak;
+  return Info;
+}
+
+TWatchdogState TWatchdog::ComputeState() const {
+  TWatchdogState S;
+  const bool On = FMonitoring;
+  const std::int32_t Count = FileCount();
+  S.Monitoring = On;
+
+  for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
+    const TMonTask& Task = *FMonTasks[I];
+    S.DirItems.push_back({DirItemText(I, Task.Dir), Task.MonStatus == mtEnabled, Task.GetRunStatus(),
+                          Task.FileList.Count()});
+  }
+  if (FSelected >= 0 && static_cast<std::size_t>(FSelected) < FMonTasks.size()) {
+    S.Selected = FSelected;
+    S.TaskInfo = TaskInfoOf(*FMonTasks[static_cast<std::size_t>(FSelected)]);
+  }
+  S.RemoveEnabled = !On;
+
+  S.SysTrayChecked = FSysTray;
+  S.WriteLogChecked = FWriteLog;
+  S.Interval = FInterval;
+  S.PeriodicEnabled = !On;
+
+  const std::string Countdown = FScheduler.CountdownText();
+  const std::string CountText = FileCountText(Count);
+  S.CountdownText = On ? Countdown : std::string();
+  S.FileCountText = On ? CountText : std::string();
+  S.NotScheduledVisible = !On;
+  S.ShowFilesVisible = On && Count > 0;
+  S.ClockProgress = FScheduler.ClockProgress(On, Count > 0);
+
+  // While monitoring runs the start button starts a backup at once: there
+  // must be something to back up, and a request waits for the next tick.
+  S.StartEnabled = !On || (Count > 0 && !FScheduler.InstantRequested());
+  S.StartHint = On ? Tr("Start immediate backup") : Tr("Start monitoring the selected directories");
+  S.StopEnabled = On;
+  S.BackupTimerEnabled = On;
+
+  S.TrayStatus = FTbStatus;
+  S.TrayStartStopCaption = On ? Tr("Stop monitoring") : Tr("Start monitoring");
+  S.ImmediateBackupEnabled = On && Count > 0;
+  S.StatusLine = Tr("Next backup: ") + Countdown;
+  S.StatusFileLine = CountText;
+  S.TrayTip = ProgVersName();
+  if (On)
+    S.TrayTip += "\r\n" + Tr("Next backup: ") + Countdown + "\r\n" + CountText + " " + Tr("recognized as changed");
+  return S;
+}
+
+void TWatchdog::PublishState() {
+  FState = ComputeState();
+  FView.StateChanged(FState);
 }
 
 }  // namespace dz

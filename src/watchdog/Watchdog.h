@@ -1,38 +1,40 @@
 #pragma once
-// The main window's state without the window: the list of monitored
-// directories, the interval, the options "Keep running in background" and
-// "Write log to file", and the settings file in which they all survive
-// between runs, the pending files of every directory included; monitoring,
-// which keeps one directory watcher per enabled directory and collects the
-// files they report into the directory's pending files. What the user sees
-// goes through TWatchdogView and what goes wrong while working goes to the
-// TLogSink, so the logic runs without a window toolkit. Main thread only.
+// The watchdog without a window: it coordinates the list of monitored
+// directories (each a TMonTask that collects its own changes), the settings
+// file, the scheduler's countdown, the backup workers and the log, and
+// publishes what a front-end shows as one TWatchdogState through
+// TWatchdogView. The front-end calls the handlers below for the user's
+// actions and Tick() once a second while State().BackupTimerEnabled is set.
+// Main thread only.
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "base/BuildInfo.h"
 #include "base/MainThreadQueue.h"
 #include "dirwatch/DirectoryWatch.h"
 #include "filesys/PathUtils.h"
+#include "platform/Volumes.h"
 #include "watchdog/LogSink.h"
 #include "watchdog/MonTask.h"
+#include "watchdog/BackupLog.h"
+#include "watchdog/BackupRunner.h"
+#include "watchdog/Scheduler.h"
 #include "watchdog/TaskReader.h"
+#include "watchdog/WatchdogSettings.h"
 #include "watchdog/WatchdogView.h"
 
 namespace dz {
 
-// The settings file has sections Monitor00 to Monitor24 and no more; the list
-// never holds more than the file can bring back after a restart.
-inline constexpr std::size_t MaxMonTasks = 25;
-
-// Interval in seconds when the settings file has none.
-inline constexpr std::int32_t DefaultBuInterval = 1800;
+// The wall clock; tests step their own.
+using TWatchdogClock = std::function<std::chrono::system_clock::time_point()>;
 
 // What the controller needs to know from the program's start-up.
 struct TWatchdogSetup {
@@ -41,6 +43,13 @@ struct TWatchdogSetup {
   std::string ProgramName = BuildInternalName;    // written to the settings file as "Program"
   std::string ProgramVersion = BuildFileVersion;  // and "Version"
   TTaskDefaults TaskDefaults = {};  // from the main application's settings
+  std::string LogDir = {};  // an existing folder for the daily log files; empty: the settings file's
+  TVolumeTables VolumeTables = {};  // where mounts are looked up (tests use their own)
+  TWatchdogClock Clock = [] { return std::chrono::system_clock::now(); };
+  // Changes made this long before the last save of the settings file are
+  // looked for again when monitoring starts: they may never have been
+  // reported, or reported and lost with the process.
+  std::chrono::seconds CatchUpMargin{60};
 };
 
 enum TAddTaskResult : int { atAdded, atListFull };
@@ -71,166 +80,191 @@ std::int32_t IntervalSeconds(const TIntervalDisplay& Interval);
 // "1 file", "%u files"; above 9999 with the digits grouped by blanks.
 std::string FileCountText(std::int64_t Count);
 
-// Whether the directory part P of a reported file (with its trailing
-// delimiter; empty for a file directly in the monitored directory) lies in
-// one of the listed sub-directories: P matches an entry followed by "*" as a
-// wildcard mask, so an entry Doc also covers Documents/.
-bool PathInSubDirList(std::string_view P, const TMatchList& SubDirList);
-
-// Whether the sub-directory filter lets at least one directory name of the
-// directory part P through; P is split at Delimiter and empty names are
-// skipped. A name the filter cannot decide on (a regular expression that
-// gives up, a name that is not UTF-8) counts as a hit exactly when
-// UndecidedIsHit is set. There is no default: the caller chooses the value
-// that keeps the files below such a name whichever sense the filter has.
-bool PathMatchesDirFilter(std::string_view P, const TTextFilter& SubDirFilter, char Delimiter, bool UndecidedIsHit);
-
-// Whether a file, named relative to the monitored directory, passes the
-// filters of its task: its extension, its name, the sub-directory list and
-// the sub-directory filter.
-bool PassesMonFilter(const TMonFilter& Filter, std::string_view FileName, const TPathStyle& Style = NativePathStyle);
+// A list position from 0 as the list, the log and the views write it: from
+// 1, in at least two digits.
+std::string ListPosition(std::size_t Index);
 
 // --- the controller -----------------------------------------------------------
 
-class TWatchdog {
+// What adding a directory found in a task file: the result of the check,
+// the message for a task that cannot be used, and the usable sources.
+struct TTaskSources {
+  TTaskCheck Result = tcNotFound;
+  std::string Message;  // empty when Result is tcUsable
+  std::vector<TTaskSource> Sources;
+};
+
+class TWatchdog : private TLogSink {
 public:
-  // Asks View for the designed client size. Queue runs the watchers' reports
-  // on the main thread; WatchBackend makes the system side of each watcher
-  // (a fake in tests).
-  TWatchdog(TWatchdogView& View, TLogSink& Log, TMainThreadQueue& Queue, TWatchdogSetup Setup,
+  // Asks View for the designed client size. Queue runs the watchers' and
+  // the workers' calls on the main thread; WatchBackend makes the system
+  // side of each watcher (a fake in tests).
+  TWatchdog(TWatchdogView& View, TMainThreadQueue& Queue, TWatchdogSetup Setup,
             TDirWatchBackendFactory WatchBackend = CreateSystemDirWatchBackend);
   TWatchdog(const TWatchdog&) = delete;
   TWatchdog& operator=(const TWatchdog&) = delete;
-  virtual ~TWatchdog();
+  // Stops the watchers; running backup workers are asked to stop after
+  // their current file and waited for (their remaining files stay pending
+  // in the settings file saved last).
+  ~TWatchdog() override;
 
-  // Reads the settings file into the window and the list: once, at start-up,
-  // while the list is empty. A missing file leaves every default; entries
-  // whose task file no longer exists are dropped. Raises EFOpenError when the
-  // file exists but cannot be read: the list is then unknown, and starting
-  // with an empty one would lose it at the next save.
+  // --- the settings file ---
+
+  // Reads the settings file into the list: once, at start-up, while the
+  // list is empty. A missing file leaves every default; entries whose task
+  // file no longer exists are dropped. Raises EFOpenError when the file
+  // exists but cannot be read: the list is then unknown, and starting with
+  // an empty one would lose it at the next save.
   void LoadSettings();
-
   // Writes the settings file, keeping whatever else it holds. A failure is
-  // shown in a message window and changes nothing else.
-  void SaveSettings();
+  // shown in a message window; the result says whether it was written.
+  bool SaveSettings();
 
-  // Appends Task to the list and to the window's list; refused, and Task
-  // released, when the list already holds MaxMonTasks entries.
+  // --- the directory list ---
+
+  // Appends Task; refused, and Task released, when the list already holds
+  // MaxMonTasks entries.
   [[nodiscard]] TAddTaskResult AddMonTask(std::unique_ptr<TMonTask> Task);
+  // The first steps of adding a directory: checks TaskFile and lists the
+  // sources it names.
+  TTaskSources TaskSourcesForAdding(const std::string& TaskFile) const;
+  // The last step: an entry for Dir with the settings of TaskFile,
+  // appended, selected and shown. False when the task cannot be read (the
+  // reasons are in the log) or the list is full (a message says so).
+  bool AddDirectory(const std::string& TaskFile, const std::string& Dir);
+  // Removes the selected entry; not while monitoring runs.
+  void RemoveSelected();
+  // The user set or cleared an item's check mark. Undone while monitoring
+  // runs; clearing it drops the entry's pending files.
+  void DirItemChecked(std::size_t Index, bool Checked);
+  void SelectDirItem(std::size_t Index);
+  // Checks every entry against its task file and its directory again, as
+  // each showing of the window does; what is wrong goes to the log and the
+  // entry is marked invalid.
+  void ValidateMonTasks();
 
-  // Rewrites every list item: its position from 1 in two digits, ": ", the
-  // directory; checked exactly when the entry is enabled.
-  void RenumberDirList();
+  // --- the controls ---
 
+  void PeriodicClicked(bool Checked);
+  void IntervalUnitChosen(TIntervalUnit Unit);
+  void IntervalValueChanged(std::int32_t Value);
+  void SysTrayClicked(bool Checked);
+  void WriteLogClicked(bool Checked);
+  void RetainBakChanged(std::int32_t Value);
   // The interval the controls stand for, in seconds; -1 when periodic
   // backups are off.
   std::int32_t GetIntervalSeconds() const { return IntervalSeconds(FInterval); }
 
-  // Handlers of the user's actions in the window.
-  void PeriodicClicked(bool Checked);
-  void IntervalUnitChosen(TIntervalUnit Unit);
-  void IntervalValueChanged(std::int32_t Value);
-  void SysTrayClicked(bool Checked) { FSysTray = Checked; }
-  void WriteLogClicked(bool Checked) { FWriteLog = Checked; }
-
-  // --- monitoring ---
+  // --- monitoring and backups ---
 
   // Validates every enabled entry against its task file again and starts one
-  // watcher per enabled entry whose directory exists. False, after telling
-  // the user, when no entry is left enabled; nothing else changes then.
-  // While monitoring runs already, nothing happens and the result is true.
+  // watcher per enabled entry whose directory exists; then looks, off the
+  // main thread, for files changed since shortly before the settings file
+  // was last saved. False, after telling the user, when no entry is left
+  // enabled; nothing else changes then. While monitoring runs already,
+  // nothing happens and the result is true.
   bool StartMonitoring();
-
-  // Stops and releases the watchers and returns the window to the stopped
-  // state. Changes the watchers reported before they stopped are collected
-  // first; when files are pending then, RunLastBackup runs.
+  // Stops the watchers, backs up every pending file and waits for that,
+  // then returns to the stopped state and saves the settings.
   void StopMonitoring();
-
   bool Monitoring() const { return FMonitoring; }
 
-  // A watcher's report, on the main thread: ChgNotId is the entry's position
-  // from 1, FileName relative to its directory. Directories are not
-  // collected; a removed file, or the old name of a renamed one, leaves the
-  // pending files; any other file joins them when it passes the filters.
-  // The pending files below a renamed directory move to its new name, those
-  // below a removed one leave the list. Reports of a watcher that is not
-  // the entry's own are ignored.
+  // The one-second timer.
+  void Tick();
+  // A backup at once, performed by the next tick.
+  void RequestInstantBackup();
+  // Starts the backups of every enabled entry with pending files; with Wait,
+  // returns only when every worker has finished. Then saves the settings.
+  void RunBackups(bool Wait);
+  // Whether a backup worker runs.
+  bool BackupRunning() const { return FRunner.AnyRunning(); }
+
+  // A watcher's report, on the main thread (see TMonTask::DirectoryChanged).
   void DirectoryChanged(TDirectoryWatch& Sender, int ChgNotId, TWatchAction Action, const std::string& FileName);
 
+  // --- the log ---
+
+  // One line to the log window and, while it is open, the log file.
+  void AddLogLine(const std::string& Line) override;
+  void ClearLog();
+  const std::vector<std::string>& LogLines() const { return FLogLines; }
+
+  // --- what the front-ends show ---
+
+  const TWatchdogState& State() const { return FState; }
   // "Show files": the pending files of the enabled entries in the pop-up list.
   void sbViewFilesClick();
   // The status dialog's list: the pending files of every entry, or "No files".
   void GetChangedFileList(std::vector<std::string>& List) const;
-
-  // Shows the entry's details in the window's fields.
-  void ShowTaskInfo(std::size_t Index);
+  std::string CountdownText() const { return FScheduler.CountdownText(); }
 
   std::size_t MonTaskCount() const { return FMonTasks.size(); }
   TMonTask& MonTask(std::size_t Index) { return *FMonTasks.at(Index); }
   const TMonTask& MonTask(std::size_t Index) const { return *FMonTasks.at(Index); }
-
   const std::string& IniName() const { return FSetup.IniName; }
   const std::string& JobDir() const { return FJobDir; }
-  std::int32_t BuInterval() const { return FBuInterval; }
+  const std::string& LogDir() const { return FLogDir; }
+  // Seconds between periodic backups, -1 for backups on demand: while
+  // monitoring runs the interval it started with, else what the controls
+  // stand for.
+  std::int32_t BuInterval() const { return FMonitoring ? FScheduler.BuInterval() : GetIntervalSeconds(); }
   const TIntervalDisplay& Interval() const { return FInterval; }
   bool SysTray() const { return FSysTray; }
   bool WriteLog() const { return FWriteLog; }
-  std::int32_t FileCount() const { return FFileCount; }
-  std::int32_t TimeCount() const { return FTimeCount; }
+  // The pending files of the enabled entries (not those a worker holds).
+  std::int32_t FileCount() const;
+  std::int32_t TimeCount() const { return FScheduler.TimeCount(); }
   TTaskBarStatus TbStatus() const { return FTbStatus; }
   std::int32_t DHeight() const { return FDHeight; }
   std::int32_t DWidth() const { return FDWidth; }
 
-  TWatchdogView& View() { return FView; }
-  TLogSink& Log() { return FLog; }
-
-protected:
-  // The last backup of every pending file when monitoring stops, run while
-  // the watchers are stopped but not yet released. The backup worker and
-  // its scheduler fill this in (RunBackups with waiting). Until then the
-  // pending files stay in FileList, and this writes them to the settings
-  // file, so that a crash before the next save loses none of them.
-  virtual void RunLastBackup();
-
 private:
-  // What monitoring keeps per watched entry besides the entry itself.
-  struct TWatchState {
-    bool LimitReported = false;  // the watch-limit line is logged once
-    // The old name of the last report when it was the first half of a
-    // rename: if the new name is a directory, the pending files below the
-    // old one move along.
-    std::string RenamedOld;
-  };
-
+  static TTaskInfo TaskInfoOf(const TMonTask& Task);
+  TWatchdogState ComputeState() const;
+  void PublishState();
   void StartWatcher(std::size_t Index);
   void DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage);
   // After lost changes: collects every file of the tree that passes the
   // filters and changed from LostSince on (less a little slack).
   void RescanAfterLostChanges(std::size_t Index, std::chrono::system_clock::time_point LostSince);
-  // The entry at position ChgNotId when Sender is its watcher; otherwise none.
+  // Looks, off the main thread, for the files of every watched entry that
+  // changed from Since on, and adds them as pending when found.
+  void StartCatchUp(std::chrono::system_clock::time_point Since);
+  void CatchUpFound(std::size_t Index, const TMonTask* Task, int ErrorCode, std::vector<std::string> Files);
+  // Until when every change is known to be collected: now while monitoring
+  // runs (and no look for older changes is still on), else the moment
+  // monitoring stopped or the time the settings file had.
+  std::optional<std::chrono::system_clock::time_point> CollectedUntil() const;
+  void CheckDestinationErrors(std::int32_t Threshold);
+  void ReleaseFinishedWorkers();
   TMonTask* WatchedTask(const TDirectoryWatch& Sender, int ChgNotId);
-  void AddPending(TMonTask& Task, const std::string& FileName);
-  void RemovePending(TMonTask& Task, const std::string& FileName);
-  // The pending files below OldDir are renamed to lie below NewDir (those
-  // that pass the filters there), or dropped when NewDir is empty.
-  void MovePendingBelow(std::size_t Index, const std::string& OldDir, const std::string& NewDir);
+  std::string TimeText() const;
 
   TWatchdogView& FView;
-  TLogSink& FLog;
   TMainThreadQueue& FQueue;
   TDirWatchBackendFactory FWatchBackend;
   TWatchdogSetup FSetup;
   std::vector<std::unique_ptr<TMonTask>> FMonTasks;  // in settings-file order
   std::string FJobDir;
-  std::int32_t FBuInterval = DefaultBuInterval;
+  std::string FLogDir;
   TIntervalDisplay FInterval;
   bool FSysTray = false;
   bool FWriteLog = false;
-  std::int32_t FFileCount = 0;
-  std::int32_t FTimeCount = 0;
-  bool FMonitoring = false;
+  int FSelected = -1;
+  std::int32_t FRetainShown = 0;
   TTaskBarStatus FTbStatus = tbsOff;
-  std::vector<TWatchState> FWatchStates;  // by list index, while monitoring runs
+  bool FMonitoring = false;
+  std::optional<std::chrono::system_clock::time_point> FCollectedUntil;
+  // Scans for changes made before monitoring started, one per entry; their
+  // results come back through the queue while this token lives.
+  std::vector<std::jthread> FCatchUps;
+  int FCatchUpsPending = 0;  // scans whose result has not been taken yet
+  std::shared_ptr<int> FLife = std::make_shared<int>(0);
+  TBackupScheduler FScheduler;
+  TBackupRunner FRunner;
+  TBackupLogFile FLogFile;
+  std::vector<std::string> FLogLines;
+  TWatchdogState FState;
   std::int32_t FDHeight = 0;
   std::int32_t FDWidth = 0;
 };

@@ -1,13 +1,19 @@
 #pragma once
-// What the main window shows of the controller's state, as seen from the
-// controller. The window implements this; tests use a recording fake. Every
-// call comes from the main thread. The window reports the user's actions by
-// calling the controller's handlers (TWatchdog).
+// What the front-ends (the Qt window, the console) show of the watchdog. The
+// core keeps every rule of what is enabled, visible or captioned in which
+// state and publishes the result as one snapshot, TWatchdogState; a
+// front-end renders the snapshot and reports the user's actions by calling
+// the controller's handlers (TWatchdog). Besides the snapshot there are a few
+// events: a log line, a message, a question, the destination warning, the
+// pending-file pop-up. Every call comes from the main thread.
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "watchdog/MonTask.h"
 
 namespace dz {
 
@@ -47,12 +53,15 @@ struct TIntervalDisplay {
 // nothing pending, monitoring with files pending.
 enum TTaskBarStatus : int { tbsOff = 0, tbsWait = 1, tbsRun = 2 };
 
-// The clock-style progress display of the countdown.
+// The clock-style progress display of the countdown: a full turn is one
+// interval. Its foreground is crimson while files are pending, green
+// otherwise; the background is white.
 struct TClockProgress {
   std::int32_t Period = 0;    // seconds of one full turn
   std::int32_t Position = 0;  // seconds gone of the period
   bool Running = false;
   bool Visible = false;
+  bool FilesPending = false;
   friend bool operator==(const TClockProgress&, const TClockProgress&) = default;
 };
 
@@ -67,6 +76,54 @@ struct TTaskInfo {
   friend bool operator==(const TTaskInfo&, const TTaskInfo&) = default;
 };
 
+// One item of the directory list.
+struct TDirItem {
+  std::string Text;             // position in two digits, ": ", the directory
+  bool Checked = false;         // the entry is enabled
+  TRunStatus RunStatus = rsOff;  // picks the status icon
+  std::size_t Pending = 0;      // its pending files
+  friend bool operator==(const TDirItem&, const TDirItem&) = default;
+};
+
+// Everything the front-ends show of the watchdog, computed by the core.
+struct TWatchdogState {
+  bool Monitoring = false;
+
+  std::vector<TDirItem> DirItems;
+  int Selected = -1;                    // the selected item, -1 for none
+  std::optional<TTaskInfo> TaskInfo;    // empty: the detail fields are cleared
+  bool RemoveEnabled = true;
+
+  bool SysTrayChecked = false;          // "Keep running in background"
+  bool WriteLogChecked = false;         // "Write log to file"
+  TIntervalDisplay Interval;
+  bool PeriodicEnabled = true;          // the user may switch periodic backups
+
+  // The group "Next backup".
+  std::string CountdownText;
+  std::string FileCountText;
+  bool NotScheduledVisible = true;
+  bool ShowFilesVisible = false;
+  TClockProgress ClockProgress;
+
+  bool StartEnabled = true;
+  std::string StartHint;
+  bool StopEnabled = false;
+  // The one-second timer that calls TWatchdog::Tick.
+  bool BackupTimerEnabled = false;
+
+  // The notification area: the icon, its tip, the menu.
+  TTaskBarStatus TrayStatus = tbsOff;
+  std::string TrayTip;
+  std::string TrayStartStopCaption;
+  bool ImmediateBackupEnabled = false;  // "Start immediate backup"
+  // The status dialog: "Next backup: " and the countdown, and the count text.
+  std::string StatusLine;
+  std::string StatusFileLine;
+
+  friend bool operator==(const TWatchdogState&, const TWatchdogState&) = default;
+};
+
 class TWatchdogView {
 public:
   virtual ~TWatchdogView() = default;
@@ -78,53 +135,24 @@ public:
   virtual TWindowPlacement GetWindowPlacement() const = 0;
   virtual void SetWindowPlacement(const TWindowPlacement& Placement) = 0;
 
-  // The directory list holds one item per monitored directory, in the
-  // controller's order: its text and its check mark.
-  virtual void AddDirItem(const std::string& Text, bool Checked) = 0;
-  virtual void SetDirItem(std::size_t Index, const std::string& Text, bool Checked) = 0;
-  // The selected item, or -1 when none is.
-  virtual int SelectedDirItem() const = 0;
-  virtual void SelectDirItem(std::size_t Index) = 0;
-  // Paints the list again: each item's status icon follows its entry's
-  // run status.
-  virtual void RepaintDirList() = 0;
-  virtual void ShowTaskInfo(const TTaskInfo& Info) = 0;
+  // The state has changed; State is complete, not a difference.
+  virtual void StateChanged(const TWatchdogState& State) = 0;
 
-  // "Keep running in background" and "Write log to file".
-  virtual void SetSysTrayChecked(bool Checked) = 0;
-  virtual void SetWriteLogChecked(bool Checked) = 0;
-
-  virtual void ShowInterval(const TIntervalDisplay& Interval) = 0;
-  // Whether the user may switch periodic backups on or off.
-  virtual void SetPeriodicEnabled(bool Enabled) = 0;
-
-  // The group "Next backup": the countdown, the number of pending files,
-  // "Not scheduled" and the button "Show files".
-  virtual void SetCountdownText(const std::string& Text) = 0;
-  virtual void SetFileCountText(const std::string& Text) = 0;
-  virtual void SetNotScheduledVisible(bool Visible) = 0;
-  virtual void SetShowFilesVisible(bool Visible) = 0;
-  virtual void ShowClockProgress(const TClockProgress& Progress) = 0;
-  // Opens the pop-up list of pending files just below "Show files".
-  virtual void ShowChangedFiles(const std::vector<std::string>& Lines) = 0;
-
-  // The buttons that start and stop monitoring and remove a directory.
-  virtual void SetStartEnabled(bool Enabled) = 0;
-  virtual void SetStartHint(const std::string& Hint) = 0;
-  virtual void SetStopEnabled(bool Enabled) = 0;
-  virtual void SetRemoveEnabled(bool Enabled) = 0;
-
-  // The one-second backup timer that drives the scheduler.
-  virtual void SetBackupTimerEnabled(bool Enabled) = 0;
-
-  // The notification area: the icon's picture and tip, and the caption of
-  // the menu item that starts or stops monitoring.
-  virtual void ShowTrayStatus(TTaskBarStatus Status) = 0;
-  virtual void SetTrayTip(const std::string& Tip) = 0;
-  virtual void SetTrayStartStopCaption(const std::string& Caption) = 0;
+  // A line was added to the log (it may hold CR LF: several lines); the
+  // log was emptied.
+  virtual void LogLineAdded(const std::string& Line) = 0;
+  virtual void LogCleared() = 0;
 
   // A message window with the text and an OK button.
   virtual void ShowMessage(const std::string& Text) = 0;
+  // A question with Yes and No; true for Yes.
+  virtual bool AskQuestion(const std::string& Text) = 0;
+  // A destination has been missing too often: a window that shows the text
+  // with the error icon and stays until the user closes it; it does not
+  // stop the program.
+  virtual void ShowDestinationWarning(const std::string& Text) = 0;
+  // The pop-up list of pending files just below "Show files".
+  virtual void ShowChangedFiles(const std::vector<std::string>& Lines) = 0;
 };
 
 }  // namespace dz

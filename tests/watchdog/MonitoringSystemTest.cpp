@@ -29,7 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::TFakeWatchdogView;
-using test::TRecordingLog;
 using TFiles = std::vector<std::string>;
 
 constexpr std::string_view MarkerPrefix = "zz-marker-";
@@ -132,10 +131,10 @@ protected:
     TWatchdogSetup Setup;
     Setup.IniName = PathOf("DeZedodiru.ini");
     Setup.UserPath = FDir.string() + "/";
-    FWatchdog = std::make_unique<TWatchdog>(FView, FLog, FQueue, Setup);
+    FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, Setup);
     ASSERT_EQ(FWatchdog->AddMonTask(std::make_unique<TMonTask>(PathOf("task.buj"), FRoot.string())), atAdded);
     ASSERT_TRUE(FWatchdog->StartMonitoring());
-    ASSERT_TRUE(Task().DirWatch) << (FLog.Lines.empty() ? "" : FLog.Lines.back());
+    ASSERT_TRUE(Task().DirWatch) << (FView.LogLines.empty() ? "" : FView.LogLines.back());
   }
 
   TMonTask& Task() { return FWatchdog->MonTask(0); }
@@ -164,7 +163,6 @@ protected:
 
   fs::path FRoot;
   TFakeWatchdogView FView;
-  TRecordingLog FLog;
   THoldingQueue FQueue;
   std::unique_ptr<TWatchdog> FWatchdog;
   int FMarkers = 0;
@@ -298,11 +296,11 @@ TEST_F(MonitoringSystemTest, MoreChangesThanTheQueueHoldsAreAllCollected) {
   std::sort(Expected.begin(), Expected.end());
   EXPECT_EQ(Pending(), Expected);
   EXPECT_EQ(FWatchdog->FileCount(), static_cast<std::int32_t>(Task().FileList.Count()));
-  const bool Rescanned = std::any_of(FLog.Lines.begin(), FLog.Lines.end(), [](const std::string& Line) {
+  const bool Rescanned = std::any_of(FView.LogLines.begin(), FView.LogLines.end(), [](const std::string& Line) {
     return Line.find("was scanned again") != std::string::npos;
   });
   EXPECT_TRUE(Rescanned) << "the queue did not run over, so the rescan was not tested; log: "
-                         << ::testing::PrintToString(FLog.Lines);
+                         << ::testing::PrintToString(FView.LogLines);
 
   // Watching goes on.
   Write("after.txt");

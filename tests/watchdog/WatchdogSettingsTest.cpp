@@ -23,8 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::TFakeWatchdogView;
-using test::TRecordingLog;
-using TDirItem = TFakeWatchdogView::TDirItem;
+using TDirText = std::pair<std::string, bool>;  // an item's text and check mark
 
 std::string Two(std::size_t I) { return (I < 10 ? "0" : "") + std::to_string(I); }
 std::string Three(std::size_t I) { return std::string(I < 10 ? "00" : I < 100 ? "0" : "") + std::to_string(I); }
@@ -38,9 +37,8 @@ std::string ReadFileBytes(const std::string& Path) {
 // One program run: a window, a log and the controller that drives them.
 struct TSession {
   explicit TSession(const TWatchdogSetup& Setup, TFakeWatchdogView InitialView = {})
-      : View(std::move(InitialView)), Watchdog(View, Log, Queue, Setup) {}
+      : View(std::move(InitialView)), Watchdog(View, Queue, Setup) {}
   TFakeWatchdogView View;
-  TRecordingLog Log;
   TPlainMainThreadQueue Queue;
   TWatchdog Watchdog;
 };
@@ -80,14 +78,14 @@ struct TState {
   bool WriteLog = false;
   std::int32_t FileCount = 0;
   std::vector<TEntryState> Entries;
-  std::vector<TDirItem> Items;
+  std::vector<TDirText> Items;
   friend bool operator==(const TState&, const TState&) = default;
 };
 
 TState StateOf(const TSession& S) {
   const TWatchdog& W = S.Watchdog;
   return {S.View.Placement, W.JobDir(), W.BuInterval(), W.Interval(), W.SysTray(), W.WriteLog(),
-          W.FileCount(), EntriesOf(W), S.View.DirItems};
+          W.FileCount(), EntriesOf(W), S.View.DirTexts()};
 }
 
 class WatchdogSettingsTest : public ::testing::Test {
@@ -179,9 +177,9 @@ TEST_F(WatchdogSettingsTest, MissingFileGivesDefaults) {
   EXPECT_EQ(S.Watchdog.JobDir(), FSetup.UserPath + "ZentApp/");
   EXPECT_EQ(S.Watchdog.BuInterval(), 1800);
   EXPECT_EQ(S.Watchdog.GetIntervalSeconds(), 1800);
-  EXPECT_EQ(S.View.Interval, IntervalDisplayFor(1800));
-  EXPECT_EQ(S.View.SysTrayChecked, false);
-  EXPECT_EQ(S.View.WriteLogChecked, false);
+  EXPECT_EQ(S.View.State.Interval, IntervalDisplayFor(1800));
+  EXPECT_EQ(S.View.State.SysTrayChecked, false);
+  EXPECT_EQ(S.View.State.WriteLogChecked, false);
   EXPECT_EQ(S.View.Placement, (TWindowPlacement{10, 20, 590, 500}));
   EXPECT_EQ(S.Watchdog.FileCount(), 0);
   EXPECT_FALSE(fs::exists(FSetup.IniName)) << "loading never writes";
@@ -224,9 +222,10 @@ TEST_F(WatchdogSettingsTest, RoundTripIsByteStable) {
       WriteEntry(Ini, I, Written[I]);
   });
   std::int32_t TotalFiles = 0;
-  std::vector<TDirItem> Items;
+  std::vector<TDirText> Items;
   for (std::size_t I = 0; I < Written.size(); ++I) {
-    TotalFiles += static_cast<std::int32_t>(Written[I].Files.size());
+    if (Written[I].MonStatus == mtEnabled)  // only enabled entries' files count
+      TotalFiles += static_cast<std::int32_t>(Written[I].Files.size());
     Items.push_back({Two(I + 1) + ": " + Written[I].Dir, Written[I].MonStatus == mtEnabled});
   }
 
@@ -239,15 +238,15 @@ TEST_F(WatchdogSettingsTest, RoundTripIsByteStable) {
   EXPECT_EQ(Loaded.Interval, IntervalDisplayFor(7200));
   EXPECT_TRUE(Loaded.SysTray);
   EXPECT_TRUE(Loaded.WriteLog);
-  EXPECT_EQ(First.View.SysTrayChecked, true);
-  EXPECT_EQ(First.View.WriteLogChecked, true);
+  EXPECT_EQ(First.View.State.SysTrayChecked, true);
+  EXPECT_EQ(First.View.State.WriteLogChecked, true);
   EXPECT_EQ(Loaded.FileCount, TotalFiles);
   ASSERT_EQ(Loaded.Entries.size(), Written.size());
   for (std::size_t I = 0; I < Written.size(); ++I) {
     SCOPED_TRACE(I);
     EXPECT_EQ(Loaded.Entries[I], Written[I]);
   }
-  EXPECT_EQ(First.View.DirItems, Items);
+  EXPECT_EQ(First.View.DirTexts(), Items);
 
   First.Watchdog.SaveSettings();
   EXPECT_TRUE(First.View.Messages.empty());
@@ -281,7 +280,7 @@ TEST_F(WatchdogSettingsTest, ReadsAtMost25Sections) {
     if (I != 3)
       Expected.push_back(Written[I].Dir);
   EXPECT_EQ(DirsOf(S.Watchdog), Expected);
-  EXPECT_EQ(S.View.DirItems.size(), MaxMonTasks - 1);
+  EXPECT_EQ(S.View.State.DirItems.size(), MaxMonTasks - 1);
 }
 
 TEST_F(WatchdogSettingsTest, ConfigCountBelowSectionsReadsOnlyThatMany) {
@@ -313,7 +312,7 @@ TEST_F(WatchdogSettingsTest, EntriesWithoutTaskFileAreDropped) {
   TSession S(FSetup);
   S.Watchdog.LoadSettings();
   EXPECT_EQ(DirsOf(S.Watchdog), (std::vector<std::string>{"/data/d00", "/data/d04"}));
-  EXPECT_EQ(S.View.DirItems, (std::vector<TDirItem>{{"01: /data/d00", true}, {"02: /data/d04", true}}));
+  EXPECT_EQ(S.View.DirTexts(), (std::vector<TDirText>{{"01: /data/d00", true}, {"02: /data/d04", true}}));
 
   S.Watchdog.SaveSettings();
   const TUnicodeIniFile Ini = Saved();
@@ -341,7 +340,7 @@ TEST_F(WatchdogSettingsTest, EnabledFlagDecidesTheCheckMark) {
   for (std::size_t I = 0; I < std::size(Cases); ++I) {
     SCOPED_TRACE(Cases[I].Stored ? Cases[I].Stored : "(missing)");
     EXPECT_EQ(S.Watchdog.MonTask(I).MonStatus, Cases[I].Expected);
-    EXPECT_EQ(S.View.DirItems[I].Checked, Cases[I].Expected == mtEnabled);
+    EXPECT_EQ(S.View.State.DirItems[I].Checked, Cases[I].Expected == mtEnabled);
   }
 }
 
@@ -382,7 +381,7 @@ TEST_F(WatchdogSettingsTest, InvalidEntryIsSavedDisabledAndLoadsUnchecked) {
   Next.Watchdog.LoadSettings();
   ASSERT_EQ(Next.Watchdog.MonTaskCount(), 3u);
   EXPECT_EQ(Next.Watchdog.MonTask(2).MonStatus, mtDisabled);
-  EXPECT_FALSE(Next.View.DirItems[2].Checked);
+  EXPECT_FALSE(Next.View.State.DirItems[2].Checked);
 }
 
 TEST_F(WatchdogSettingsTest, WritesKeysInOrderWithSortedPendingFiles) {
@@ -447,14 +446,13 @@ TEST_F(WatchdogSettingsTest, PeriodicBackupsOffSavesMinusOne) {
 
   S.Watchdog.PeriodicClicked(false);
   EXPECT_EQ(S.Watchdog.BuInterval(), -1);
-  ASSERT_TRUE(S.View.Interval.has_value());
-  EXPECT_FALSE(S.View.Interval->Periodic);
+  EXPECT_FALSE(S.View.State.Interval.Periodic);
   S.Watchdog.SaveSettings();
   EXPECT_EQ(Saved().ReadInteger("Config", "Interval", 0), -1);
 
   TSession Next(FSetup);
   Next.Watchdog.LoadSettings();
-  EXPECT_EQ(Next.View.Interval, IntervalDisplayFor(-1));
+  EXPECT_EQ(Next.View.State.Interval, IntervalDisplayFor(-1));
   EXPECT_EQ(Next.Watchdog.GetIntervalSeconds(), -1);
 }
 
@@ -585,9 +583,9 @@ TEST_F(WatchdogSettingsTest, LoadsASettingsFileWrittenOnWindows) {
   S.Watchdog.LoadSettings();
   EXPECT_EQ(S.View.Placement, (TWindowPlacement{-8, 1928, 640, 800}));
   EXPECT_EQ(S.Watchdog.JobDir(), "C:\\Users\\J\xC3\xBCrgen\\Documents\\ZentApp\\");
-  EXPECT_EQ(S.View.Interval, IntervalDisplayFor(3600));
-  EXPECT_EQ(S.View.SysTrayChecked, true);
-  EXPECT_EQ(S.View.WriteLogChecked, false);
+  EXPECT_EQ(S.View.State.Interval, IntervalDisplayFor(3600));
+  EXPECT_EQ(S.View.State.SysTrayChecked, true);
+  EXPECT_EQ(S.View.State.WriteLogChecked, false);
   ASSERT_EQ(S.Watchdog.MonTaskCount(), 1u);
   EXPECT_EQ(EntriesOf(S.Watchdog)[0],
             (TEntryState{Task, "D:\\Daten\\Projekte", 2, mtEnabled,
@@ -611,8 +609,8 @@ TEST_F(WatchdogSettingsTest, ListStopsAtWhatTheFileHolds) {
               atAdded);
   EXPECT_EQ(S.Watchdog.AddMonTask(std::make_unique<TMonTask>(MakeTask("t25.buj"), "/d25")), atListFull);
   EXPECT_EQ(S.Watchdog.MonTaskCount(), MaxMonTasks);
-  ASSERT_EQ(S.View.DirItems.size(), MaxMonTasks);
-  EXPECT_EQ(S.View.DirItems.back().Text, "25: /d24");
+  ASSERT_EQ(S.View.State.DirItems.size(), MaxMonTasks);
+  EXPECT_EQ(S.View.State.DirItems.back().Text, "25: /d24");
 
   S.Watchdog.SaveSettings();
   TSession Next(FSetup);
@@ -620,17 +618,19 @@ TEST_F(WatchdogSettingsTest, ListStopsAtWhatTheFileHolds) {
   EXPECT_EQ(DirsOf(Next.Watchdog), DirsOf(S.Watchdog));
 }
 
-TEST_F(WatchdogSettingsTest, RenumberDirListFollowsPositionAndStatus) {
+TEST_F(WatchdogSettingsTest, ListItemsFollowPositionAndStatus) {
   TSession S(FSetup);
   for (std::size_t I = 0; I < 3; ++I)
     ASSERT_EQ(S.Watchdog.AddMonTask(std::make_unique<TMonTask>(MakeTask("t" + Two(I) + ".buj"), "/d" + Two(I))),
               atAdded);
-  S.Watchdog.MonTask(1).MonStatus = mtInvalid;
-  S.Watchdog.MonTask(2).MonStatus = mtDisabled;
-  S.View.DirItems[0] = {"stale", false};
-  S.Watchdog.RenumberDirList();
-  EXPECT_EQ(S.View.DirItems,
-            (std::vector<TDirItem>{{"01: /d00", true}, {"02: /d01", false}, {"03: /d02", false}}));
+  fs::remove(S.Watchdog.MonTask(1).BuTask);
+  S.Watchdog.ValidateMonTasks();  // the entry whose task is gone turns invalid
+  S.Watchdog.DirItemChecked(2, false);
+  EXPECT_EQ(S.Watchdog.MonTask(1).MonStatus, mtInvalid);
+  EXPECT_EQ(S.View.DirTexts(), (std::vector<TDirText>{{"01: /d00", false}, {"02: /d01", false}, {"03: /d02", false}}))
+      << "the first entry's directory does not exist either";
+  S.Watchdog.DirItemChecked(0, true);
+  EXPECT_EQ(S.View.DirTexts(), (std::vector<TDirText>{{"01: /d00", true}, {"02: /d01", false}, {"03: /d02", false}}));
 }
 
 // --- the interval model -------------------------------------------------------
@@ -685,9 +685,8 @@ TEST(IntervalModel, StoredIntervalIsShownInTheLargestExactUnit) {
 class IntervalControlsTest : public ::testing::Test {
 protected:
   TFakeWatchdogView FView;
-  TRecordingLog FLog;
   TPlainMainThreadQueue FQueue;
-  TWatchdog FWatchdog{FView, FLog, FQueue, TWatchdogSetup{"", "/home/u/", "DeZedodiru", "1.0.0.0"}};
+  TWatchdog FWatchdog{FView, FQueue, TWatchdogSetup{"", "/home/u/", "DeZedodiru", "1.0.0.0"}};
 };
 
 TEST_F(IntervalControlsTest, ChoosingAUnitResetsTheValue) {
@@ -704,14 +703,13 @@ TEST_F(IntervalControlsTest, ChoosingAUnitResetsTheValue) {
     SCOPED_TRACE(Case.Hint);
     FWatchdog.IntervalValueChanged(7);
     FWatchdog.IntervalUnitChosen(Case.Unit);
-    ASSERT_TRUE(FView.Interval.has_value());
-    EXPECT_EQ(*FView.Interval, FWatchdog.Interval());
-    EXPECT_EQ(FView.Interval->Unit, Case.Unit);
-    EXPECT_EQ(FView.Interval->Value, Case.Value);
-    EXPECT_EQ(FView.Interval->MinValue, Case.Min);
-    EXPECT_EQ(FView.Interval->MaxValue, Case.Max);
-    EXPECT_EQ(FView.Interval->Step, Case.Step);
-    EXPECT_EQ(FView.Interval->Hint, Case.Hint);
+    EXPECT_EQ(FView.State.Interval, FWatchdog.Interval());
+    EXPECT_EQ(FView.State.Interval.Unit, Case.Unit);
+    EXPECT_EQ(FView.State.Interval.Value, Case.Value);
+    EXPECT_EQ(FView.State.Interval.MinValue, Case.Min);
+    EXPECT_EQ(FView.State.Interval.MaxValue, Case.Max);
+    EXPECT_EQ(FView.State.Interval.Step, Case.Step);
+    EXPECT_EQ(FView.State.Interval.Hint, Case.Hint);
     EXPECT_EQ(FWatchdog.GetIntervalSeconds(), Case.Seconds);
   }
 }
@@ -722,8 +720,7 @@ TEST_F(IntervalControlsTest, ValueIsHeldToItsUnitsRange) {
   EXPECT_EQ(FWatchdog.GetIntervalSeconds(), 5 * 3600);
   FWatchdog.IntervalValueChanged(20);
   EXPECT_EQ(FWatchdog.GetIntervalSeconds(), 12 * 3600);
-  ASSERT_TRUE(FView.Interval.has_value());
-  EXPECT_EQ(FView.Interval->Value, 12) << "the window is told the value it holds";
+  EXPECT_EQ(FView.State.Interval.Value, 12) << "the window is told the value it holds";
   FWatchdog.IntervalValueChanged(0);
   EXPECT_EQ(FWatchdog.GetIntervalSeconds(), 3600);
 }
@@ -734,15 +731,14 @@ TEST_F(IntervalControlsTest, TogglingPeriodicBackupsKeepsTheValue) {
   FWatchdog.PeriodicClicked(false);
   EXPECT_EQ(FWatchdog.BuInterval(), -1);
   EXPECT_EQ(FWatchdog.GetIntervalSeconds(), -1);
-  ASSERT_TRUE(FView.Interval.has_value());
-  EXPECT_FALSE(FView.Interval->Periodic) << "the value field and unit box are disabled";
-  EXPECT_EQ(FView.Interval->Value, 45);
+  EXPECT_FALSE(FView.State.Interval.Periodic) << "the value field and unit box are disabled";
+  EXPECT_EQ(FView.State.Interval.Value, 45);
 
   FWatchdog.PeriodicClicked(true);
   EXPECT_EQ(FWatchdog.BuInterval(), 45);
-  EXPECT_TRUE(FView.Interval->Periodic);
+  EXPECT_TRUE(FView.State.Interval.Periodic);
   FWatchdog.IntervalUnitChosen(iuMinutes);
-  EXPECT_TRUE(FView.Interval->Periodic) << "choosing a unit does not switch periodic backups";
+  EXPECT_TRUE(FView.State.Interval.Periodic) << "choosing a unit does not switch periodic backups";
 }
 
 }  // namespace

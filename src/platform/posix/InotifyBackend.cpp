@@ -1077,8 +1077,9 @@ void TInotifyWorker::ReportWatchLimit(const std::string& AbsPath) {
   const long long Suggested = std::min<long long>(std::max<long long>(2LL * Limit, 524288), 0x7fffffff);
   EmitError(ErrNotEnoughQuota,
             SafeFormat(Tr("The system's limit of directory watches (fs.inotify.max_user_watches = %d) is reached: "
-                          "changes in \"%s\" and in further new directories are not reported. Raise the limit, "
-                          "for example with: sysctl fs.inotify.max_user_watches=%d"),
+                          "changes in \"%s\" and in further new directories are not reported. Raise the limit as "
+                          "root, for example with: sysctl fs.inotify.max_user_watches=%d; to keep it after a restart, "
+                          "add the setting to /etc/sysctl.conf."),
                        Limit, AbsPath, Suggested));
 }
 

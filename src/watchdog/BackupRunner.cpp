@@ -1,0 +1,103 @@
+#include "watchdog/BackupRunner.h"
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+namespace dz {
+
+struct TBackupRunner::TRun {
+  TMonTask* Task = nullptr;
+  TMatchList InFlight{TListCompare::lcFileNames};
+  std::unique_ptr<TBackupThread> Worker;
+};
+
+TBackupRunner::TBackupRunner(TMainThreadQueue& Queue, TGetStrProc Log, TTimeTextFunc TimeText)
+    : FQueue(Queue), FLog(std::move(Log)), FTimeText(std::move(TimeText)) {}
+
+TBackupRunner::~TBackupRunner() {
+  RequestStop();
+  WaitAll();
+}
+
+bool TBackupRunner::Start(TMonTask& Task, std::int32_t Position, const std::string& Dest) {
+  // Two workers on one destination tree would rotate each other's versions.
+  if (Task.BuThread != nullptr)
+    return false;
+  auto Run = std::make_unique<TRun>();
+  TRun* R = Run.get();
+  R->Task = &Task;
+  R->InFlight.Assign(Task.FileList.Items());
+  R->Worker = std::make_unique<TBackupThread>(
+      Position, Dest, Task.Dir, Task.DrvId, Task.NoCompCommaText, Task.FileList, Task.Compress, Task.RetainBak,
+      FLog, [this, R](const TBackupFileResult& Result) { FileDone(*R, Result); }, FQueue, FTimeText);
+  Task.FileList.Clear();
+  Task.BuThread = R->Worker.get();
+  FRuns.push_back(std::move(Run));
+  return true;
+}
+
+void TBackupRunner::FileDone(TRun& Run, const TBackupFileResult& Result) {
+  Run.InFlight.Remove(Result.FileName);
+  // The change that failed is still unsaved; a file that has gone since has
+  // nothing left to back up.
+  if (Result.ErrorCode != 0 && Result.SourceExists)
+    Run.Task->FileList.Add(Result.FileName);
+}
+
+void TBackupRunner::Release(std::size_t Index) {
+  TRun& Run = *FRuns[Index];
+  Run.Worker->Wait();
+  // What the worker never reported (a stopped run, a destination that went
+  // away, lines dropped at the end of the program) is still to be done.
+  for (const std::string& File : Run.InFlight) Run.Task->FileList.Add(File);
+  Run.Task->BuThread = nullptr;
+  FRuns.erase(FRuns.begin() + static_cast<std::ptrdiff_t>(Index));
+}
+
+bool TBackupRunner::ReleaseFinished() {
+  for (std::size_t I = FRuns.size(); I-- > 0;)
+    if (FRuns[I]->Worker->Finished())
+      Release(I);
+  return !FRuns.empty();
+}
+
+bool TBackupRunner::AnyRunning() const { return !FRuns.empty(); }
+
+void TBackupRunner::WaitAll() {
+  auto AllFinished = [this] {
+    return std::all_of(FRuns.begin(), FRuns.end(), [](const auto& Run) { return Run->Worker->Finished(); });
+  };
+  while (!FQueue.WaitWhileProcessing(AllFinished, std::chrono::hours(1))) {
+  }
+  // The last lines may have been queued after the flag was seen.
+  FQueue.ProcessPending();
+  ReleaseFinished();
+}
+
+void TBackupRunner::RequestStop() {
+  for (const auto& Run : FRuns) Run->Worker->RequestStop();
+}
+
+const TMatchList* TBackupRunner::InFlight(const TMonTask& Task) const {
+  for (const auto& Run : FRuns)
+    if (Run->Task == &Task)
+      return &Run->InFlight;
+  return nullptr;
+}
+
+void TBackupRunner::Forget(const TMonTask& Task) {
+  for (std::size_t I = 0; I < FRuns.size(); ++I) {
+    if (FRuns[I]->Task != &Task)
+      continue;
+    TBackupThread& Worker = *FRuns[I]->Worker;
+    Worker.RequestStop();
+    while (!FQueue.WaitWhileProcessing([&Worker] { return Worker.Finished(); }, std::chrono::hours(1))) {
+    }
+    FQueue.ProcessPending();
+    Release(I);
+    return;
+  }
+}
+
+}  // namespace dz

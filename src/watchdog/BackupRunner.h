@@ -1,0 +1,65 @@
+#pragma once
+// The backup workers of the monitored directories: at most one per entry,
+// owned here from its start until it is found finished. The files handed to
+// a worker stay counted as pending (and in the settings file) until the
+// worker has reported them; a file that failed and whose source still
+// exists goes back to its entry's pending files, so that the next start
+// tries it again. Main thread only.
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/MainThreadQueue.h"
+#include "base/MatchList.h"
+#include "watchdog/BackupThread.h"
+#include "watchdog/MonTask.h"
+
+namespace dz {
+
+class TBackupRunner {
+public:
+  // Lines of the workers go to Log; TimeText stamps them.
+  TBackupRunner(TMainThreadQueue& Queue, TGetStrProc Log, TTimeTextFunc TimeText);
+  // Asks running workers to stop after their current file and waits for
+  // them, processing the queue.
+  ~TBackupRunner();
+  TBackupRunner(const TBackupRunner&) = delete;
+  TBackupRunner& operator=(const TBackupRunner&) = delete;
+
+  // Hands Task's pending files to a new worker: Position is the entry's
+  // place in the list from 1, Dest its resolved destination. The files
+  // leave Task.FileList and count as in flight until reported. Refused
+  // (false, nothing changes) while the entry's previous worker still runs.
+  bool Start(TMonTask& Task, std::int32_t Position, const std::string& Dest);
+
+  // Releases every worker that has finished (BuThread := none). Files it
+  // did not reach, and files that failed while their source still exists,
+  // return to their entry's pending files. True when a worker still runs.
+  bool ReleaseFinished();
+  bool AnyRunning() const;
+  // Waits until no worker runs, processing the queue, and releases them.
+  void WaitAll();
+  // Asks every worker to stop after its current file.
+  void RequestStop();
+
+  // The files of Task that a worker holds and has not reported yet.
+  const TMatchList* InFlight(const TMonTask& Task) const;
+  // The entry goes away: forget it (its worker, if any, is stopped and
+  // waited for first).
+  void Forget(const TMonTask& Task);
+
+private:
+  struct TRun;
+  void FileDone(TRun& Run, const TBackupFileResult& Result);
+  void Release(std::size_t Index);
+
+  TMainThreadQueue& FQueue;
+  TGetStrProc FLog;
+  TTimeTextFunc FTimeText;
+  std::vector<std::unique_ptr<TRun>> FRuns;
+};
+
+}  // namespace dz

@@ -1,0 +1,532 @@
+// The scheduler, the backup runner and the log through the controller:
+// ticks are stepped by the test, watchers are fakes whose reports the test
+// pushes, and the backups are real copies into a folder of the test.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "settings/ProgramLocations.h"
+#include "settings/UnicodeIniFile.h"
+#include "support/FakeDirWatchBackend.h"
+#include "support/TestFiles.h"
+#include "watchdog/FakeWatchdogView.h"
+#include "watchdog/Scheduler.h"
+#include "watchdog/Watchdog.h"
+#include "watchdog/WatchdogSettings.h"
+
+namespace dz {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::system_clock;
+using test::TFakeWatchdogView;
+using TFiles = std::vector<std::string>;
+
+// --- the countdown on its own -----------------------------------------------------
+
+TEST(CountdownText, ShowsTheLargestUnitsThatMatter) {
+  const struct {
+    std::int32_t Seconds;
+    const char* Text;
+  } Cases[] = {
+      {3725, "1 h 2 m"}, {3600, "1 h 0 m"}, {1799, "29 m"}, {600, "10 m"}, {599, "9 m 59 s"},
+      {125, "2 m 5 s"},  {60, "1 m 0 s"},   {59, "59 s"},   {7, "7 s"},    {0, "0 s"},
+      {-1, "on demand"},
+  };
+  for (const auto& Case : Cases) EXPECT_EQ(CountdownTextFor(Case.Seconds), Case.Text) << Case.Seconds;
+}
+
+TEST(BackupScheduler, PeriodicBackupsComeEveryIntervalTicks) {
+  TBackupScheduler S;
+  S.Start(30);
+  EXPECT_EQ(S.TimeCount(), 30);
+  for (int Round = 0; Round < 2; ++Round) {
+    for (int I = 1; I < 30; ++I) ASSERT_EQ(S.Tick(), TTickAction::taNone) << "round " << Round << " tick " << I;
+    EXPECT_EQ(S.TimeCount(), 1);
+    EXPECT_EQ(S.Tick(), TTickAction::taPeriodicBackup);
+    EXPECT_EQ(S.TimeCount(), 30) << "the countdown restarts";
+  }
+}
+
+TEST(BackupScheduler, InstantRequestsAreTakenByTheNextTick) {
+  TBackupScheduler S;
+  S.Start(-1);
+  EXPECT_EQ(S.CountdownText(), "on demand");
+  for (int I = 0; I < 100; ++I) ASSERT_EQ(S.Tick(), TTickAction::taNone) << "never a periodic backup on demand";
+  S.RequestInstant();
+  EXPECT_EQ(S.Tick(), TTickAction::taInstantBackup);
+  EXPECT_EQ(S.Tick(), TTickAction::taNone) << "the request is taken once";
+
+  // A request that meets the end of the countdown is served by that backup.
+  S.Start(2);
+  S.Tick();
+  S.RequestInstant();
+  EXPECT_EQ(S.Tick(), TTickAction::taPeriodicBackup);
+  EXPECT_FALSE(S.InstantRequested());
+}
+
+// --- the controller ------------------------------------------------------------
+
+class BackupSchedulingTest : public test::TTempDirTest {
+protected:
+  void SetUp() override {
+    TTempDirTest::SetUp();
+    fs::create_directories(FDir / "config");
+    FNow = system_clock::now();
+    Restart();
+  }
+  void TearDown() override {
+    FWatchdog.reset();
+    TTempDirTest::TearDown();
+  }
+
+  // A new program run on the same files.
+  void Restart() {
+    FWatchdog.reset();
+    FView = TFakeWatchdogView();
+    FBackends = test::TFakeDirWatchBackends();
+    FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, WatchdogSetup(), FBackends.Factory());
+  }
+
+  TWatchdogSetup WatchdogSetup() {
+    TWatchdogSetup S;
+    S.IniName = PathOf("config/DeZedodiru.ini");
+    S.UserPath = FDir.string() + "/";
+    S.Clock = [this] { return FNow; };
+    S.VolumeTables.Fstab = PathOf("fstab");
+    return S;
+  }
+
+  // A watched directory Name with a task whose destination is Dest (with
+  // Global the task's further settings), appended to the list.
+  std::size_t AddEntry(const std::string& Name, const std::string& Dest = "dest", const std::string& Global = "") {
+    fs::create_directories(FDir / Name);
+    const std::string Task = PathOf(Name + ".buj");
+    test::WriteFileBytes(Task, "[Global]\nDestination=" + PathOf(Dest) + "\nDestMode=1\nDirCount=1\n" + Global +
+                                   "[Dir000]\nSource=" + PathOf(Name) + "\nBackupMode=1\n");
+    EXPECT_EQ(FWatchdog->AddMonTask(std::make_unique<TMonTask>(Task, PathOf(Name))), atAdded);
+    return FWatchdog->MonTaskCount() - 1;
+  }
+
+  TMonTask& Task(std::size_t I) { return FWatchdog->MonTask(I); }
+
+  // The file Rel of entry I gets Content, and its watcher says so.
+  void Change(std::size_t I, const std::string& Rel, const std::string& Content) {
+    test::WriteFileBytes(fs::path(Task(I).Dir) / Rel, Content);
+    test::TFakeDirWatch* Fake = FBackends.Active(Task(I).Dir);
+    ASSERT_NE(Fake, nullptr);
+    ASSERT_TRUE(Fake->Push({{DirActionModified, Rel}}));
+    FQueue.ProcessPending();
+  }
+
+  // Where the current copy of entry I's file Rel lands.
+  fs::path CopyOf(std::size_t I, const std::string& Rel, const std::string& Dest = "dest") const {
+    return FDir / Dest / fs::path(FWatchdog->MonTask(I).Dir).relative_path() / Rel;
+  }
+
+  void Tick(int Count = 1) {
+    for (int I = 0; I < Count; ++I) {
+      FNow += std::chrono::seconds(1);
+      FWatchdog->Tick();
+    }
+  }
+
+  // Waits until no worker is busy any more (their lines taken), without
+  // releasing them: that is the next tick's job.
+  void WaitForWorkers() {
+    auto Done = [this] {
+      for (std::size_t I = 0; I < FWatchdog->MonTaskCount(); ++I)
+        if (Task(I).BuThread != nullptr && !Task(I).BuThread->Finished()) return false;
+      return true;
+    };
+    ASSERT_TRUE(FQueue.WaitWhileProcessing(Done, std::chrono::minutes(5)));
+    FQueue.ProcessPending();
+  }
+
+  // The pending files of entry I as the settings file holds them now.
+  TFiles StoredPending(std::size_t I) const {
+    const TWatchdogSettings S = LoadWatchdogSettings(PathOf("config/DeZedodiru.ini"));
+    return I < S.MonTasks.size() ? S.MonTasks[I].Files : TFiles{"(no entry)"};
+  }
+
+  std::int32_t SumOfEnabledLists() {
+    std::size_t Sum = 0;
+    for (std::size_t I = 0; I < FWatchdog->MonTaskCount(); ++I)
+      if (Task(I).MonStatus == mtEnabled) Sum += Task(I).FileList.Count();
+    return static_cast<std::int32_t>(Sum);
+  }
+
+  std::size_t LinesWith(std::string_view Text) const {
+    return static_cast<std::size_t>(std::count_if(FView.LogLines.begin(), FView.LogLines.end(), [&](const auto& L) {
+      return L.find(Text) != std::string::npos;
+    }));
+  }
+
+  system_clock::time_point FNow;
+  TFakeWatchdogView FView;
+  TPlainMainThreadQueue FQueue;
+  test::TFakeDirWatchBackends FBackends;
+  std::unique_ptr<TWatchdog> FWatchdog;
+};
+
+TEST_F(BackupSchedulingTest, AChangeIsBackedUpWhenTheCountdownEnds) {
+  const std::size_t Docs = AddEntry("docs");
+  FWatchdog->IntervalUnitChosen(iuSeconds);
+  FWatchdog->IntervalValueChanged(30);
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  EXPECT_EQ(FView.State.ClockProgress, (TClockProgress{30, 0, true, true, false}));
+
+  Tick();
+  EXPECT_EQ(FView.State.TrayStatus, tbsWait) << "the first tick sets the icon";
+  Tick(9);
+  Change(Docs, "a.txt", "one");
+  Tick();
+  EXPECT_EQ(FView.State.TrayStatus, tbsRun);
+  EXPECT_EQ(FView.State.FileCountText, "1 file");
+  EXPECT_EQ(FView.State.CountdownText, "19 s");
+  EXPECT_EQ(FView.State.ClockProgress, (TClockProgress{30, 11, true, true, true}));
+  EXPECT_TRUE(FView.State.ImmediateBackupEnabled);
+  Tick(18);
+  EXPECT_EQ(FWatchdog->TimeCount(), 1);
+  EXPECT_FALSE(fs::exists(CopyOf(Docs, "a.txt"))) << "not before the countdown ends";
+
+  Tick();  // the 30th
+  EXPECT_EQ(FWatchdog->TimeCount(), 30) << "the countdown restarts";
+  EXPECT_EQ(FView.State.DirItems[Docs].RunStatus, rsBackup);
+  EXPECT_EQ(FWatchdog->FileCount(), 0);
+  WaitForWorkers();
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt")), "one");
+  ASSERT_EQ(LinesWith(" - 01: " + PathOf("docs/a.txt") + " => " + PathOf("dest") + "/"), 1u)
+      << ::testing::PrintToString(FView.LogLines);
+
+  Tick();
+  EXPECT_EQ(FView.State.DirItems[Docs].RunStatus, rsWatch) << "the finished worker is released";
+  EXPECT_FALSE(FWatchdog->BackupRunning());
+  EXPECT_EQ(FView.State.TrayStatus, tbsWait);
+}
+
+TEST_F(BackupSchedulingTest, TheStateFollowsMonitoringAndPendingFiles) {
+  const std::size_t Docs = AddEntry("docs");
+  FWatchdog->SelectDirItem(Docs);
+  const TWatchdogState Off = FView.State;
+  EXPECT_FALSE(Off.Monitoring);
+  EXPECT_TRUE(Off.StartEnabled);
+  EXPECT_FALSE(Off.StopEnabled);
+  EXPECT_TRUE(Off.RemoveEnabled);
+  EXPECT_TRUE(Off.PeriodicEnabled);
+  EXPECT_TRUE(Off.NotScheduledVisible);
+  EXPECT_FALSE(Off.ImmediateBackupEnabled);
+  EXPECT_FALSE(Off.BackupTimerEnabled);
+  EXPECT_EQ(Off.TrayTip, ProgVersName());
+  ASSERT_TRUE(Off.TaskInfo.has_value());
+  EXPECT_TRUE(Off.TaskInfo->EditEnabled);
+
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  Tick();
+  const TWatchdogState Waiting = FView.State;
+  EXPECT_FALSE(Waiting.StartEnabled) << "nothing to back up at once";
+  EXPECT_TRUE(Waiting.StopEnabled);
+  EXPECT_FALSE(Waiting.RemoveEnabled);
+  EXPECT_FALSE(Waiting.PeriodicEnabled);
+  EXPECT_FALSE(Waiting.ShowFilesVisible);
+  EXPECT_FALSE(Waiting.TaskInfo->EditEnabled);
+  EXPECT_EQ(Waiting.TrayTip, ProgVersName() + "\r\nNext backup: 29 m\r\nNo files recognized as changed");
+  EXPECT_EQ(Waiting.StatusLine, "Next backup: 29 m");
+
+  Change(Docs, "a.txt", "x");
+  Tick();
+  EXPECT_TRUE(FView.State.StartEnabled);
+  EXPECT_TRUE(FView.State.ShowFilesVisible);
+  EXPECT_EQ(FView.State.StatusFileLine, "1 file");
+  EXPECT_EQ(FView.State.DirItems[Docs].Pending, 1u);
+
+  FWatchdog->RequestInstantBackup();
+  EXPECT_FALSE(FView.State.StartEnabled) << "until the next tick has taken the request";
+  EXPECT_TRUE(FView.State.ImmediateBackupEnabled);
+  Tick();
+  EXPECT_EQ(FView.State.DirItems[Docs].RunStatus, rsBackup);
+  EXPECT_EQ(FView.State.FileCountText, "No files");
+}
+
+TEST_F(BackupSchedulingTest, AnInstantBackupWithNothingPendingStillSaves) {
+  AddEntry("docs");
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  ASSERT_FALSE(fs::exists(PathOf("config/DeZedodiru.ini")));
+  FWatchdog->RequestInstantBackup();
+  EXPECT_FALSE(fs::exists(PathOf("config/DeZedodiru.ini"))) << "taken by the next tick";
+  Tick();
+  EXPECT_TRUE(fs::exists(PathOf("config/DeZedodiru.ini")));
+  EXPECT_FALSE(FWatchdog->BackupRunning());
+  EXPECT_TRUE(FView.Warnings.empty());
+}
+
+// A destination below a mount point that fstab declares and nothing mounts:
+// writing there would fill the disk underneath.
+TEST_F(BackupSchedulingTest, AMissingDestinationKeepsTheFilesAndWarnsAfterTheFourthTime) {
+  fs::create_directories(FDir / "mnt");
+  test::WriteFileBytes(FDir / "fstab", "/dev/sdx1 " + fs::canonical(FDir).string() + "/mnt ext4 noauto 0 0\n");
+  const std::size_t Docs = AddEntry("docs", "mnt/dest");
+  FWatchdog->IntervalUnitChosen(iuSeconds);
+  FWatchdog->IntervalValueChanged(5);
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  Change(Docs, "a.txt", "one");
+
+  const std::string NotReady = " - 01: Drive \"" + PathOf("mnt/dest") + "\" not ready!";
+  for (int Round = 1; Round <= 4; ++Round) {
+    SCOPED_TRACE(Round);
+    Tick(5);
+    EXPECT_EQ(LinesWith(NotReady), static_cast<std::size_t>(Round));
+    EXPECT_TRUE(FView.LogLines.back().starts_with(" *** ")) << FView.LogLines.back();
+    EXPECT_EQ(Task(Docs).ErrCount, Round);
+    EXPECT_EQ(Task(Docs).FileList.Items(), TFiles{"a.txt"}) << "the files stay pending";
+    EXPECT_EQ(FView.Warnings.size(), Round < 4 ? 0u : 1u);
+  }
+  EXPECT_FALSE(fs::exists(FDir / "mnt" / "dest")) << "nothing written below the missing file system";
+  ASSERT_EQ(FView.Warnings.size(), 1u);
+  EXPECT_EQ(FView.Warnings[0], "Backup destination \"" + PathOf("mnt/dest") + "/\" not available!\r\n" +
+                                   "Monitored directory \"01: " + PathOf("docs") + "\"\r\n" +
+                                   "This was the case with the last 4 backups.\r\n" +
+                                   "Please check that the backup medium is connected correctly!");
+
+  // An instant backup warns at once, without the count.
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  ASSERT_EQ(FView.Warnings.size(), 2u);
+  EXPECT_EQ(FView.Warnings[1].find("This was the case"), std::string::npos);
+
+  // The medium is back (the declaration is gone): the files go, the count
+  // starts again.
+  fs::remove(FDir / "fstab");
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  EXPECT_EQ(Task(Docs).ErrCount, 0);
+  WaitForWorkers();
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt", "mnt/dest")), "one");
+}
+
+TEST_F(BackupSchedulingTest, TheWarningNamesTheFirstOfTheWorstEntries) {
+  fs::create_directories(FDir / "mnt");
+  test::WriteFileBytes(FDir / "fstab", "/dev/sdx1 " + fs::canonical(FDir).string() + "/mnt ext4 noauto 0 0\n");
+  AddEntry("docs", "mnt/a");
+  AddEntry("work", "mnt/b");
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  Change(0, "a.txt", "1");
+  Change(1, "b.txt", "2");
+  for (int I = 0; I < 5; ++I) {
+    FWatchdog->RequestInstantBackup();
+    Tick();
+  }
+  EXPECT_EQ(Task(0).ErrCount, 5);
+  EXPECT_EQ(Task(1).ErrCount, 5);
+  ASSERT_FALSE(FView.Warnings.empty());
+  EXPECT_NE(FView.Warnings.back().find("\"01: " + PathOf("docs") + "\""), std::string::npos) << FView.Warnings.back();
+}
+
+TEST_F(BackupSchedulingTest, AFailedFileIsPendingAgainAndRetriedAtTheNextStart) {
+  const std::size_t Docs = AddEntry("docs");
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  Change(Docs, "a.txt", "one");
+  Change(Docs, "b.txt", "two");
+  // Something that is no file stands where the copy of a.txt belongs.
+  fs::create_directories(CopyOf(Docs, "a.txt"));
+
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  EXPECT_EQ(FWatchdog->FileCount(), 0);
+  WaitForWorkers();
+  EXPECT_EQ(LinesWith("  *** "), 1u) << "the failure is reported";
+  EXPECT_EQ(Task(Docs).FileList.Items(), TFiles{"a.txt"}) << "and the file waits for the next start";
+  EXPECT_EQ(FWatchdog->FileCount(), 1);
+  EXPECT_EQ(FWatchdog->FileCount(), SumOfEnabledLists());
+  Tick();
+  EXPECT_EQ(FView.State.FileCountText, "1 file");
+
+  fs::remove(CopyOf(Docs, "a.txt"));
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  WaitForWorkers();
+  Tick();
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt")), "one");
+  EXPECT_EQ(FWatchdog->FileCount(), 0);
+  FWatchdog->SaveSettings();
+  EXPECT_EQ(StoredPending(Docs), TFiles{});
+}
+
+TEST_F(BackupSchedulingTest, FilesHandedToAWorkerStayInTheSettingsFileUntilReported) {
+  const std::size_t Docs = AddEntry("docs");
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  Change(Docs, "a.txt", "one");
+  Change(Docs, "b.txt", "two");
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  // The worker waits for the main thread to take its first line: nothing is
+  // reported yet, and the save of the start has happened.
+  EXPECT_TRUE(Task(Docs).FileList.Empty());
+  EXPECT_EQ(StoredPending(Docs), (TFiles{"a.txt", "b.txt"}));
+  // A file changed again while the worker runs is pending once more.
+  Change(Docs, "a.txt", "one again");
+
+  WaitForWorkers();
+  Tick();
+  FWatchdog->SaveSettings();
+  EXPECT_EQ(StoredPending(Docs), TFiles{"a.txt"});
+}
+
+TEST_F(BackupSchedulingTest, ANewStartWaitsForTheEntrysRunningWorker) {
+  const std::size_t Docs = AddEntry("docs");
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  Change(Docs, "a.txt", "one");
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  const TBackupThread* First = Task(Docs).BuThread;
+  ASSERT_NE(First, nullptr);
+  // Added without processing the queue, so the first worker cannot finish.
+  Task(Docs).FileList.Add("b.txt");
+  test::WriteFileBytes(fs::path(Task(Docs).Dir) / "b.txt", "two");
+
+  FWatchdog->RunBackups(false);
+  EXPECT_EQ(Task(Docs).BuThread, First) << "one worker per entry";
+  EXPECT_EQ(Task(Docs).FileList.Items(), TFiles{"b.txt"});
+  EXPECT_EQ(Task(Docs).ErrCount, 0);
+
+  WaitForWorkers();
+  FWatchdog->RequestInstantBackup();
+  Tick();  // releases the first worker, then starts the next
+  WaitForWorkers();
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "b.txt")), "two");
+}
+
+TEST_F(BackupSchedulingTest, StoppingBacksUpWhatIsPendingBeforeItReturns) {
+  const std::size_t Docs = AddEntry("docs");
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  Change(Docs, "a.txt", "one");
+  std::size_t LinesWhenStopped = 0;
+  FWatchdog->StopMonitoring();
+  LinesWhenStopped = FView.LogLines.size();
+  EXPECT_FALSE(FView.State.Monitoring);
+  EXPECT_EQ(LinesWhenStopped, 1u) << "the worker's line came before the window returned to the stopped state";
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt")), "one");
+  EXPECT_FALSE(FWatchdog->BackupRunning());
+  EXPECT_EQ(StoredPending(Docs), TFiles{});
+}
+
+TEST_F(BackupSchedulingTest, TheLogFileIsOpenWhileWorkersRun) {
+  const std::size_t Docs = AddEntry("docs");
+  FWatchdog->WriteLogClicked(true);
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  Change(Docs, "α.txt", "one");
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  WaitForWorkers();
+  Tick();
+  const std::string LogFile = PathOf("config/DeZedodiru " + LocalDateText(FNow) + ".log");
+  const std::string Text = test::ReadFileBytes(LogFile);
+  EXPECT_EQ(Text, "\xEF\xBB\xBF" + FView.LogLines.back() + "\r\n");
+  EXPECT_NE(Text.find("docs/α.txt => "), std::string::npos) << "UTF-8 as it is";
+
+  // Closed once no worker runs: a line now reaches the window only.
+  FWatchdog->AddLogLine("after");
+  EXPECT_EQ(test::ReadFileBytes(LogFile), Text);
+  EXPECT_EQ(FView.LogLines.back(), "after");
+
+  FWatchdog->ClearLog();
+  EXPECT_TRUE(FWatchdog->LogLines().empty());
+  EXPECT_EQ(test::ReadFileBytes(LogFile), Text) << "clearing the window leaves the file";
+}
+
+// The log's folder fills up in the middle of a backup.
+TEST_F(BackupSchedulingTest, AFullLogDiskCostsNoLineInTheWindow) {
+  fs::create_directories(FDir / "logs");
+  if (std::system(("mount -t tmpfs -o size=16k tmpfs '" + PathOf("logs") + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here (needs root); the full log disk is not tested";
+  struct TUnmount {
+    std::string Dir;
+    ~TUnmount() { std::system(("umount -l '" + Dir + "'").c_str()); }
+  } Unmount{PathOf("logs")};
+
+  TWatchdogSetup S = WatchdogSetup();
+  S.LogDir = PathOf("logs");
+  FWatchdog.reset();
+  FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, S, FBackends.Factory());
+  const std::size_t Docs = AddEntry("docs");
+  FWatchdog->WriteLogClicked(true);
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  const std::string Long(150, 'n');
+  for (int I = 0; I < 60; ++I) Change(Docs, Long + std::to_string(I), "x");
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  // The file is open with its first page; the rest of the disk goes now.
+  {
+    std::ofstream Out(FDir / "logs" / "filler", std::ios::binary);
+    const std::string Chunk(1024, 'x');
+    while (Out.write(Chunk.data(), static_cast<std::streamsize>(Chunk.size())) && Out.flush()) {
+    }
+  }
+  WaitForWorkers();
+
+  EXPECT_EQ(LinesWith(" => "), 60u) << "every line is in the window";
+  ASSERT_EQ(LinesWith("could not be written"), 1u) << "and one line says why the file stops";
+  Tick();
+  EXPECT_FALSE(FWatchdog->BackupRunning());
+}
+
+// --- nothing missed while the program was not running ---------------------------------
+
+TEST_F(BackupSchedulingTest, ChangesMadeWhileNotRunningArePendingAtTheStart) {
+  const std::size_t Docs = AddEntry("docs");
+  test::WriteFileBytes(FDir / "docs" / "old.txt", "before");
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  // Monitoring stops well after old.txt was written: the stop is the moment
+  // up to which every change was seen.
+  FNow = system_clock::now() + std::chrono::minutes(5);
+  FWatchdog->StopMonitoring();
+  FWatchdog->SaveSettings();
+
+  // While the program is not running, files change (their time is what the
+  // look goes by).
+  FNow += std::chrono::hours(1);
+  fs::create_directories(FDir / "docs" / "sub");
+  for (const char* Name : {"new.txt", "sub/deep.txt"}) {
+    test::WriteFileBytes(FDir / "docs" / Name, "made");
+    fs::last_write_time(FDir / "docs" / Name, fs::file_time_type::clock::now() + std::chrono::minutes(30));
+  }
+
+  Restart();
+  FWatchdog->LoadSettings();
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  // The look for them runs off the main thread.
+  ASSERT_TRUE(FQueue.WaitWhileProcessing([&] { return FWatchdog->FileCount() == 2; }, std::chrono::minutes(5)))
+      << ::testing::PrintToString(Task(Docs).FileList.Items());
+  FWatchdog->StopMonitoring();
+  EXPECT_EQ(Task(Docs).FileList.Items(), TFiles{}) << "backed up at the stop";
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "sub/deep.txt")), "made");
+  EXPECT_FALSE(fs::exists(CopyOf(Docs, "old.txt"))) << "seen before the stop, so not looked for";
+  EXPECT_EQ(LinesWith("2 files in \"" + PathOf("docs") + "\" changed while they were not watched"), 1u)
+      << ::testing::PrintToString(FView.LogLines);
+}
+
+TEST_F(BackupSchedulingTest, ASettingsFileWithoutItsTimeGetsNoCatchUp) {
+  AddEntry("docs");
+  test::WriteFileBytes(FDir / "docs" / "new.txt", "made");
+  FWatchdog->SaveSettings();
+  ASSERT_FALSE(LoadWatchdogSettings(PathOf("config/DeZedodiru.ini")).LastSave.has_value())
+      << "never monitored: no time to catch up from";
+  Restart();
+  FWatchdog->LoadSettings();
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  FWatchdog->StopMonitoring();  // waits for any look to end
+  EXPECT_EQ(FWatchdog->FileCount(), 0);
+  EXPECT_EQ(LinesWith("changed while they were not watched"), 0u);
+}
+
+}  // namespace
+}  // namespace dz
