@@ -21,12 +21,6 @@ namespace {
 
 using TSteadyClock = std::chrono::steady_clock;
 
-std::string_view Trimmed(std::string_view Text) {
-  while (!Text.empty() && (Text.front() == ' ' || Text.front() == '\t')) Text.remove_prefix(1);
-  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t')) Text.remove_suffix(1);
-  return Text;
-}
-
 std::string CommandsText() { return Tr("Commands: b = backup now, s = status, q = quit"); }
 
 // A whole number from 1 to Max, or nothing.
@@ -44,7 +38,7 @@ std::optional<std::size_t> ChoiceNumber(std::string_view Text, std::size_t Max) 
 }  // namespace
 
 TConsoleCommand ParseConsoleCommand(std::string_view Line) {
-  const std::string Command = AsciiLower(Trimmed(Line));
+  const std::string Command = AsciiLower(TrimBlanks(Line));
   if (Command.empty()) return ccNone;
   if (Command == "b") return ccBackup;
   if (Command == "s") return ccStatus;
@@ -60,15 +54,13 @@ std::string MonStateWord(TMonTaskStatus Status, TRunStatus RunStatus) {
   return Tr("not watched");
 }
 
-std::vector<std::string> StatusLines(const TWatchdogState& State, const std::vector<TMonTaskStatus>& Statuses,
-                                     const std::string& CountdownText) {
+std::vector<std::string> StatusLines(const std::vector<TStatusEntry>& Entries, const std::string& CountdownText) {
   std::vector<std::string> Lines;
-  if (State.DirItems.empty()) Lines.push_back(Tr("No directory is in the list."));
-  for (std::size_t I = 0; I < State.DirItems.size(); ++I) {
-    const TDirItem& Item = State.DirItems[I];
-    const TMonTaskStatus Status = I < Statuses.size() ? Statuses[I] : mtEnabled;
-    Lines.push_back(Item.Text + " - " + MonStateWord(Status, Item.RunStatus) + ", " +
-                    FileCountText(static_cast<std::int64_t>(Item.Pending)));
+  if (Entries.empty()) Lines.push_back(Tr("No directory is in the list."));
+  for (std::size_t I = 0; I < Entries.size(); ++I) {
+    const TStatusEntry& E = Entries[I];
+    Lines.push_back(ListPosition(I) + ": " + E.Dir + " - " + MonStateWord(E.Status, E.RunStatus) + ", " +
+                    FileCountText(static_cast<std::int64_t>(E.Pending)));
   }
   Lines.push_back(Tr("Next backup: ") + CountdownText);
   return Lines;
@@ -85,6 +77,11 @@ TConsoleApp::TConsoleApp(TConsoleStreams Streams, TMainThreadQueue& Queue, TDirW
 TConsoleApp::~TConsoleApp() = default;
 
 int TConsoleApp::Run(const TProgramLocations& Locations, const TCommandLine& CommandLine) {
+  // A watchdog of an earlier run waits for its workers when it goes, and
+  // runs the queue meanwhile: what arrives then belongs to this run.
+  FInput.clear();
+  FInputEnded = FQuitRequested = FSaveRequested = FStopping = false;
+  FWatchdog.reset();
   if (const std::optional<int> Code = Start(Locations, CommandLine)) return *Code;
   RunLoop();
   return Quit();
@@ -140,11 +137,12 @@ std::optional<int> TConsoleApp::Start(const TProgramLocations& Locations, const 
   if (!FWatchdog->StartMonitoring()) {
     // The watchdog has said that there is nothing to monitor. Waiting for
     // changes that cannot come would look like a working backup.
-    std::vector<TMonTaskStatus> Statuses;
-    for (std::size_t I = 0; I < FWatchdog->MonTaskCount(); ++I) Statuses.push_back(FWatchdog->MonTask(I).MonStatus);
-    if (!FWatchdog->State().DirItems.empty())
-      for (const std::string& Line : StatusLines(FWatchdog->State(), Statuses, FWatchdog->CountdownText()))
-        FView.PrintError(Line);
+    // Why, entry by entry; the log has said what is wrong with each.
+    if (FWatchdog->MonTaskCount() > 0) {
+      std::vector<std::string> Lines = StatusLines(StatusEntries(), FWatchdog->CountdownText());
+      Lines.pop_back();  // no backup is coming
+      for (const std::string& Line : Lines) FView.PrintError(Line);
+    }
     FView.PrintError(SafeFormat(Tr("To monitor a directory, add it with its backup task: %s"),
                                 "dezedodiru /console /add:TASKFILE"));
     const int Saved = Save();
@@ -203,8 +201,8 @@ std::optional<std::string> TConsoleApp::ChooseSource(const std::string& TaskFile
     FView.PrintLines(SafeFormat(Tr("Select directory to be monitored (1 to %u, nothing for none):"),
                                 static_cast<unsigned>(Sources.size())));
     const std::optional<std::string> Answer = NextLine();
-    if (!Answer || Trimmed(*Answer).empty()) return std::nullopt;
-    if (const std::optional<std::size_t> Number = ChoiceNumber(Trimmed(*Answer), Sources.size()))
+    if (!Answer || TrimBlanks(*Answer).empty()) return std::nullopt;
+    if (const std::optional<std::size_t> Number = ChoiceNumber(TrimBlanks(*Answer), Sources.size()))
       return Sources[*Number - 1].Dir;
   }
 }
@@ -258,11 +256,19 @@ void TConsoleApp::Command(const std::string& Line) {
   }
 }
 
+// From the entries themselves rather than the last published state: the
+// pending counts there follow the ticks, and a status is asked for now.
+std::vector<TStatusEntry> TConsoleApp::StatusEntries() const {
+  std::vector<TStatusEntry> Entries;
+  for (std::size_t I = 0; I < FWatchdog->MonTaskCount(); ++I) {
+    const TMonTask& Task = FWatchdog->MonTask(I);
+    Entries.push_back({Task.Dir, Task.MonStatus, Task.GetRunStatus(), Task.FileList.Count()});
+  }
+  return Entries;
+}
+
 void TConsoleApp::PrintStatus() {
-  std::vector<TMonTaskStatus> Statuses;
-  for (std::size_t I = 0; I < FWatchdog->MonTaskCount(); ++I) Statuses.push_back(FWatchdog->MonTask(I).MonStatus);
-  for (const std::string& Line : StatusLines(FWatchdog->State(), Statuses, FWatchdog->CountdownText()))
-    FView.PrintLines(Line);
+  for (const std::string& Line : StatusLines(StatusEntries(), FWatchdog->CountdownText())) FView.PrintLines(Line);
 }
 
 int TConsoleApp::Quit() {

@@ -57,11 +57,17 @@ TConsoleCommand ParseConsoleCommand(std::string_view Line);
 // "not watched", "invalid" or "disabled".
 std::string MonStateWord(TMonTaskStatus Status, TRunStatus RunStatus);
 
+// One entry of the directory list as the status shows it.
+struct TStatusEntry {
+  std::string Dir;
+  TMonTaskStatus Status = mtEnabled;
+  TRunStatus RunStatus = rsOff;
+  std::size_t Pending = 0;
+};
+
 // The status: one line per entry, "NN: <dir> - <state>, <count text>",
-// with Statuses[i] the state of entry i, then "Next backup: " and the
-// countdown.
-std::vector<std::string> StatusLines(const TWatchdogState& State, const std::vector<TMonTaskStatus>& Statuses,
-                                     const std::string& CountdownText);
+// then "Next backup: " and the countdown.
+std::vector<std::string> StatusLines(const std::vector<TStatusEntry>& Entries, const std::string& CountdownText);
 
 class TConsoleApp {
 public:
@@ -72,7 +78,8 @@ public:
   TConsoleApp& operator=(const TConsoleApp&) = delete;
 
   // Runs the program until it ends; the result is its exit code. The
-  // translation is switched to Locations.LanguageCode before.
+  // caller has switched the translation to Locations.LanguageCode. Run may
+  // be called again after it has returned.
   int Run(const TProgramLocations& Locations, const TCommandLine& CommandLine);
 
   // How the program ends at once, after a second quit request while the
@@ -97,6 +104,7 @@ private:
   std::optional<std::string> ChooseSource(const std::string& TaskFile, const std::vector<TTaskSource>& Sources);
   void RunLoop();
   void Command(const std::string& Line);
+  std::vector<TStatusEntry> StatusEntries() const;
   void PrintStatus();
   int Quit();
   // ceQuit when the settings were written, else ceSettingsUnwritable.

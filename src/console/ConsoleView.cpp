@@ -20,14 +20,20 @@ constexpr std::chrono::milliseconds CountdownGap{900};
 constexpr std::string_view ClearLine = "\r\x1b[K";
 
 bool IsYes(std::string_view Answer) {
-  while (!Answer.empty() && (Answer.front() == ' ' || Answer.front() == '\t')) Answer.remove_prefix(1);
-  while (!Answer.empty() && (Answer.back() == ' ' || Answer.back() == '\t')) Answer.remove_suffix(1);
+  Answer = TrimBlanks(Answer);
   return SameText(Answer, "y") || SameText(Answer, "yes") || SameText(Answer, Tr("Yes"));
 }
 
 }  // namespace
 
+std::string_view TrimBlanks(std::string_view Text) {
+  while (!Text.empty() && (Text.front() == ' ' || Text.front() == '\t')) Text.remove_prefix(1);
+  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t')) Text.remove_suffix(1);
+  return Text;
+}
+
 std::vector<std::string_view> SplitLines(std::string_view Text) {
+  if (Text.empty()) return {Text};
   std::vector<std::string_view> Lines;
   while (!Text.empty()) {
     const std::size_t End = Text.find_first_of("\r\n");

@@ -76,8 +76,12 @@ private:
   bool FStatusOnScreen = false;
 };
 
-// The text split into its lines at CR LF, LF or CR; no line for an empty
-// text.
+// Text without the blanks and tabs at its ends: how a typed answer or
+// command is read.
+std::string_view TrimBlanks(std::string_view Text);
+
+// The text split into its lines at CR LF, LF or CR. A line end at the end
+// starts no further line; an empty text is one empty line.
 std::vector<std::string_view> SplitLines(std::string_view Text);
 
 }  // namespace dz
