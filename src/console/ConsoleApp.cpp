@@ -166,7 +166,8 @@ std::optional<int> TConsoleApp::AddTasks(const std::vector<std::string>& TaskFil
     }
     Added = Added || FWatchdog->MonTaskCount() > Before;
   }
-  if (Added && Save() != ceQuit) return ceSettingsUnwritable;
+  // Saved on this way out too, as on every other but an unreadable file.
+  if ((Added || Failed) && Save() != ceQuit) return ceSettingsUnwritable;
   if (Failed) return ceAddFailed;
   return std::nullopt;
 }
