@@ -457,15 +457,17 @@ void TWatchdog::AddLogLine(const std::string& Line) {
     // A log file that cannot be written is closed; the window keeps every
     // line and says once why the file stops.
     std::string Failure = FLogFile.Write(Line);
-    FLogLines.push_back(Line);
-    FView.LogLineAdded(Line);
-    if (!Failure.empty()) {
-      FLogLines.push_back(Failure);
-      FView.LogLineAdded(Failure);
-    }
+    ShowLogLine(Line);
+    if (!Failure.empty())
+      ShowLogLine(Failure);
     return;
   }
-  FLogLines.push_back(Line);
+  ShowLogLine(Line);
+}
+
+void TWatchdog::ShowLogLine(const std::string& Line) {
+  if (FSetup.KeepLogLines)
+    FLogLines.push_back(Line);
   FView.LogLineAdded(Line);
 }
 

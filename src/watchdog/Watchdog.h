@@ -50,6 +50,10 @@ struct TWatchdogSetup {
   // looked for again when monitoring starts: they may never have been
   // reported, or reported and lost with the process.
   std::chrono::seconds CatchUpMargin{60};
+  // Whether LogLines() keeps every line, as the window's log does; a
+  // front-end that prints each line as it comes (the console, running for
+  // months) has no use for them.
+  bool KeepLogLines = true;
 };
 
 enum TAddTaskResult : int { atAdded, atListFull };
@@ -239,6 +243,7 @@ private:
   void ReleaseFinishedWorkers();
   TMonTask* WatchedTask(const TDirectoryWatch& Sender, int ChgNotId);
   std::string TimeText() const;
+  void ShowLogLine(const std::string& Line);
 
   TWatchdogView& FView;
   TMainThreadQueue& FQueue;
