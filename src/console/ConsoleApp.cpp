@@ -116,6 +116,9 @@ std::optional<int> TConsoleApp::Start(const TProgramLocations& Locations, const 
   Setup.UserPath = Locations.UserPath;
   Setup.TaskDefaults = {MainApp.DriveId, MainApp.NoCompress};
   Setup.LogDir = MainApp.LogDir;
+  // Every line is printed as it comes; kept, they would grow for as long
+  // as the program runs.
+  Setup.KeepLogLines = false;
   FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, std::move(Setup), FWatchBackend);
   try {
     FWatchdog->LoadSettings();
