@@ -36,21 +36,21 @@ void Signal(const TUniqueFd& StopEvent) {
   [[maybe_unused]] const ssize_t Ignored = ::write(StopEvent.Get(), &One, sizeof One);
 }
 
-// Waits until Fd is readable or the stop event is set; false for the stop.
-// Error and hang-up states count as readable: the read that follows tells
-// what they are.
-bool WaitReadable(int Fd, const TUniqueFd& StopEvent, short& Events) {
+enum TWaitResult { wrReadable, wrStopped, wrFailed };
+
+// Waits until Fd is readable or the stop event is set. Error and hang-up
+// states count as readable: the read that follows tells what they are.
+TWaitResult WaitReadable(int Fd, const TUniqueFd& StopEvent, short& Events) {
   for (;;) {
     pollfd Fds[2] = {{Fd, POLLIN, 0}, {StopEvent.Get(), POLLIN, 0}};
     if (::poll(Fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
-      Events = POLLERR;
-      return true;
+      return wrFailed;
     }
-    if (Fds[1].revents != 0) return false;
+    if (Fds[1].revents != 0) return wrStopped;
     if (Fds[0].revents != 0) {
       Events = Fds[0].revents;
-      return true;
+      return wrReadable;
     }
   }
 }
@@ -83,9 +83,10 @@ struct TStdinReader::TImpl {
     char Buffer[4096];
     for (;;) {
       short Events = 0;
-      if (!WaitReadable(STDIN_FILENO, StopEvent, Events)) return;
-      // A closed descriptor 0 (a service started without input) is the end.
-      if (Events & POLLNVAL) break;
+      const TWaitResult Waited = WaitReadable(STDIN_FILENO, StopEvent, Events);
+      if (Waited == wrStopped) return;
+      // A closed descriptor 0 or one that cannot be waited for is the end.
+      if (Waited == wrFailed || (Events & POLLNVAL)) break;
       const ssize_t Got = ::read(STDIN_FILENO, Buffer, sizeof Buffer);
       if (Got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (Got <= 0) break;
@@ -181,7 +182,8 @@ struct TConsoleSignals::TImpl {
   void Run() {
     for (;;) {
       short Events = 0;
-      if (!WaitReadable(SignalPipeRead, StopEvent, Events)) return;
+      // Without a way to wait, reading on would only spin.
+      if (WaitReadable(SignalPipeRead, StopEvent, Events) != wrReadable) return;
       unsigned char Numbers[64];
       const ssize_t Got = ::read(SignalPipeRead, Numbers, sizeof Numbers);
       for (ssize_t I = 0; I < Got; ++I) OnSignal(Numbers[I] == SIGHUP ? csSave : csQuit);
