@@ -1,12 +1,16 @@
-// The watchdog's entry point. Monitoring and the window come with later
-// versions; until then the program tells what it is and which options it
-// will take.
+// The watchdog's entry point. With the option "console" it runs without a
+// window; until the window is built it always does, and says so.
 
 #include <cstdio>
 #include <string>
 
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
+#include "console/ConsoleApp.h"
+#include "filesys/PathUtils.h"
+#include "platform/Console.h"
+#include "settings/ProgramLocations.h"
+#include "watchdog/CommandLine.h"
 
 namespace {
 
@@ -19,9 +23,12 @@ void ShowVersionAndOptions() {
       {"hide", "start in the notification area"},
       {"dark", "use the dark style"},
       {"force", "start monitoring at once, in the background"},
+      {"console", "run without a window; commands b, s, q on standard input"},
+      {"add:TASK", "with console: monitor the source directory of this backup task"},
       {"lang:CODE", "use the language with this two-letter code"},
-      {"ini:DIR", "keep the settings file in DIR"},
-      {"portable", "keep the settings file beside the program"},
+      {"ini:DIR/", "keep the settings file in DIR"},
+      {"portable", "keep the configuration file beside the program"},
+      {"help", "show this list (also /?)"},
   };
   for (const auto& Option : Options)
     std::printf("  /%-10s %s\n", Option.Name, Tr(Option.Text).c_str());
@@ -29,7 +36,21 @@ void ShowVersionAndOptions() {
 
 }  // namespace
 
-int main() {
-  ShowVersionAndOptions();
-  return 0;
+int main(int argc, char** argv) {
+  // Before anything opens a file: a closed standard stream would hand its
+  // number to that file, and the console's output with it.
+  dz::OpenMissingStandardStreams();
+
+  const dz::TLocationInputs Inputs = dz::ProcessLocationInputs(argc, argv);
+  const dz::TCommandLine CommandLine = dz::ParseCommandLine(Inputs.Args);
+  const dz::TProgramLocations Locations = dz::FindProgramLocations(Inputs);
+  dz::InitTranslation(dz::JoinPath(Locations.ProgramDir, "locale"), Locations.LanguageCode);
+
+  if (CommandLine.Help) {
+    ShowVersionAndOptions();
+    return 0;
+  }
+  if (!CommandLine.Console)
+    std::fprintf(stderr, "%s\n", dz::Tr("The window is not built yet; the watchdog runs on the console.").c_str());
+  return dz::RunConsoleProgram(Locations, CommandLine);
 }

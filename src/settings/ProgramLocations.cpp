@@ -214,6 +214,7 @@ TConfigChoice LocateConfigFile(const std::vector<std::string>& Args, const std::
       Choice.CommandLineLanguage = FirstCharacters(Param, 2);
     } else if (MatchesValueOption(Param, "ini")) {
       IniPath = ExpandEnvironmentNames(Param, GetEnv);
+      Choice.IniValue = IniPath;
     } else if (MatchesOption(Param, "portable")) {
       Choice.Portable = true;
       if (IniPath.empty()) IniPath = ProgramDir;
@@ -239,6 +240,13 @@ TConfigChoice LocateConfigFile(const std::vector<std::string>& Args, const std::
     Dir = MakeAbsolutePath(CurrentDir, DirectoryPart(IniPath));
   Choice.ConfigFile = JoinPath(Dir, Name);
   return Choice;
+}
+
+std::string IniOptionSettingsDir(const std::string& IniValue, const std::string& CurrentDir) {
+  if (IniValue.empty()) return std::string();
+  const std::string Dir = MakeAbsolutePath(CurrentDir, IniValue);
+  if (IniValue.back() != PathDelimiter && !DirectoryExists(Dir)) return std::string();
+  return DirWithDelimiter(Dir);
 }
 
 std::string PrepareSettingsDirectory(const std::string& IniPathValue, const std::string& AppPath) {
@@ -343,9 +351,10 @@ TProgramLocations FindProgramLocations(const TLocationInputs& In) {
 
   L.ZvPath = FindZvPath(In.CurrentDir, L.ProgramDir, MachineRegistryFile(In.MachineConfigDir), In.GetEnv("PATH"));
 
-  L.SettingsDir = PrepareSettingsDirectory(IniPathValue, L.AppPath);
+  const std::string IniDir = IniOptionSettingsDir(Config.IniValue, In.CurrentDir);
+  L.SettingsDir = PrepareSettingsDirectory(IniDir.empty() ? IniPathValue : IniDir, L.AppPath);
   L.IniName = L.SettingsDir + L.ProgramName + ".ini";
-  CarryOverSettingsFile(L.IniName, L.AppPath, L.AppDataDir);
+  if (IniDir.empty()) CarryOverSettingsFile(L.IniName, L.AppPath, L.AppDataDir);
   L.MainAppIniName = MainAppIniFile(L.SettingsDir);
   L.ProgVersDate = FileDateText(In.ExeFileName);
   return L;

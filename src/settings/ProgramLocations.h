@@ -103,6 +103,9 @@ struct TConfigChoice {
   std::string ConfigFile;      // full path of Zentivo's configuration file
   std::string CommandLineLanguage;  // from the option "lang", or empty
   bool Portable = false;       // the option "portable" was given
+  // The value of the last option "ini", its variables expanded; empty
+  // without one.
+  std::string IniValue;
 };
 
 // Zentivo's configuration file after the options "lang", "ini" and
@@ -113,6 +116,14 @@ TConfigChoice LocateConfigFile(const std::vector<std::string>& Args, const std::
                                const std::string& CurrentDir, const TEnvironmentReader& GetEnv);
 
 // ---- Settings directory and file ------------------------------------------
+
+// The settings directory that the option "ini" chooses, ending with the
+// delimiter; empty without the option. Linux has no per-run registry value,
+// so an "ini" value that names a directory (it ends with the delimiter or
+// an existing directory has that name) places the settings file there too,
+// relative to CurrentDir; a value that names a file acts on the
+// configuration file only.
+std::string IniOptionSettingsDir(const std::string& IniValue, const std::string& CurrentDir);
 
 // The settings directory, ending with the delimiter: IniPathValue when it is
 // not empty, else AppPath; created with all missing parents. When that fails
@@ -178,8 +189,10 @@ struct TProgramLocations {
 };
 
 // Works out every location, creates the settings directory and takes over
-// an older settings file. The translated texts (ProgVersName) are left to
-// the caller, who switches the translation to LanguageCode first.
+// an older settings file (not into a directory chosen by the option "ini":
+// a separate run must not start with the user's own list). The translated
+// texts (ProgVersName) are left to the caller, who switches the translation
+// to LanguageCode first.
 TProgramLocations FindProgramLocations(const TLocationInputs& In);
 
 }  // namespace dz

@@ -360,6 +360,58 @@ TEST_F(ProgramLocationsTest, IniPathMovesSettingsButNotPortableOrIni) {
   EXPECT_TRUE(L.Portable);
 }
 
+// On Linux an option "ini" that names a directory also chooses the settings
+// directory: a per-run choice that the registry value cannot give. A value
+// that names a file acts on the configuration file only.
+TEST_F(ProgramLocationsTest, IniOptionChoosesTheSettingsDirectory) {
+  FEnv.Set("TMPX", PathOf("tx"));
+  fs::create_directories(FDir / "existing");
+  fs::create_directories(FDir / "cwd/here");
+  const struct {
+    std::vector<std::string> Args;
+    bool SetIniPath;
+    std::string SettingsDir;  // relative to the test's folder; "" for the default
+  } Cases[] = {
+      {{"/ini:" + PathOf("s1") + "/"}, false, "s1"},
+      {{"/ini:" + PathOf("s1") + "/"}, true, "s1"},      // the command line wins over IniPath
+      {{"/ini:" + PathOf("existing")}, false, "existing"},  // an existing directory needs no "/"
+      {{"-i:rel/sub/"}, false, "cwd/rel/sub"},           // relative to the current directory
+      {{"/ini:here"}, false, "cwd/here"},
+      {{"/ini:%TMPX%/"}, false, "tx"},
+      {{"/p", "/ini:" + PathOf("s1") + "/"}, false, "s1"},
+      {{"/ini:" + PathOf("s2/my.ini")}, false, ""},      // a file
+      {{"/ini:" + PathOf("s2/my.ini")}, true, "shared/zv"},
+      {{"/ini:" + PathOf("new")}, false, ""},            // no "/" and no directory: a file
+      {{"/ini:my.ini"}, false, ""},
+      {{"/ini:"}, false, ""},
+      {{"/ini:" + PathOf("s1") + "/", "/ini:"}, false, ""},  // the last one counts
+  };
+  for (const auto& Case : Cases) {
+    std::string Trace = Case.SetIniPath ? "IniPath" : "";
+    for (const std::string& Arg : Case.Args) Trace += " " + Arg;
+    SCOPED_TRACE(Trace);
+    fs::remove_all(FDir / "config/ZentivoCore6");
+    if (Case.SetIniPath) SetIniPath(PathOf("shared/zv"));
+    const std::string Expected =
+        Case.SettingsDir.empty() ? AppPath() : PathOf(Case.SettingsDir) + "/";
+    const TProgramLocations L = FindProgramLocations(Inputs(Case.Args));
+    EXPECT_EQ(L.SettingsDir, Expected);
+    EXPECT_TRUE(fs::is_directory(Expected));
+    EXPECT_EQ(L.IniName, Expected + "dezedodiru.ini");
+    EXPECT_EQ(L.MainAppIniName, Expected + "ZentApp.ini");
+  }
+}
+
+TEST_F(ProgramLocationsTest, IniOptionDirectoryTakesNothingOver) {
+  // The user's own settings must not become the settings of a separate run.
+  WriteFile("config/ZentApp6/dezedodiru.ini", "six");
+  WriteFile("config/ZentApp5/dezedodiru.ini", "five");
+  const TProgramLocations L = FindProgramLocations(Inputs({"/ini:" + PathOf("own") + "/"}));
+  EXPECT_EQ(L.IniName, PathOf("own/dezedodiru.ini"));
+  EXPECT_FALSE(fs::exists(L.IniName));
+  EXPECT_EQ(L.ConfigFile, PathOf("own/ZentApp.cfg"));
+}
+
 TEST_F(ProgramLocationsTest, CarryOverOfAnOlderSettingsFile) {
   const struct {
     const char* Name;
