@@ -75,6 +75,7 @@ protected:
     FDone.clear();
     FSteps.clear();
     FLinesTaken.store(0);
+    FCurrent.store(nullptr);
     TCountingQueue Queue;
     FWorker = std::make_unique<TBackupThread>(
         1, FDst, FSrc, Drv, "jpg,Zip", List, Compress, Retain,
@@ -85,10 +86,14 @@ protected:
         [this](const TBackupFileResult& Result) { FDone.push_back(Result); }, Queue, [] { return std::string(Now); },
         [this, Hook = std::move(Hook)](TStep Step, std::size_t Index) {
           FSteps.emplace_back(Step, Index);  // on the worker's thread, read after it has ended
+          // The worker starts in its constructor: a hook that asks FCurrent
+          // waits until it names this worker.
+          FCurrent.wait(nullptr);
           if (Hook) Hook(Step, Index);
         },
         Flush);
     FCurrent.store(FWorker.get());
+    FCurrent.notify_all();
     ASSERT_TRUE(Queue.WaitWhileProcessing([this] { return FWorker->Finished(); }, std::chrono::minutes(5)));
     FWorker->Wait();
     Queue.ProcessPending();
