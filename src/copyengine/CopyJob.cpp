@@ -11,6 +11,7 @@
 #include "base/Translate.h"
 #include "copyengine/CopyJobCodes.h"
 #include "copyengine/DataLoop.h"
+#include "copyengine/GzipFormat.h"
 #include "filesys/ErrorTexts.h"
 #include "filesys/PathUtils.h"
 #include "filesys/XlFileUtils.h"
@@ -346,13 +347,9 @@ int TCopyJob::PlainCopy() {
     ReleaseStreams();
     return Code;
   }
-  // The copy holds exactly as many bytes as the source had when the pass began.
-  const std::int64_t Size = sSource->Size();
-  if (Size < 0) {
-    SetSysError(LastSysError());
-    ReleaseStreams();
-    return cjReadFile;
-  }
+  // The copy holds exactly as many bytes as the source had when it was
+  // opened.
+  const std::int64_t Size = FSourceStatus.Size;
   DoProgress(TFileAction::acCopy, -Size, false);
   Code = CopyData(*sSource, sDest.get(), Size, true);
   if (Code != 0) {

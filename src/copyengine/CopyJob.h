@@ -6,8 +6,9 @@
 // (0 = success, composed as in filesys/ErrorTexts.h and CopyJobCodes.h).
 //
 // A TCopyJob owns one transfer buffer, allocated once and reused for every
-// file it copies, so that a backup worker copies its files one after the
-// other on its own thread with one job object:
+// file it copies, and likewise one deflate state, so that a backup worker
+// copies its files one after the other on its own thread with one job
+// object:
 //
 //   TCopyJob Job;
 //   for (...) { TCopyResult R = Job.Run({Source, Dest, CopyOptionsGzip}, Stop); ... }
@@ -46,6 +47,8 @@
 #include "filesys/FileUtils.h"
 
 namespace dz {
+
+class TDeflateState;
 
 // Options of a copy job, passed as a 16-bit mask: bit n is the option with
 // ordinal n. Options this system never asks for keep their positions.
@@ -209,6 +212,7 @@ private:
 
   std::uint32_t FBufSize;
   std::unique_ptr<char[]> FBuffer;  // FBufSize bytes, never cleared: every block is read into it
+  std::unique_ptr<TDeflateState> FDeflate;  // made by the first file compressed, kept for the others
 
   // The run in progress.
   const TCopyRequest* FRequest = nullptr;

@@ -52,24 +52,55 @@ std::string BuildGzipHeader(const TStoredName& Name, std::uint32_t MTime) {
 // ---------------------------------------------------------------------------
 // TDeflateWriter
 
-struct TDeflateWriter::TState {
+struct TDeflateState::TZlib {
   z_stream Stream{};
   bool Initialized = false;
-  std::array<unsigned char, OutputBufferSize> Output;
+  int Level = 0;
+  std::array<unsigned char, TDeflateWriter::OutputBufferSize> Output;
+
+  ~TZlib() {
+    if (Initialized) deflateEnd(&Stream);
+  }
 };
 
-TDeflateWriter::TDeflateWriter(TExtFileStream& Dest, int Level) : FState(std::make_unique_for_overwrite<TState>()), FDest(Dest) {
-  if (deflateInit2(&FState->Stream, Level, Z_DEFLATED, DeflateWindowBits, DeflateMemLevel, Z_DEFAULT_STRATEGY) !=
-      Z_OK)
-    throw std::bad_alloc();
-  FState->Initialized = true;
-  FState->Stream.next_out = FState->Output.data();
-  FState->Stream.avail_out = static_cast<uInt>(FState->Output.size());
+TDeflateState::TDeflateState() = default;
+TDeflateState::~TDeflateState() = default;
+
+TDeflateWriter::TDeflateWriter(TExtFileStream& Dest, int Level)
+    : FOwnState(std::make_unique<TDeflateState>()), FDest(Dest) {
+  Begin(*FOwnState, Level);
 }
 
-TDeflateWriter::~TDeflateWriter() {
-  if (FState->Initialized) deflateEnd(&FState->Stream);
+TDeflateWriter::TDeflateWriter(TExtFileStream& Dest, int Level, TDeflateState& State) : FDest(Dest) {
+  Begin(State, Level);
 }
+
+void TDeflateWriter::Begin(TDeflateState& State, int Level) {
+  if (!State.FZlib) State.FZlib = std::make_unique_for_overwrite<TDeflateState::TZlib>();
+  TDeflateState::TZlib& Z = *State.FZlib;
+  if (!Z.Initialized) {
+    Z.Stream = z_stream{};
+    if (deflateInit2(&Z.Stream, Level, Z_DEFLATED, DeflateWindowBits, DeflateMemLevel, Z_DEFAULT_STRATEGY) != Z_OK)
+      throw std::bad_alloc();
+    Z.Initialized = true;
+    Z.Level = Level;
+  } else {
+    // A new stream, whatever became of the last one; a level of its own is
+    // set while nothing of the stream has been compressed.
+    Z.Stream.next_out = Z.Output.data();
+    Z.Stream.avail_out = static_cast<uInt>(Z.Output.size());
+    if (deflateReset(&Z.Stream) != Z_OK) throw std::bad_alloc();
+    if (Z.Level != Level) {
+      if (deflateParams(&Z.Stream, Level, Z_DEFAULT_STRATEGY) != Z_OK) throw std::bad_alloc();
+      Z.Level = Level;
+    }
+  }
+  Z.Stream.next_out = Z.Output.data();
+  Z.Stream.avail_out = static_cast<uInt>(Z.Output.size());
+  FState = &Z;
+}
+
+TDeflateWriter::~TDeflateWriter() = default;
 
 int TDeflateWriter::Write(const void* Data, std::size_t Count) {
   const auto* In = static_cast<const unsigned char*>(Data);
@@ -146,10 +177,10 @@ int TCopyJob::WriteGZip() {
   const std::int64_t Start = sDest->Seek(0, TSeekOrigin::soCurrent);
   // Compared with the bytes compressed: a source that changes size while it
   // is read would leave a member whose size does not match the file.
-  const std::int64_t Size = sSource->Size();
-  if (Code == 0 && (Start < 0 || Size < 0)) {
+  const std::int64_t Size = FSourceStatus.Size;
+  if (Code == 0 && Start < 0) {
     SetSysError(LastSysError());
-    Code = Start < 0 ? cjWriteFile : cjReadFile;
+    Code = cjWriteFile;
   }
   if (Code == 0) {
     DoProgress(TFileAction::acCompress, -Size, false);
@@ -197,7 +228,8 @@ int TCopyJob::WriteGzTrailer(TExtFileStream& Dest, std::uint32_t Crc) {
 }
 
 int TCopyJob::CompressData(TExtFileStream& Source, TExtFileStream& Dest, bool SpeedLimit) {
-  TDeflateWriter Writer(Dest, ZlibLevel());
+  if (!FDeflate) FDeflate = std::make_unique<TDeflateState>();
+  TDeflateWriter Writer(Dest, ZlibLevel(), *FDeflate);
   const std::int64_t Start = Dest.Seek(0, TSeekOrigin::soCurrent);
   int Code = 0;
   std::int64_t Got = 0;

@@ -55,16 +55,37 @@ std::string BuildGzipHeader(const TStoredName& Name, std::uint32_t MTime);
 inline constexpr int DeflateWindowBits = -15;
 inline constexpr int DeflateMemLevel = 8;
 
+// zlib's deflate state with a writer's output buffer, set up by the first
+// writer that uses it and reset for every later one: for a small file,
+// setting zlib up (some 270 KiB to allocate and clear) costs more than
+// compressing it. A copy job keeps one for all its files.
+class TDeflateState {
+public:
+  TDeflateState();
+  ~TDeflateState();
+  TDeflateState(const TDeflateState&) = delete;
+  TDeflateState& operator=(const TDeflateState&) = delete;
+
+private:
+  friend class TDeflateWriter;
+  struct TZlib;
+  std::unique_ptr<TZlib> FZlib;
+};
+
 // Raw deflate written straight to a file at its current position through a
 // 64 KiB output buffer. Write and Close return a system error code (0 =
-// success); after a failure the writer takes nothing more. The zlib state
-// lives as long as the writer.
+// success); after a failure the writer takes nothing more. Each writer
+// writes one new stream, whatever the state it is given did before.
 class TDeflateWriter {
 public:
   static constexpr std::size_t OutputBufferSize = 65536;
 
-  // Raises std::bad_alloc when zlib cannot get its memory.
+  // With a state of its own, released with the writer. Raises
+  // std::bad_alloc when zlib cannot get its memory.
   TDeflateWriter(TExtFileStream& Dest, int Level);
+  // With State, which outlives the writer and keeps its memory for the next
+  // one. Raises std::bad_alloc when zlib cannot get its memory.
+  TDeflateWriter(TExtFileStream& Dest, int Level, TDeflateState& State);
   ~TDeflateWriter();
   TDeflateWriter(const TDeflateWriter&) = delete;
   TDeflateWriter& operator=(const TDeflateWriter&) = delete;
@@ -74,11 +95,12 @@ public:
   int Close();
 
 private:
+  void Begin(TDeflateState& State, int Level);
   int Deflate(const void* Data, std::size_t Count, int Flush);
   int Drain();
 
-  struct TState;
-  std::unique_ptr<TState> FState;
+  std::unique_ptr<TDeflateState> FOwnState;
+  TDeflateState::TZlib* FState = nullptr;
   TExtFileStream& FDest;
   int FError = 0;
   bool FClosed = false;

@@ -63,6 +63,9 @@ enum TOpenFlag : unsigned {
                         // the name is opened whatever it is (with ofNoFollow
                         // a link itself), nothing of a device or a FIFO is
                         // run; the other flags are ignored
+  ofDirectory = 0x80,   // a directory, for Status, Sync and SyncFileSystem;
+                        // any other kind of file fails with 3; the other
+                        // flags but ofNoFollow are ignored
 };
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
@@ -89,6 +92,17 @@ public:
   int Status(TFileStatus& Into) const;
   int Truncate(std::int64_t Size);
   int Sync();  // the data on the disk
+  // Writes everything written on the handle's file system to the disk and
+  // waits, the disk's own write cache included. A write to any file there
+  // that failed in the background since the handle was opened (or since the
+  // last call) gives its error here: a handle opened before a run of writes
+  // learns of every failure among them.
+  int SyncFileSystem();
+  // True when SyncFileSystem makes the content of every file of the handle's
+  // file system durable: the disk file systems the kernel writes itself.
+  // Network and user-space (FUSE) file systems, and any this list does not
+  // know, answer false: their files are to be flushed one by one.
+  bool FileSystemSyncCoversFiles() const;
   // Sets the permission bits (07777) of the open file, also of one opened
   // with ofStatusOnly (through /proc/self/fd); such a handle of a symbolic
   // link gives 50, as a link has no permissions of its own.

@@ -5,18 +5,32 @@
 // replaces and hands one log line per file to the main thread.
 //
 // Crash safety: every copy is written under a temporary name that did not
-// exist ("<target>.tmp", "<target>.tmp1", ...), flushed, and only then given
-// its final name. A current copy that is replaced keeps its name until the
-// new copy takes it in one rename (it gets its ".bak-1" name as a hard link
-// first; without hard links it is renamed away first). Leftover temporary
-// files of an interrupted run are removed when their file is backed up
-// again. The directories written are flushed once at the end of the run.
+// exist ("<target>.tmp", "<target>.tmp1", ...), and only gets its final name
+// (and its line is sent) once it is on the disk. The copies are made durable
+// in batches: several files are copied to their temporary names, one flush
+// of the destination's file system makes the whole batch durable, and only
+// then are they renamed and their lines sent, in list order, in one hand-over
+// to the main thread. A batch whose flush fails loses its copies: each of its
+// files gets an error line, and its current copy and versions stay as they
+// were. A batch is bounded by files, bytes and time, so that lines keep
+// arriving and a stop request or a pulled disk waits for no more than one
+// batch; a large file is a batch of its own. Where the file system cannot be
+// flushed as a whole (network and FUSE file systems, a folder mounted below
+// the destination), each copy is flushed on its own before it is closed.
 //
-// The worker checks before each file that the destination root still lies
-// on the file system it was on at the start: a destination that has been
-// unmounted must not be recreated on the disk below the mount point.
+// A current copy that is replaced keeps its name until the new copy takes it
+// in one rename (it gets its ".bak-1" name as a hard link first; without hard
+// links it is renamed away first). Leftover temporary files of an
+// interrupted run are removed when their file is backed up again. The
+// directories written are flushed by the end of the run.
+//
+// The worker checks before each file, and before a batch gets its final
+// names, that the destination root still lies on the file system it was on
+// at the start: a destination that has been unmounted must not be recreated
+// on the disk below the mount point.
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -29,6 +43,7 @@
 #include "base/MainThreadQueue.h"
 #include "base/MatchList.h"
 #include "copyengine/CopyJob.h"
+#include "platform/FileOps.h"
 
 namespace dz {
 
@@ -64,20 +79,31 @@ public:
   // taken as the nearer bound.
   static constexpr std::int32_t MaxRetain = 3;
 
+  // The bounds of a batch: files, source bytes, and the time since its first
+  // copy began (checked before each further file). A file of MaxBatchBytes
+  // or more is a batch of its own.
+  static constexpr std::size_t MaxBatchFiles = 1000;
+  static constexpr std::int64_t MaxBatchBytes = std::int64_t{32} << 20;
+  static constexpr std::chrono::milliseconds MaxBatchTime{500};
+
   // Where a run is when it calls its step hook (on the worker's thread), so
   // that tests can change or look at the world at that moment.
   enum class TStep {
-    stBeforeFile,     // before anything is done for the file
-    stBeforeReplace,  // the new copy is complete, the versions moved
+    stBeforeFile,       // before anything is done for the file
+    stAfterBatchFlush,  // the copies of a batch are complete and its flush
+                        // has run; none has its final name yet (Index: the
+                        // batch's last file)
+    stBeforeReplace,    // the new copy is durable, the versions moved
   };
   using TStepHook = std::function<void(TStep Step, std::size_t Index)>;
 
   // Starts the worker at once. The lines go to ASendMsg through Queue.Send,
-  // each with its file's outcome to AFileDone (which may be empty), so the
-  // owner has to keep processing Queue until Finished(); TimeText
-  // gives the date and time a line starts with. Flush false leaves out the
-  // flush of every copy and of the directories: it exists only to measure
-  // what the flushes cost, a real backup always flushes.
+  // the lines of a batch in one call, each with its file's outcome to
+  // AFileDone (which may be empty), so the owner has to keep processing
+  // Queue until Finished(); TimeText gives the date and time a line starts
+  // with. Flush false leaves out the flushes of the copies and of the
+  // directories: it exists only to measure what the flushes cost, a real
+  // backup always flushes.
   TBackupThread(std::int32_t AId, std::string DestDir, std::string SourceDir, std::string DrvId,
                 std::string_view NoComp, const TMatchList& AFileList, std::int32_t ACompress,
                 std::int32_t ARetain, TGetStrProc ASendMsg, TFileDoneProc AFileDone,
@@ -92,8 +118,9 @@ public:
   bool Finished() const { return FFinished.load(std::memory_order_acquire); }
   // Waits until the thread has ended.
   void Wait();
-  // Ends the run after the file in progress; the files not begun stay in
-  // NotDone() and get no line.
+  // Ends the run after the file in progress (whose copy it ends): the files
+  // copied before it are made durable, renamed and reported, the others stay
+  // in NotDone() and get no line.
   void RequestStop() { FThread.request_stop(); }
 
   // Valid once Finished(): the files in list order with their outcome, and
@@ -106,25 +133,57 @@ public:
   std::int32_t Retain() const { return FRetain; }
 
 private:
+  // A file of the batch in progress: copied (or failed), not yet renamed.
+  struct TBatchFile {
+    std::size_t Index;
+    std::string Source, Target, Temp;
+    std::string_view Suffix;
+    TCopyOptions Options;
+    int ErrorCode;  // of the copy
+  };
+  // A destination folder as this run has met it.
+  struct TDestFolder {
+    bool Exists = false;
+    // On the destination root's file system: its copies are made durable
+    // with the batch.
+    bool FlushedWithBatch = false;
+    // The names in it that looked like temporary copies ("*.tmp" and
+    // digits) when it was first met; nothing for a folder the run made.
+    std::vector<std::string> TemporaryNames;
+  };
+  // A line for the main thread and the index of its file's outcome in
+  // FResults, if it has one.
+  struct TOutLine {
+    std::string Line;
+    std::size_t Result;
+  };
+  static constexpr std::size_t NoResult = static_cast<std::size_t>(-1);
+
   void Execute(std::stop_token Stop);
-  // Copies one file; returns its error code and counts the versions moved.
-  int BackupFile(const std::string& Source, const std::string& Target, const TBackupCopyKind& Kind,
-                 std::stop_token Stop, int& Moved, bool& Stopped);
+  // Copies one file to a temporary name; Stopped when a stop request ended
+  // the copy (nothing of it is left).
+  TBatchFile CopyToTemporary(std::size_t Index, const std::string& Source, const std::string& Target,
+                             const TBackupCopyKind& Kind, std::stop_token Stop, bool& Stopped);
+  // Makes the batch durable, gives its copies their final names and sends
+  // their lines.
+  void FinishBatch();
   // Replaces Final by Temp, keeping FRetain previous versions of Final.
-  int ReplaceTarget(const std::string& Source, const std::string& Temp, const std::string& Target,
-                    std::string_view Suffix, int& Moved);
-  void RemoveLeftovers(const std::string& Source, const std::string& Final);
+  int ReplaceTarget(const std::string& Temp, const std::string& Target, std::string_view Suffix, int& Moved);
+  TDestFolder& PrepareFolder(const std::string& Dir);
+  void RemoveLeftovers(TDestFolder& Folder, const std::string& Source, const std::string& Final);
   void NoteDirectoriesOf(const std::string& Dir);
+  void FlushDirectories();
   bool DestinationStillThere() const;
-  // Hands Line, and Result when given, to the main thread and waits there.
-  void SendLine(const std::string& Line, const TBackupFileResult* Result = nullptr);
+  bool BatchFull(std::int64_t NextSize) const;
+  // Hands the lines gathered so far to the main thread in one call and waits
+  // there.
+  void SendLines();
 
   TMatchList FFileList{TListCompare::lcFileNames};
   TMatchList FNoCompList{TListCompare::lcIgnoreCase};
   std::int32_t FId;
   std::int32_t FCompress;
   std::int32_t FRetain;
-  std::string FMsg;
   std::string FDest;
   std::string FBase;
   std::string FDrv;
@@ -139,10 +198,16 @@ private:
   TCopyJob FJob;
   bool FHaveDestDevice = false;
   std::uint64_t FDestDevice = 0;
+  // The destination root, open from the start of the run, so that the flush
+  // of a batch learns of every write that failed on the way to the disk.
+  TFileHandle FDestRoot;
+  bool FBatchFlush = false;  // the batches are flushed through FDestRoot
+  std::vector<TBatchFile> FBatch;
+  std::int64_t FBatchBytes = 0;
+  std::chrono::steady_clock::time_point FBatchStart;
+  std::vector<TOutLine> FLines;
   std::vector<std::string> FDirsWritten;
-  // Per destination folder, the names in it that look like temporary copies
-  // ("*.tmp" and digits), listed once per run when the folder is first met.
-  std::map<std::string, std::vector<std::string>> FTemporaryNames;
+  std::map<std::string, TDestFolder> FFolders;
   std::vector<TBackupFileResult> FResults;
   std::vector<std::string> FNotDone;
   std::vector<std::string> FSynced;

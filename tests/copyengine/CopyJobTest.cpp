@@ -77,6 +77,51 @@ TEST_F(CopyJobTest, SeveralFilesThroughOneJob) {
   }
 }
 
+// A job that compressed files before, at other levels, or stopped in the
+// middle of one, writes every file byte for byte as a new job does.
+TEST_F(CopyJobTest, EachCompressedFileIsWrittenAsByANewJob) {
+  const std::string Text = test::MixedBytes(200000, 7);
+  test::WriteFileBytes(FDir / "text", Text);
+  test::WriteFileBytes(FDir / "small", "small file, small file, small file");
+  struct TStep {
+    const char* Source;
+    TCopyOptions Options;
+    TZCompressionLevel Level;
+    bool StopEarly;  // a stop request after the first block
+  };
+  const TStep Steps[] = {
+      {"text", CopyOptionsGzip, TZCompressionLevel::zcDefault, false},
+      {"small", CopyOptionsZipDeflated, TZCompressionLevel::zcMax, false},
+      {"text", CopyOptionsGzip, TZCompressionLevel::zcFastest, true},
+      {"text", CopyOptionsZipDeflated, TZCompressionLevel::zcNone, false},
+      {"text", CopyOptionsGzip, TZCompressionLevel::zcDefault, false},
+      {"small", CopyOptionsGzip, TZCompressionLevel::zcFastest, false},
+  };
+  TCopyJob Reused(4096);
+  for (std::size_t I = 0; I < std::size(Steps); ++I) {
+    const TStep& S = Steps[I];
+    SCOPED_TRACE(I);
+    TCopyRequest Request{PathOf(S.Source), PathOf("reused" + std::to_string(I)), S.Options};
+    Request.CompressionLevel = S.Level;
+    std::stop_source Stop;
+    if (S.StopEarly)
+      Request.OnProgress = [&](TFileAction, std::int64_t Count, bool) {
+        if (Count > 0) Stop.request_stop();
+      };
+    const TCopyResult Result = Reused.Run(Request, Stop.get_token());
+    if (S.StopEarly) {
+      EXPECT_EQ(Result.ErrorCode & CopyNumberMask, cjUserBreak & CopyNumberMask);
+      continue;
+    }
+    ASSERT_EQ(Result.ErrorCode, 0) << Result.SysErrorMsg;
+    TCopyJob Fresh(4096);
+    Request.DestName = PathOf("fresh" + std::to_string(I));
+    ASSERT_EQ(Fresh.Run(Request).ErrorCode, 0);
+    EXPECT_TRUE(test::ReadFileBytes(FDir / ("reused" + std::to_string(I))) ==
+                test::ReadFileBytes(FDir / ("fresh" + std::to_string(I))));
+  }
+}
+
 TEST_F(CopyJobTest, FailuresAreResultsAndTheJobGoesOn) {
   test::WriteFileBytes(FDir / "src", "data");
   TCopyJob Job;

@@ -1,6 +1,7 @@
 // The file handle's calls that work on the open file rather than on a name:
-// the lock, opening without following a link or for the status only, and
-// changing permissions and times through the handle.
+// the lock, opening without following a link, for the status only or as a
+// directory, changing permissions and times through the handle, and flushing
+// a whole file system.
 
 #include "platform/FileOps.h"
 
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "platform/SysError.h"
+#include "support/LoopVolumes.h"
 #include "support/TestFiles.h"
 
 namespace dz {
@@ -151,6 +153,104 @@ TEST_F(FileOpsTest, SyncDirectoryFlushesAnExistingFolderOnly) {
   EXPECT_EQ(SyncDirectory((FDir / "missing").string()), ErrFileNotFound);
   MakeFile("file");
   EXPECT_EQ(SyncDirectory(PathOf("file")), ErrPathNotFound) << "a file is no folder";
+}
+
+// An exclusive create makes a new file or nothing: no existing name of any
+// kind is opened, and the new file takes blocking reads and writes.
+TEST_F(FileOpsTest, ExclusiveCreateOpensOnlyANewFile) {
+  MakeFile("file");
+  fs::create_directories(FDir / "dir");
+  fs::create_symlink(FDir / "missing", FDir / "dangling");
+  ASSERT_EQ(std::system(("mkfifo '" + PathOf("fifo") + "'").c_str()), 0);
+  for (const char* Name : {"file", "dir", "dangling", "fifo"}) {
+    TFileHandle Handle;
+    EXPECT_EQ(OpenFileHandle(PathOf(Name), ofRead | ofWrite | ofCreate | ofCreateNew, 0600, Handle),
+              ErrAlreadyExists)
+        << Name;
+    EXPECT_FALSE(Handle.Valid()) << Name;
+  }
+  EXPECT_FALSE(fs::exists(FDir / "missing")) << "the link's target is not created";
+
+  TFileHandle Handle = Open("new", ofRead | ofWrite | ofCreate | ofCreateNew);
+  std::size_t Done = 0;
+  ASSERT_EQ(Handle.Write("data", 4, Done), 0);
+  EXPECT_EQ(Done, 4u);
+  TFileStatus Status;
+  ASSERT_EQ(Handle.Status(Status), 0);
+  EXPECT_EQ(Status.Kind, TFileKind::fkRegular);
+  EXPECT_EQ(Handle.Close(), 0);
+  EXPECT_EQ(test::ReadFileBytes(FDir / "new"), "data");
+}
+
+// A directory opens for its status and its flushes only; anything else is
+// no directory.
+TEST_F(FileOpsTest, DirectoryHandleFlushesItsFileSystem) {
+  fs::create_directories(FDir / "dir");
+  MakeFile("file");
+  fs::create_symlink(FDir / "dir", FDir / "link");
+  TFileHandle Dir = Open("dir", ofDirectory);
+  TFileStatus Status;
+  ASSERT_EQ(Dir.Status(Status), 0);
+  EXPECT_EQ(Status.Kind, TFileKind::fkDirectory);
+  EXPECT_EQ(Dir.Sync(), 0);
+  EXPECT_EQ(Dir.SyncFileSystem(), 0);
+  EXPECT_EQ(Open("link", ofDirectory).Valid(), true) << "a link to a directory is followed";
+
+  struct TCase {
+    const char* Name;
+    unsigned Flags;
+    int Error;
+  };
+  const TCase Cases[] = {{"file", ofDirectory, ErrPathNotFound},
+                         {"missing", ofDirectory, ErrFileNotFound},
+                         {"link", ofDirectory | ofNoFollow, ErrPathNotFound}};  // not followed: no directory
+  for (const TCase& C : Cases) {
+    TFileHandle Handle;
+    EXPECT_EQ(OpenFileHandle(PathOf(C.Name), C.Flags, 0, Handle), C.Error) << C.Name;
+    EXPECT_FALSE(Handle.Valid()) << C.Name;
+  }
+  EXPECT_EQ(TFileHandle().SyncFileSystem(), ErrInvalidHandle);
+  EXPECT_FALSE(TFileHandle().FileSystemSyncCoversFiles());
+}
+
+class FileSystemSyncTest : public test::TLoopVolumeTest {
+protected:
+  bool Covers(const std::string& Path) {
+    TFileHandle Handle;
+    EXPECT_EQ(OpenFileHandle(Path, ofDirectory, 0, Handle), 0) << Path;
+    return Handle.FileSystemSyncCoversFiles();
+  }
+};
+
+// One flush of the whole file system stands for a flush of every file only
+// where the kernel writes the disk itself.
+TEST_F(FileSystemSyncTest, CoversTheFilesOfDiskFileSystemsOnly) {
+  EXPECT_FALSE(Covers("/proc"));
+  EXPECT_FALSE(Covers("/sys"));
+  DZ_REQUIRE(Mount("-t tmpfs -o size=1m tmpfs", FDir / "tmpfs"), "mounting a tmpfs");
+  EXPECT_TRUE(Covers(Dir("tmpfs")));
+  DZ_REQUIRE(MakeImage(FDir / "ext.img", "mkfs.ext4 -q -F") && MountImage(FDir / "ext.img", FDir / "ext"),
+             "an ext4 image");
+  EXPECT_TRUE(Covers(Dir("ext")));
+}
+
+// Data that the kernel accepted and then failed to write to the disk is
+// reported by the next flush through a handle opened before it was written.
+TEST_F(FileSystemSyncTest, ReportsAWriteThatFailedOnTheWayToTheDisk) {
+  DZ_REQUIRE(MountFailingDisk(FDir / "disk"), "a loop device on a tmpfs");
+  TFileHandle Root;
+  ASSERT_EQ(OpenFileHandle(Dir("disk"), ofDirectory, 0, Root), 0);
+  EXPECT_TRUE(Root.FileSystemSyncCoversFiles());
+  ASSERT_EQ(Root.SyncFileSystem(), 0) << "nothing has failed yet";
+
+  TFileHandle File;
+  ASSERT_EQ(OpenFileHandle(Dir("disk") + "/big", ofWrite | ofCreate | ofCreateNew, 0, File), 0);
+  const std::string Data(2 << 20, 'd');
+  std::size_t Done = 0;
+  ASSERT_EQ(File.Write(Data.data(), Data.size(), Done), 0) << "the cache takes it";
+  ASSERT_EQ(Done, Data.size());
+  ASSERT_EQ(File.Close(), 0);
+  EXPECT_NE(Root.SyncFileSystem(), 0);
 }
 
 }  // namespace

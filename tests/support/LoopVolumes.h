@@ -67,6 +67,16 @@ protected:
     return Mount("'" + Device + "'", Dir);
   }
 
+  // A disk that takes writes into the system's cache and fails them on the
+  // way to the disk: an ext2 image of 8 MiB in a tmpfs of 1 MiB, mounted at
+  // Dir. Data beyond the few hundred KiB that fit fails when it is written
+  // back or flushed, never while it is written.
+  bool MountFailingDisk(const std::filesystem::path& Dir) {
+    const std::filesystem::path Holder = FDir / "failing-disk";
+    return Mount("-t tmpfs -o size=1m tmpfs", Holder) && MakeImage(Holder / "disk.img", "mkfs.ext2 -q -F") &&
+           MountImage(Holder / "disk.img", Dir);
+  }
+
   // mount with Args (source and options) at Dir.
   bool Mount(const std::string& Args, const std::filesystem::path& Dir) {
     std::filesystem::create_directories(Dir);

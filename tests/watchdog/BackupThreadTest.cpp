@@ -7,11 +7,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/MainThreadQueue.h"
+#include "copyengine/CopyJobCodes.h"
 #include "filesys/ErrorTexts.h"
 #include "filesys/PathUtils.h"
+#include "support/LoopVolumes.h"
 #include "support/TestFiles.h"
 
 namespace dz {
@@ -24,12 +27,36 @@ using test::WriteFileBytes;
 
 constexpr const char* Now = "09.12.2026 14:03:27";
 
-class TBackupThreadTest : public test::TTempDirTest {
+// The main-thread queue of the tests, counting the calls handed to it.
+class TCountingQueue final : public TMainThreadQueue {
+public:
+  bool Post(TCall Call) override {
+    ++FPosts;
+    return FInner.Post(std::move(Call));
+  }
+  std::size_t ProcessPending() override { return FInner.ProcessPending(); }
+  bool WaitWhileProcessing(const std::function<bool()>& Done, std::chrono::milliseconds Timeout) override {
+    return FInner.WaitWhileProcessing(Done, Timeout);
+  }
+  void Wake() override { FInner.Wake(); }
+  void Close() override { FInner.Close(); }
+  int Posts() const { return FPosts.load(); }
+
+private:
+  TPlainMainThreadQueue FInner;
+  std::atomic<int> FPosts{0};
+};
+
+using TStep = TBackupThread::TStep;
+using TStepAt = std::pair<TStep, std::size_t>;
+
+template <class TBase>
+class TBackupThreadFixture : public TBase {
 protected:
   void SetUp() override {
-    TTempDirTest::SetUp();
-    FSrc = (FDir / "src").string();
-    FDst = (FDir / "dst").string() + "/";
+    TBase::SetUp();
+    FSrc = (this->FDir / "src").string();
+    FDst = (this->FDir / "dst").string() + "/";
     fs::create_directories(FSrc);
     fs::create_directories(FDst);
   }
@@ -46,16 +73,31 @@ protected:
     List.Assign(Files);
     FLines.clear();
     FDone.clear();
-    TPlainMainThreadQueue Queue;
+    FSteps.clear();
+    FLinesTaken.store(0);
+    FCurrent.store(nullptr);
+    TCountingQueue Queue;
     FWorker = std::make_unique<TBackupThread>(
         1, FDst, FSrc, Drv, "jpg,Zip", List, Compress, Retain,
-        [this](const std::string& Line) { FLines.push_back(Line); },
+        [this](const std::string& Line) {
+          FLines.push_back(Line);
+          ++FLinesTaken;
+        },
         [this](const TBackupFileResult& Result) { FDone.push_back(Result); }, Queue, [] { return std::string(Now); },
-        std::move(Hook), Flush);
+        [this, Hook = std::move(Hook)](TStep Step, std::size_t Index) {
+          FSteps.emplace_back(Step, Index);  // on the worker's thread, read after it has ended
+          // The worker starts in its constructor: a hook that asks FCurrent
+          // waits until it names this worker.
+          FCurrent.wait(nullptr);
+          if (Hook) Hook(Step, Index);
+        },
+        Flush);
     FCurrent.store(FWorker.get());
+    FCurrent.notify_all();
     ASSERT_TRUE(Queue.WaitWhileProcessing([this] { return FWorker->Finished(); }, std::chrono::minutes(5)));
     FWorker->Wait();
     Queue.ProcessPending();
+    FHandOvers = Queue.Posts();
   }
 
   std::string LineFor(const std::string& Rel, int Moved = 0) const {
@@ -64,12 +106,25 @@ protected:
     return Line;
   }
 
+  // The index of the last file of every batch, in order.
+  std::vector<std::size_t> BatchEnds() const {
+    std::vector<std::size_t> Ends;
+    for (const auto& [Step, Index] : FSteps)
+      if (Step == TStep::stAfterBatchFlush) Ends.push_back(Index);
+    return Ends;
+  }
+
   std::string FSrc, FDst;
   std::vector<std::string> FLines;
   std::vector<TBackupFileResult> FDone;  // as told on the main thread, in order
+  std::vector<TStepAt> FSteps;
+  std::atomic<std::size_t> FLinesTaken{0};  // read on the worker's thread
+  int FHandOvers = 0;  // calls handed to the main thread
   std::unique_ptr<TBackupThread> FWorker;
   std::atomic<TBackupThread*> FCurrent{nullptr};
 };
+
+using TBackupThreadTest = TBackupThreadFixture<test::TTempDirTest>;
 
 TEST(BackupCopyKindTest, OptionsAndSuffixFollowTheCompressionAndTheNoCompressList) {
   struct TCase {
@@ -228,15 +283,117 @@ TEST_F(TBackupThreadTest, TemporaryNameNeverTakesAnotherFilesCopyAndLeftoversGo)
   EXPECT_EQ(FLines, std::vector<std::string>{LineFor("x.txt", 1)});
 }
 
-TEST_F(TBackupThreadTest, StopBetweenFilesKeepsTheRestUnreported) {
-  for (const char* Name : {"a", "b", "c"}) WriteFileBytes(Source(Name), Name);
-  Run({"a", "b", "c"}, 0, 0, [this](TBackupThread::TStep Step, std::size_t Index) {
-    if (Step == TBackupThread::TStep::stBeforeFile && Index == 1) FCurrent.load()->RequestStop();
+// A stop request ends the batch in progress early: the files copied before
+// it are flushed, renamed and reported; the others stay pending, without a
+// line.
+TEST_F(TBackupThreadTest, StopMidBatchKeepsTheFilesNotBegunUnreported) {
+  const std::vector<std::string> Names = {"a", "b", "c", "d"};
+  for (const std::string& Name : Names) WriteFileBytes(Source(Name), Name);
+  for (const std::size_t StopAt : {std::size_t{0}, std::size_t{1}, std::size_t{3}}) {
+    SCOPED_TRACE("stop before file " + std::to_string(StopAt));
+    fs::remove_all(FDst);
+    fs::create_directories(FDst);
+    Run(Names, 0, 0, [this, StopAt](TStep Step, std::size_t Index) {
+      if (Step == TStep::stBeforeFile && Index == StopAt) FCurrent.load()->RequestStop();
+    });
+    const std::vector<std::string> Done(Names.begin(), Names.begin() + static_cast<std::ptrdiff_t>(StopAt));
+    std::vector<std::string> Lines, Told;
+    for (const std::string& Name : Done) Lines.push_back(LineFor(Name));
+    for (const TBackupFileResult& R : FDone) Told.push_back(R.FileName);
+    EXPECT_EQ(FLines, Lines);
+    EXPECT_EQ(Told, Done);
+    EXPECT_EQ(FWorker->Results().size(), StopAt);
+    EXPECT_EQ(FWorker->NotDone(), std::vector<std::string>(Names.begin() + static_cast<std::ptrdiff_t>(StopAt), Names.end()));
+    EXPECT_EQ(BatchEnds(), StopAt > 0 ? std::vector<std::size_t>{StopAt - 1} : std::vector<std::size_t>{});
+    EXPECT_EQ(StopAt > 0 ? Listing(TargetDir()) : std::vector<std::string>{}, Done);
+  }
+}
+
+// The copies of a batch are on the disk before any of them gets its final
+// name, and the main thread hears of none before that.
+TEST_F(TBackupThreadTest, CopiesKeepTheirTemporaryNamesUntilTheirBatchIsFlushed) {
+  fs::create_directories(TargetDir());
+  for (const char* Name : {"a.txt", "b.txt", "c.txt"}) WriteFileBytes(Source(Name), std::string("new ") + Name);
+  WriteFileBytes(Target("b.txt"), "cur");
+  std::vector<std::string> AtFlush;
+  std::string CurrentAtFlush;
+  std::size_t LinesAtFlush = 99;
+  Run({"a.txt", "b.txt", "c.txt"}, 0, 1, [&](TStep Step, std::size_t) {
+    if (Step != TStep::stAfterBatchFlush) return;
+    AtFlush = Listing(TargetDir());
+    CurrentAtFlush = ReadFileBytes(Target("b.txt"));
+    LinesAtFlush = FLinesTaken.load();
   });
-  EXPECT_EQ(FLines, std::vector<std::string>{LineFor("a")});
-  ASSERT_EQ(FWorker->Results().size(), 1u);
-  EXPECT_EQ(FWorker->NotDone(), (std::vector<std::string>{"b", "c"}));
-  EXPECT_EQ(Listing(TargetDir()), std::vector<std::string>{"a"});
+  EXPECT_EQ(AtFlush, (std::vector<std::string>{"a.txt.tmp", "b.txt", "b.txt.tmp", "c.txt.tmp"}));
+  EXPECT_EQ(CurrentAtFlush, "cur");
+  EXPECT_EQ(LinesAtFlush, 0u);
+  // All three copied, then one flush, then the renames.
+  const std::vector<TStepAt> Expected = {{TStep::stBeforeFile, 0},      {TStep::stBeforeFile, 1},
+                                         {TStep::stBeforeFile, 2},      {TStep::stAfterBatchFlush, 2},
+                                         {TStep::stBeforeReplace, 0},   {TStep::stBeforeReplace, 1},
+                                         {TStep::stBeforeReplace, 2}};
+  EXPECT_EQ(FSteps, Expected);
+  EXPECT_EQ(FLines, (std::vector<std::string>{LineFor("a.txt"), LineFor("b.txt", 1), LineFor("c.txt")}));
+  EXPECT_EQ(FHandOvers, 1) << "the lines of a batch go to the main thread in one call";
+  EXPECT_EQ(ReadFileBytes(Target("b.txt")), "new b.txt");
+  EXPECT_EQ(ReadFileBytes(JoinPath(TargetDir(), "b.bak-1.txt")), "cur");
+  EXPECT_EQ(Listing(TargetDir()), (std::vector<std::string>{"a.txt", "b.bak-1.txt", "b.txt", "c.txt"}));
+}
+
+// Over more files than a batch takes, with failures among them: lines and
+// outcomes come in list order, one hand-over per batch.
+TEST_F(TBackupThreadTest, LinesAndOutcomesFollowTheListAcrossBatches) {
+  const std::size_t Count = TBackupThread::MaxBatchFiles + 5;
+  std::vector<std::string> Names;
+  for (std::size_t I = 0; I < Count; ++I) {
+    char Name[16];
+    std::snprintf(Name, sizeof Name, "f%05zu", I);
+    Names.emplace_back(Name);
+    if (I % 250 != 3) WriteFileBytes(Source(Name), Name);  // the others fail: no source
+  }
+  Run(Names);
+  ASSERT_EQ(FLines.size(), Count);
+  ASSERT_EQ(FDone.size(), Count);
+  ASSERT_EQ(FWorker->Results().size(), Count);
+  for (std::size_t I = 0; I < Count; ++I) {
+    SCOPED_TRACE(Names[I]);
+    const bool Missing = I % 250 == 3;
+    const TBackupFileResult& R = FWorker->Results()[I];
+    EXPECT_EQ(R.FileName, Names[I]);
+    EXPECT_EQ(R.ErrorCode, Missing ? caCopy | cjFileNotFound : 0);
+    EXPECT_EQ(FDone[I].FileName, Names[I]);
+    EXPECT_EQ(FDone[I].ErrorCode, R.ErrorCode);
+    EXPECT_EQ(FLines[I], Missing ? LineFor(Names[I]) + "\r\n  *** " + GetCopyErrorText(R.ErrorCode) : LineFor(Names[I]));
+  }
+  // Batches follow one another without a gap, none above its bound (time
+  // may end one earlier on a busy machine).
+  const std::vector<std::size_t> Ends = BatchEnds();
+  ASSERT_GE(Ends.size(), 2u);
+  EXPECT_EQ(Ends.back(), Count - 1);
+  std::size_t First = 0;
+  for (const std::size_t End : Ends) {
+    EXPECT_GE(End, First);
+    EXPECT_LE(End - First + 1, TBackupThread::MaxBatchFiles);
+    First = End + 1;
+  }
+  EXPECT_EQ(FHandOvers, static_cast<int>(Ends.size()));
+}
+
+// A file of the byte bound or more is flushed alone: the small files before
+// it get their lines without waiting for it.
+TEST_F(TBackupThreadTest, LargeFileIsABatchOfItsOwn) {
+  WriteFileBytes(Source("a"), "a");
+  WriteFileBytes(Source("big"), "");
+  fs::resize_file(Source("big"), TBackupThread::MaxBatchBytes);
+  WriteFileBytes(Source("c"), "c");
+  std::size_t LinesBeforeBig = 99;
+  Run({"a", "big", "c"}, 0, 0, [&](TStep Step, std::size_t Index) {
+    if (Step == TStep::stBeforeReplace && Index == 1) LinesBeforeBig = FLinesTaken.load();
+  });
+  EXPECT_EQ(BatchEnds(), (std::vector<std::size_t>{0, 1, 2}));
+  EXPECT_EQ(LinesBeforeBig, 1u);
+  EXPECT_EQ(FLines, (std::vector<std::string>{LineFor("a"), LineFor("big"), LineFor("c")}));
+  EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(Target("big"))), TBackupThread::MaxBatchBytes);
 }
 
 TEST_F(TBackupThreadTest, DirectoriesWrittenAreFlushedOnce) {
@@ -311,7 +468,9 @@ TEST_F(TBackupThreadTmpfsTest, CopyThatRunsOutOfSpaceLeavesNoTornFile) {
 }
 
 // The destination goes away between the first and the second file: nothing
-// may be written to the folder below the mount point.
+// may be written to the folder below the mount point. The first file's copy
+// was made but never flushed and renamed there: it fails, and so is backed
+// up again by the next run.
 TEST_F(TBackupThreadTmpfsTest, DestinationThatGoesAwayStopsTheRun) {
   for (const char* Name : {"a", "b", "c"}) WriteFileBytes(Source(Name), Name);
   Run({"a", "b", "c"}, 0, 0, [this](TBackupThread::TStep Step, std::size_t Index) {
@@ -320,12 +479,52 @@ TEST_F(TBackupThreadTmpfsTest, DestinationThatGoesAwayStopsTheRun) {
   });
   ASSERT_FALSE(FMounted) << "the tmpfs could not be unmounted";
   ASSERT_EQ(FLines.size(), 2u);
-  EXPECT_EQ(FLines[0], LineFor("a"));
+  ASSERT_EQ(FWorker->Results().size(), 1u);
+  const TBackupFileResult& A = FWorker->Results()[0];
+  EXPECT_EQ(A.ErrorCode, caCopy | cjWriteFile);
+  EXPECT_TRUE(A.SourceExists);
+  EXPECT_EQ(FLines[0], LineFor("a") + "\r\n  *** " + GetCopyErrorText(A.ErrorCode));
   EXPECT_EQ(FLines[1].substr(0, 5), " *** ");
   EXPECT_NE(FLines[1].find(FDst), std::string::npos);
-  EXPECT_EQ(FWorker->Results().size(), 1u);
   EXPECT_EQ(FWorker->NotDone(), (std::vector<std::string>{"b", "c"}));
   EXPECT_TRUE(Listing(FDst).empty());
+}
+
+// The destination is a disk that takes the writes into the cache and fails
+// them on the way to the disk.
+class TBackupThreadFailingDiskTest : public TBackupThreadFixture<test::TLoopVolumeTest> {};
+
+// The batch's flush fails: none of its copies is taken, every file gets an
+// error line, the current copy and its versions stay as they were.
+TEST_F(TBackupThreadFailingDiskTest, BatchWhoseFlushFailsKeepsTheOldCopiesAndReportsEveryFile) {
+  DZ_REQUIRE(MountFailingDisk(FDst), "a loop device on a tmpfs");
+  fs::create_directories(TargetDir());
+  WriteFileBytes(Target("kept.txt"), "cur");
+  WriteFileBytes(JoinPath(TargetDir(), "kept.bak-1.txt"), "v1");
+  ASSERT_EQ(std::system(("sync -f '" + FDst + "'").c_str()), 0);
+  // Each alone is more than the disk can take, should time cut the batch in
+  // two on a busy machine.
+  WriteFileBytes(Source("kept.txt"), std::string(2 << 20, 'k'));
+  WriteFileBytes(Source("new.txt"), std::string(3 << 20, 'n'));
+  Run({"kept.txt", "new.txt"}, 0, 2);
+  ASSERT_EQ(FWorker->Results().size(), 2u);
+  ASSERT_EQ(FLines.size(), 2u);
+  ASSERT_EQ(FDone.size(), 2u);
+  const char* Names[] = {"kept.txt", "new.txt"};
+  for (std::size_t I = 0; I < 2; ++I) {
+    SCOPED_TRACE(Names[I]);
+    const TBackupFileResult& R = FWorker->Results()[I];
+    EXPECT_EQ(R.FileName, Names[I]);
+    EXPECT_TRUE(R.ErrorCode == (caCopy | cjWriteFile) || R.ErrorCode == (caCopy | cjLowDiskSpace)) << R.ErrorCode;
+    EXPECT_TRUE(R.SourceExists);
+    EXPECT_EQ(FLines[I], LineFor(Names[I]) + "\r\n  *** " + GetCopyErrorText(R.ErrorCode));
+    EXPECT_EQ(FDone[I].FileName, Names[I]);
+    EXPECT_EQ(FDone[I].ErrorCode, R.ErrorCode);
+  }
+  EXPECT_EQ(Listing(TargetDir()), (std::vector<std::string>{"kept.bak-1.txt", "kept.txt"}));
+  // At most the first bytes: a failure would show megabytes.
+  EXPECT_EQ(ReadFileBytes(Target("kept.txt")).substr(0, 8), "cur");
+  EXPECT_EQ(ReadFileBytes(JoinPath(TargetDir(), "kept.bak-1.txt")).substr(0, 8), "v1");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>  // renameat2
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <time.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <utility>
 
@@ -256,6 +258,42 @@ int TFileHandle::Sync() {
   return ErrSuccess;
 }
 
+int TFileHandle::SyncFileSystem() {
+  if (FFd < 0) return ErrInvalidHandle;
+  if (::syncfs(FFd) != 0) return Failed();
+  // A file system without a flush of its own (FAT) only writes its blocks
+  // and waits; an fsync of a directory there also empties the disk's cache.
+  // Where the whole-system flush has done that already it finds nothing to
+  // write.
+  while (::fsync(FFd) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EINVAL) return Failed();
+    break;
+  }
+  return ErrSuccess;
+}
+
+bool TFileHandle::FileSystemSyncCoversFiles() const {
+  struct statfs Fs;
+  if (FFd < 0 || ::fstatfs(FFd, &Fs) != 0) return false;
+  // The f_type values of linux/magic.h (some kernels' headers lack the
+  // newer ones).
+  static constexpr unsigned long DiskFileSystems[] = {
+      0xEF53,      // ext2, ext3, ext4
+      0x58465342,  // xfs
+      0x9123683E,  // btrfs
+      0xF2F52010,  // f2fs
+      0xCA451A4E,  // bcachefs
+      0x4D44,      // msdos, vfat
+      0x2011BAB0,  // exfat
+      0x7366746E,  // ntfs3
+      0x01021994,  // tmpfs: nothing lasts, nothing to flush
+      0x858458F6,  // ramfs
+  };
+  const auto Type = static_cast<unsigned long>(Fs.f_type) & 0xFFFFFFFFul;
+  return std::find(std::begin(DiskFileSystems), std::end(DiskFileSystems), Type) != std::end(DiskFileSystems);
+}
+
 int TFileHandle::Close() {
   if (FFd < 0) return ErrSuccess;
   const int Fd = std::exchange(FFd, -1);
@@ -266,14 +304,18 @@ int TFileHandle::Close() {
 
 int OpenFileHandle(const std::string& Path, unsigned Flags, std::uint32_t Rights, TFileHandle& Handle) {
   Handle.Close();
-  if (Flags & ofStatusOnly) {
+  if (Flags & (ofDirectory | ofStatusOnly)) {
+    const int Kind = (Flags & ofDirectory) ? O_RDONLY | O_DIRECTORY : O_PATH;
     TFileHandle Opened;
-    Opened.FFd = OpenRetrying(Path.c_str(), O_PATH | O_CLOEXEC | ((Flags & ofNoFollow) ? O_NOFOLLOW : 0), 0);
+    Opened.FFd = OpenRetrying(Path.c_str(), Kind | O_CLOEXEC | ((Flags & ofNoFollow) ? O_NOFOLLOW : 0), 0);
     if (!Opened.Valid()) return Failed();
     Handle = std::move(Opened);
     return ErrSuccess;
   }
-  int OFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  // An exclusive create makes a new regular file or fails: there is no FIFO
+  // to wait for and no directory to refuse.
+  const bool New = (Flags & ofCreate) && (Flags & ofCreateNew);
+  int OFlags = O_CLOEXEC | O_NOCTTY | (New ? 0 : O_NONBLOCK);
   if (Flags & ofNoFollow) OFlags |= O_NOFOLLOW;
   if ((Flags & ofRead) && (Flags & ofWrite))
     OFlags |= O_RDWR;
@@ -282,20 +324,23 @@ int OpenFileHandle(const std::string& Path, unsigned Flags, std::uint32_t Rights
   else
     OFlags |= O_RDONLY;
   if (Flags & ofCreate) OFlags |= O_CREAT;
-  if ((Flags & ofCreate) && (Flags & ofCreateNew)) OFlags |= O_EXCL;
+  if (New) OFlags |= O_EXCL;
   if ((Flags & ofTruncate) && (Flags & ofWrite)) OFlags |= O_TRUNC;
   const mode_t Mode = Rights != 0 ? static_cast<mode_t>(Rights & 07777) : 0666;
 
   TFileHandle Opened;
   Opened.FFd = OpenRetrying(Path.c_str(), OFlags, Mode);
   if (!Opened.Valid()) return Failed();
+  if (New) {
+    Handle = std::move(Opened);
+    return ErrSuccess;
+  }
   struct stat St;
   if (::fstat(Opened.FFd, &St) != 0) return Failed();
   if (S_ISDIR(St.st_mode)) return SysErrorFromErrno(EISDIR);
   // O_NONBLOCK only kept the open itself from waiting for a FIFO's writer;
   // reads and writes are to wait as usual.
-  const int FdFlags = ::fcntl(Opened.FFd, F_GETFL);
-  if (FdFlags < 0 || ::fcntl(Opened.FFd, F_SETFL, FdFlags & ~O_NONBLOCK) != 0) return Failed();
+  if (::fcntl(Opened.FFd, F_SETFL, OFlags & ~O_NONBLOCK) != 0) return Failed();
   Handle = std::move(Opened);
   return ErrSuccess;
 }
