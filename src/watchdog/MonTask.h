@@ -98,6 +98,11 @@ public:
   std::int32_t RetainBak = 0;   // previous versions to keep
   TMonFilter MonFilter;
   TMatchList FileList{TListCompare::lcFileNames};  // pending files, relative to Dir
+  // The mount point that held DestDir (DestMountFor) when a backup last
+  // started: a destination found on a shallower mount later has lost its
+  // file system, even where nothing declares it.
+  std::string DestMountPoint;
+  std::string DestMountFor;
   TWatchOptions Watches{woFileName, woDirName, woSize, woLastWrite, woCreation};
   // Present while monitoring runs.
   std::shared_ptr<TDirectoryWatch> DirWatch;

@@ -187,8 +187,8 @@ void TWatchdog::CatchUpFound(std::size_t Index, const TMonTask* Task, int ErrorC
                           ErrorCode));
   } else if (const std::size_t Added = Entry.AddPending(Files); Added > 0) {
     AddLogLine(ListPosition(Index) + ": " +
-               SafeFormat(Tr("%u files in \"%s\" changed while they were not watched; they wait for the next backup."),
-                          static_cast<std::uint64_t>(Added), Entry.Dir));
+               SafeFormat(Tr("%s in \"%s\" changed while they were not watched; they wait for the next backup."),
+                          FileCountText(static_cast<std::int64_t>(Added)), Entry.Dir));
   }
 }
 

@@ -395,6 +395,31 @@ static std::string MissingDestinationName(const std::string& DestDir) {
   return std::string(Dir);
 }
 
+// The mount point that holds Dir (or would hold it: the part that does not
+// exist yet is taken as written); empty when the mount table cannot be read.
+static std::string MountPointOf(const std::string& Dir, const TVolumeTables& Tables) {
+  std::string Resolved;
+  std::vector<TMountEntry> Mounts;
+  if (ResolvePath(std::string_view(Dir), Resolved) != 0 || ReadMountTable(Tables.MountInfo, Mounts) != 0)
+    return {};
+  const TMountEntry* Mount = FindMountOf(Mounts, Resolved);
+  return Mount != nullptr ? Mount->MountPoint : std::string();
+}
+
+// Whether Dest still lies on the file system it was on at Task's last
+// backup start; remembers the one it is on now when it does.
+static bool DestinationMountKept(TMonTask& Task, const std::string& Dest, const TVolumeTables& Tables) {
+  const std::string Mount = MountPointOf(Dest, Tables);
+  if (Mount.empty())
+    return true;
+  if (Task.DestMountFor == Dest && !Task.DestMountPoint.empty() && Mount != Task.DestMountPoint &&
+      IsSubPath(DirWithDelimiter(Mount), Task.DestMountPoint))
+    return false;  // the deeper mount it was on is gone: its bare folder is left
+  Task.DestMountPoint = Mount;
+  Task.DestMountFor = Dest;
+  return true;
+}
+
 void TWatchdog::RunBackups(bool Wait) {
   const bool AnyPending =
       std::any_of(FMonTasks.begin(), FMonTasks.end(), [](const auto& T) { return !T->FileList.Empty(); });
@@ -411,7 +436,8 @@ void TWatchdog::RunBackups(bool Wait) {
       std::string Dest = Task.DestDir;
       std::string Label;
       const TVolumePathResult Resolved = ResolveVolumePath(Dest, Label, FSetup.VolumeTables);
-      if (Resolved != vpNotFound && GetDriveKind(Dest, FSetup.VolumeTables) != dkNotAvailable) {
+      if (Resolved != vpNotFound && GetDriveKind(Dest, FSetup.VolumeTables) != dkNotAvailable &&
+          DestinationMountKept(Task, Dest, FSetup.VolumeTables)) {
         FRunner.Start(Task, static_cast<std::int32_t>(I + 1), Dest);
         Task.ErrCount = 0;
       } else {

@@ -1,4 +1,5 @@
 #include "platform/Environment.h"
+#include "platform/FileOps.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -193,6 +195,28 @@ TEST_F(EnvironmentTest, ModificationTimeAndItsLocalDate) {
   EXPECT_EQ(Local.Second, 7);
   EXPECT_EQ(Local.Month, 3);
   EXPECT_EQ(Local.Day, 4);
+}
+
+// Backup workers stamp their lines and zip entries with local times at the
+// same moment; the time zone the C library keeps must not be raced on (the
+// thread checker build shows it).
+TEST(LocalTime, ConversionsFromSeveralThreadsAtOnce) {
+  const auto Now = std::chrono::system_clock::now();
+  const std::int64_t Seconds = std::chrono::duration_cast<std::chrono::seconds>(Now.time_since_epoch()).count();
+  std::int64_t Expected = 0;
+  ASSERT_TRUE(UtcOffsetAt(Seconds, Expected));
+  std::vector<std::thread> Threads;
+  std::vector<int> Wrong(4, 0);
+  for (int T = 0; T < 4; ++T)
+    Threads.emplace_back([&, T] {
+      for (int I = 0; I < 200; ++I) {
+        std::int64_t Offset = 0;
+        TLocalTime Local;
+        if (!UtcOffsetAt(Seconds, Offset) || Offset != Expected || !LocalTimeOf(Now, Local)) ++Wrong[T];
+      }
+    });
+  for (std::thread& Thread : Threads) Thread.join();
+  EXPECT_EQ(Wrong, std::vector<int>(4, 0));
 }
 
 }  // namespace

@@ -313,6 +313,49 @@ TEST_F(BackupSchedulingTest, AMissingDestinationKeepsTheFilesAndWarnsAfterTheFou
   EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt", "mnt/dest")), "one");
 }
 
+// A folder that stops being a mount point, declared nowhere: the next
+// backup would fill the disk underneath.
+TEST_F(BackupSchedulingTest, ADestinationWhoseFileSystemWentAwayIsNotReady) {
+  fs::create_directories(FDir / "mnt");
+  const std::string Mount = "mount -t tmpfs -o size=1m tmpfs '" + PathOf("mnt") + "' 2>/dev/null";
+  const std::string Unmount = "umount -l '" + PathOf("mnt") + "'";
+  if (std::system(Mount.c_str()) != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here (needs root); the vanished destination is not tested";
+  struct TUnmount {
+    std::string Command;
+    bool Mounted = true;
+    ~TUnmount() {
+      if (Mounted) std::system(Command.c_str());
+    }
+  } Guard{Unmount};
+  const std::size_t Docs = AddEntry("docs", "mnt/dest");
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  Change(Docs, "a.txt", "one");
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  WaitForWorkers();
+  Tick();
+  ASSERT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt", "mnt/dest")), "one");
+
+  ASSERT_EQ(std::system(Unmount.c_str()), 0);
+  Guard.Mounted = false;
+  Change(Docs, "a.txt", "two");
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  EXPECT_EQ(LinesWith(" - 01: Drive \"" + PathOf("mnt/dest") + "\" not ready!"), 1u)
+      << ::testing::PrintToString(FView.LogLines);
+  EXPECT_EQ(Task(Docs).FileList.Items(), TFiles{"a.txt"});
+  EXPECT_FALSE(fs::exists(FDir / "mnt" / "dest")) << "nothing written into the bare folder";
+
+  // Mounted again: the file goes.
+  ASSERT_EQ(std::system(Mount.c_str()), 0);
+  Guard.Mounted = true;
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  WaitForWorkers();
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt", "mnt/dest")), "two");
+}
+
 TEST_F(BackupSchedulingTest, TheWarningNamesTheFirstOfTheWorstEntries) {
   fs::create_directories(FDir / "mnt");
   test::WriteFileBytes(FDir / "fstab", "/dev/sdx1 " + fs::canonical(FDir).string() + "/mnt ext4 noauto 0 0\n");

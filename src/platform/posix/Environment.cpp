@@ -7,12 +7,14 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
 #include "platform/SysError.h"
+#include "platform/posix/LocalTimeLock.h"
 
 namespace dz {
 
@@ -149,7 +151,10 @@ bool FileModificationTime(const std::string& Path, std::chrono::system_clock::ti
 bool LocalTimeOf(std::chrono::system_clock::time_point Time, TLocalTime& Local) {
   const std::time_t Seconds = std::chrono::system_clock::to_time_t(Time);
   struct tm Parts;
-  if (::localtime_r(&Seconds, &Parts) == nullptr) return false;
+  {
+    const std::lock_guard<std::mutex> Guard(LocalTimeLock());
+    if (::localtime_r(&Seconds, &Parts) == nullptr) return false;
+  }
   Local.Year = Parts.tm_year + 1900;
   Local.Month = Parts.tm_mon + 1;
   Local.Day = Parts.tm_mday;

@@ -15,9 +15,11 @@
 #include <cstdlib>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "platform/SysError.h"
+#include "platform/posix/LocalTimeLock.h"
 
 namespace dz {
 
@@ -513,10 +515,13 @@ bool UtcOffsetAt(std::int64_t UnixSeconds, std::int64_t& OffsetSeconds) {
   OffsetSeconds = 0;
   // localtime_r reads TZ only once per process unless tzset asks again; a
   // changed zone is to count from the next call on.
-  ::tzset();
   const time_t Time = static_cast<time_t>(UnixSeconds);
   struct tm Local{};
-  if (::localtime_r(&Time, &Local) == nullptr) return false;
+  {
+    const std::lock_guard<std::mutex> Guard(LocalTimeLock());
+    ::tzset();
+    if (::localtime_r(&Time, &Local) == nullptr) return false;
+  }
   OffsetSeconds = Local.tm_gmtoff;
   return true;
 }
