@@ -152,6 +152,40 @@ protected:
     FQueue.ProcessPending();
   }
 
+  // An instant backup, taken by the next tick, and the tick after its
+  // workers are done, which releases them.
+  void BackUpNow() {
+    FWatchdog->RequestInstantBackup();
+    Tick();
+    WaitForWorkers();
+    Tick();
+  }
+
+  // A tmpfs of SizeKiB on the test's folder Name while it lives (Mount()
+  // is false where mounting is refused: not root).
+  class TTmpfs {
+  public:
+    TTmpfs(std::string Dir, int SizeKiB) : FDir(std::move(Dir)), FSize(std::to_string(SizeKiB) + "k") {
+      fs::create_directories(FDir);
+    }
+    ~TTmpfs() {
+      if (FMounted) Unmount();
+    }
+    bool Mount() {
+      FMounted = std::system(("mount -t tmpfs -o size=" + FSize + " tmpfs '" + FDir + "' 2>/dev/null").c_str()) == 0;
+      return FMounted;
+    }
+    bool Unmount() {
+      FMounted = std::system(("umount -l '" + FDir + "'").c_str()) != 0;
+      return !FMounted;
+    }
+
+  private:
+    std::string FDir;
+    std::string FSize;
+    bool FMounted = false;
+  };
+
   // The pending files of entry I as the settings file holds them now.
   TFiles StoredPending(std::size_t I) const {
     const TWatchdogSettings S = LoadWatchdogSettings(PathOf("config/DeZedodiru.ini"));
@@ -316,29 +350,15 @@ TEST_F(BackupSchedulingTest, AMissingDestinationKeepsTheFilesAndWarnsAfterTheFou
 // A folder that stops being a mount point, declared nowhere: the next
 // backup would fill the disk underneath.
 TEST_F(BackupSchedulingTest, ADestinationWhoseFileSystemWentAwayIsNotReady) {
-  fs::create_directories(FDir / "mnt");
-  const std::string Mount = "mount -t tmpfs -o size=1m tmpfs '" + PathOf("mnt") + "' 2>/dev/null";
-  const std::string Unmount = "umount -l '" + PathOf("mnt") + "'";
-  if (std::system(Mount.c_str()) != 0)
-    GTEST_SKIP() << "cannot mount a tmpfs here (needs root); the vanished destination is not tested";
-  struct TUnmount {
-    std::string Command;
-    bool Mounted = true;
-    ~TUnmount() {
-      if (Mounted) std::system(Command.c_str());
-    }
-  } Guard{Unmount};
+  TTmpfs Medium(PathOf("mnt"), 1024);
+  if (!Medium.Mount()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root); the vanished destination is not tested";
   const std::size_t Docs = AddEntry("docs", "mnt/dest");
   ASSERT_TRUE(FWatchdog->StartMonitoring());
   Change(Docs, "a.txt", "one");
-  FWatchdog->RequestInstantBackup();
-  Tick();
-  WaitForWorkers();
-  Tick();
+  BackUpNow();
   ASSERT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt", "mnt/dest")), "one");
 
-  ASSERT_EQ(std::system(Unmount.c_str()), 0);
-  Guard.Mounted = false;
+  ASSERT_TRUE(Medium.Unmount());
   Change(Docs, "a.txt", "two");
   FWatchdog->RequestInstantBackup();
   Tick();
@@ -348,8 +368,7 @@ TEST_F(BackupSchedulingTest, ADestinationWhoseFileSystemWentAwayIsNotReady) {
   EXPECT_FALSE(fs::exists(FDir / "mnt" / "dest")) << "nothing written into the bare folder";
 
   // Mounted again: the file goes.
-  ASSERT_EQ(std::system(Mount.c_str()), 0);
-  Guard.Mounted = true;
+  ASSERT_TRUE(Medium.Mount());
   FWatchdog->RequestInstantBackup();
   Tick();
   WaitForWorkers();
@@ -394,10 +413,7 @@ TEST_F(BackupSchedulingTest, AFailedFileIsPendingAgainAndRetriedAtTheNextStart) 
   EXPECT_EQ(FView.State.FileCountText, "1 file");
 
   fs::remove(CopyOf(Docs, "a.txt"));
-  FWatchdog->RequestInstantBackup();
-  Tick();
-  WaitForWorkers();
-  Tick();
+  BackUpNow();
   EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt")), "one");
   EXPECT_EQ(FWatchdog->FileCount(), 0);
   FWatchdog->SaveSettings();
@@ -452,11 +468,10 @@ TEST_F(BackupSchedulingTest, StoppingBacksUpWhatIsPendingBeforeItReturns) {
   const std::size_t Docs = AddEntry("docs");
   ASSERT_TRUE(FWatchdog->StartMonitoring());
   Change(Docs, "a.txt", "one");
-  std::size_t LinesWhenStopped = 0;
   FWatchdog->StopMonitoring();
-  LinesWhenStopped = FView.LogLines.size();
   EXPECT_FALSE(FView.State.Monitoring);
-  EXPECT_EQ(LinesWhenStopped, 1u) << "the worker's line came before the window returned to the stopped state";
+  ASSERT_TRUE(FView.LogLinesWhenStopped.has_value());
+  EXPECT_EQ(*FView.LogLinesWhenStopped, 1u) << "the worker's line came before the window returned to the stopped state";
   EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt")), "one");
   EXPECT_FALSE(FWatchdog->BackupRunning());
   EXPECT_EQ(StoredPending(Docs), TFiles{});
@@ -467,10 +482,7 @@ TEST_F(BackupSchedulingTest, TheLogFileIsOpenWhileWorkersRun) {
   FWatchdog->WriteLogClicked(true);
   ASSERT_TRUE(FWatchdog->StartMonitoring());
   Change(Docs, "α.txt", "one");
-  FWatchdog->RequestInstantBackup();
-  Tick();
-  WaitForWorkers();
-  Tick();
+  BackUpNow();
   const std::string LogFile = PathOf("config/DeZedodiru " + LocalDateText(FNow) + ".log");
   const std::string Text = test::ReadFileBytes(LogFile);
   EXPECT_EQ(Text, "\xEF\xBB\xBF" + FView.LogLines.back() + "\r\n");
@@ -488,13 +500,8 @@ TEST_F(BackupSchedulingTest, TheLogFileIsOpenWhileWorkersRun) {
 
 // The log's folder fills up in the middle of a backup.
 TEST_F(BackupSchedulingTest, AFullLogDiskCostsNoLineInTheWindow) {
-  fs::create_directories(FDir / "logs");
-  if (std::system(("mount -t tmpfs -o size=16k tmpfs '" + PathOf("logs") + "' 2>/dev/null").c_str()) != 0)
-    GTEST_SKIP() << "cannot mount a tmpfs here (needs root); the full log disk is not tested";
-  struct TUnmount {
-    std::string Dir;
-    ~TUnmount() { std::system(("umount -l '" + Dir + "'").c_str()); }
-  } Unmount{PathOf("logs")};
+  TTmpfs Logs(PathOf("logs"), 16);
+  if (!Logs.Mount()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root); the full log disk is not tested";
 
   TWatchdogSetup S = WatchdogSetup();
   S.LogDir = PathOf("logs");

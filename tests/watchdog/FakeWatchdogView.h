@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ public:
 
   TWatchdogState State;          // the last one published
   int StateChanges = 0;
+  // How many log lines there were when the state last turned to stopped.
+  std::optional<std::size_t> LogLinesWhenStopped;
   std::vector<std::string> LogLines;
   std::vector<std::string> Messages;
   std::vector<std::string> Questions;
@@ -33,6 +36,7 @@ public:
   void SetWindowPlacement(const TWindowPlacement& P) override { Placement = P; }
 
   void StateChanged(const TWatchdogState& S) override {
+    if (State.Monitoring && !S.Monitoring) LogLinesWhenStopped = LogLines.size();
     State = S;
     ++StateChanges;
   }
