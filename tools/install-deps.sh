@@ -9,6 +9,8 @@ packages=(
   e2fsprogs dosfstools util-linux
   gzip unzip zip p7zip-full libarchive-tools python3 time
   libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev qt6-svg-dev qt6-l10n-tools
+  xvfb xauth trayer xdotool x11-utils
 )
 
 missing=()
