@@ -65,6 +65,15 @@ std::string DirItemText(std::size_t Index, const std::string& Dir) { return List
 
 std::string ListPosition(std::size_t Index) { return ZeroPadInt(static_cast<std::int64_t>(Index + 1), 2); }
 
+std::string OrdinalText(std::size_t Number) {
+  switch (Number) {
+    case 1: return Tr("1st ");
+    case 2: return Tr("2nd ");
+    case 3: return Tr("3rd ");
+    default: return SafeFormat(Tr("%uth "), static_cast<std::uint64_t>(Number));
+  }
+}
+
 // --- the interval model -------------------------------------------------------
 
 std::string IntervalUnitText(TIntervalUnit Unit) { return Tr(RuleOf(Unit).Text); }
@@ -260,6 +269,15 @@ void TWatchdog::RemoveSelected() {
   FRunner.Forget(*FMonTasks[Index]);
   FMonTasks.erase(FMonTasks.begin() + static_cast<std::ptrdiff_t>(Index));
   FSelected = FMonTasks.empty() ? -1 : static_cast<int>(std::min(Index, FMonTasks.size() - 1));
+  if (FMonTasks.empty()) {
+    // The cleared detail fields start again from 30 seconds. The unit goes
+    // to seconds with them: 30 in a unit of hours would be 30 hours,
+    // beyond what the unit box can hold.
+    FInterval = IntervalDisplayForUnit(FInterval, iuSeconds);
+    FRetainShown = 0;
+  } else {
+    FRetainShown = FMonTasks[static_cast<std::size_t>(FSelected)]->RetainBak;
+  }
   PublishState();
 }
 
@@ -283,6 +301,25 @@ void TWatchdog::SelectDirItem(std::size_t Index) {
   if (Index < FMonTasks.size()) {
     FSelected = static_cast<int>(Index);
     FRetainShown = FMonTasks[Index]->RetainBak;
+  }
+  PublishState();
+}
+
+void TWatchdog::TaskEdited(std::size_t Index) {
+  if (Index >= FMonTasks.size())
+    return;
+  TMonTask& Task = *FMonTasks[Index];
+  const TTaskSources Found = TaskSourcesForAdding(Task.BuTask);
+  const bool Named = std::any_of(Found.Sources.begin(), Found.Sources.end(),
+                                 [&](const TTaskSource& Source) { return SameSourceDir(Source.Dir, Task.Dir); });
+  if (Found.Result != tcUsable) {
+    FView.ShowMessage(Found.Message);
+    Task.MonStatus = mtInvalid;
+  } else if (!Named) {
+    FView.ShowMessage(SafeFormat(Tr("Directory \"%s\" not specified in %s!"), Task.Dir, Task.BuTask));
+    Task.MonStatus = mtInvalid;
+  } else {
+    Task.MonStatus = ReadTaskSettings(Task, FSetup.TaskDefaults, *this) == 0 ? mtEnabled : mtInvalid;
   }
   PublishState();
 }
@@ -526,6 +563,21 @@ void TWatchdog::GetChangedFileList(std::vector<std::string>& List) const {
     List.push_back(Tr("No files"));
 }
 
+std::string TWatchdog::ActiveDirsText() const {
+  std::string Lines;
+  for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
+    const TMonTask& Task = *FMonTasks[I];
+    if (Task.MonStatus != mtEnabled || Task.DirWatch == nullptr)
+      continue;
+    if (!Lines.empty())
+      Lines += "\r\n";
+    Lines += OrdinalText(I + 1) + Tr("Directory") + ": " + Task.Dir;
+  }
+  if (Lines.empty())
+    Lines = Tr("The monitoring is not active!");
+  return Tr("Directories to be monitored") + "\r\n" + Lines;
+}
+
 TTaskInfo TWatchdog::TaskInfoOf(const TMonTask& Task) {
   TTaskInfo Info;
   Info.Task = Task.BuTask;
@@ -576,12 +628,15 @@ TWatchdogState TWatchdog::ComputeState() const {
   S.StartHint = On ? Tr("Start immediate backup") : Tr("Start monitoring the selected directories");
   S.StopEnabled = On;
   S.BackupTimerEnabled = On;
+  S.QuitToBackground = FSysTray;
+  S.QuitHint = FSysTray ? Tr("Move program to background") : Tr("Quit program and save settings");
 
   S.TrayStatus = FTbStatus;
   S.TrayStartStopCaption = On ? Tr("Stop monitoring") : Tr("Start monitoring");
   S.ImmediateBackupEnabled = On && Count > 0;
   S.StatusLine = Tr("Next backup: ") + Countdown;
   S.StatusFileLine = CountText;
+  S.ActiveDirsText = ActiveDirsText();
   S.TrayTip = ProgVersName();
   if (On)
     S.TrayTip += "\r\n" + Tr("Next backup: ") + Countdown + "\r\n" + CountText + " " + Tr("recognized as changed");

@@ -88,6 +88,10 @@ std::string FileCountText(std::int64_t Count);
 // 1, in at least two digits.
 std::string ListPosition(std::size_t Index);
 
+// The ordinal of a position from 1 as the status dialog writes it: "1st ",
+// "2nd ", "3rd ", otherwise the number and "th " (translated).
+std::string OrdinalText(std::size_t Number);
+
 // --- the controller -----------------------------------------------------------
 
 // What adding a directory found in a task file: the result of the check,
@@ -142,6 +146,11 @@ public:
   // runs; clearing it drops the entry's pending files.
   void DirItemChecked(std::size_t Index, bool Checked);
   void SelectDirItem(std::size_t Index);
+  // The main application has edited the task of entry Index and ended
+  // successfully: the entry is checked against its task again, a task
+  // that no longer names its directory or cannot be used marks it invalid
+  // (with a message), a usable one enables it.
+  void TaskEdited(std::size_t Index);
   // Checks every entry against its task file and its directory again, as
   // each showing of the window does; what is wrong goes to the log and the
   // entry is marked invalid.
@@ -201,6 +210,8 @@ public:
   // The status dialog's list: the pending files of every entry, or "No files".
   void GetChangedFileList(std::vector<std::string>& List) const;
   std::string CountdownText() const { return FScheduler.CountdownText(); }
+  // The status dialog's information text.
+  std::string ActiveDirsText() const;
 
   std::size_t MonTaskCount() const { return FMonTasks.size(); }
   TMonTask& MonTask(std::size_t Index) { return *FMonTasks.at(Index); }

@@ -109,6 +109,10 @@ struct TWatchdogState {
   bool StartEnabled = true;
   std::string StartHint;
   bool StopEnabled = false;
+  // The quit button: with "Keep running in background" checked it moves
+  // the program to the background instead of ending it.
+  bool QuitToBackground = false;
+  std::string QuitHint;
   // The one-second timer that calls TWatchdog::Tick.
   bool BackupTimerEnabled = false;
 
@@ -120,6 +124,9 @@ struct TWatchdogState {
   // The status dialog: "Next backup: " and the countdown, and the count text.
   std::string StatusLine;
   std::string StatusFileLine;
+  // The status dialog's information: the list label and the watched
+  // directories, or that monitoring is not active.
+  std::string ActiveDirsText;
 
   friend bool operator==(const TWatchdogState&, const TWatchdogState&) = default;
 };

@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -833,6 +834,101 @@ TEST_F(MonitoringTest, TheViewsListThePendingFiles) {
   List = {"left over"};
   FWatchdog->GetChangedFileList(List);
   EXPECT_EQ(List, (TFiles{"01: a.txt", "01: b.txt", "02: x.txt", "11: t/z.txt"})) << "every entry";
+}
+
+// ---------------------------------------------------------------------------
+// What the window shows of the list and its own rules
+
+TEST_F(MonitoringTest, RemovingTheLastEntryClearsTheDetailsAndResetsTheInterval) {
+  FWatchdog->IntervalUnitChosen(iuHours);
+  FWatchdog->IntervalValueChanged(5);
+  AddEntry("one");
+  AddEntry("two");
+  FWatchdog->SelectDirItem(1);
+  FWatchdog->RetainBakChanged(3);
+  FWatchdog->RemoveSelected();
+  ASSERT_EQ(FWatchdog->MonTaskCount(), 1u);
+  EXPECT_EQ(FView.State.Selected, 0) << "the selection moves to the last item";
+  EXPECT_EQ(FView.State.Interval.Unit, iuHours) << "an entry is left: the interval stays";
+  EXPECT_EQ(FView.State.Interval.Value, 5);
+
+  FWatchdog->RemoveSelected();
+  EXPECT_EQ(FWatchdog->MonTaskCount(), 0u);
+  EXPECT_EQ(FView.State.Selected, -1);
+  EXPECT_FALSE(FView.State.TaskInfo.has_value());
+  const TIntervalDisplay& I = FView.State.Interval;
+  EXPECT_EQ(std::tuple(I.Unit, I.Value, I.MinValue, I.MaxValue, I.Step), std::tuple(iuSeconds, 30, 5, 295, 5));
+  EXPECT_EQ(FWatchdog->GetIntervalSeconds(), 30) << "the value means what the unit box shows";
+
+  // The retain-versions position shown was cleared too: a new entry takes 0.
+  ASSERT_TRUE(FWatchdog->AddDirectory(WriteTask("three", AllFiles), (fs::create_directories(FDir / "three"), PathOf("three"))));
+  EXPECT_EQ(Task(0).RetainBak, 0);
+}
+
+TEST_F(MonitoringTest, TheQuitButtonFollowsKeepRunningInBackground) {
+  for (const bool Checked : {true, false}) {
+    FWatchdog->SysTrayClicked(Checked);
+    EXPECT_EQ(FView.State.QuitToBackground, Checked);
+    EXPECT_EQ(FView.State.QuitHint, Checked ? "Move program to background" : "Quit program and save settings");
+  }
+}
+
+TEST_F(MonitoringTest, TheStatusTextNamesTheWatchedDirectoriesByOrdinal) {
+  const struct { std::size_t Number; const char* Text; } Ordinals[] = {
+      {1, "1st "}, {2, "2nd "}, {3, "3rd "}, {4, "4th "}, {11, "11th "}, {12, "12th "}, {21, "21th "}, {22, "22th "}};
+  for (const auto& O : Ordinals) EXPECT_EQ(OrdinalText(O.Number), O.Text);
+
+  AddEntry("first");
+  AddEntry("off", AllFiles, mtDisabled);
+  AddEntry("third");
+  EXPECT_EQ(FView.State.ActiveDirsText, "Directories to be monitored\r\nThe monitoring is not active!");
+  Start();
+  EXPECT_EQ(FView.State.ActiveDirsText, "Directories to be monitored\r\n1st Directory: " + PathOf("first") +
+                                            "\r\n3rd Directory: " + PathOf("third"));
+  FWatchdog->StopMonitoring();
+  EXPECT_EQ(FView.State.ActiveDirsText, "Directories to be monitored\r\nThe monitoring is not active!");
+}
+
+TEST_F(MonitoringTest, AnEditedTaskIsCheckedAgain) {
+  const struct {
+    const char* Name;
+    TMonTaskStatus Before;
+    std::string Task;  // the task file as the editor left it; empty: deleted
+    TMonTaskStatus After;
+    std::string Message;  // the beginning of the message shown; empty: none
+  } Cases[] = {
+      {"a disabled entry with a usable task is enabled", mtDisabled, "usable", mtEnabled, ""},
+      {"an invalid entry with a repaired task is enabled", mtInvalid, "usable", mtEnabled, ""},
+      {"a task with a placeholder in its destination", mtEnabled,
+       "[Global]\nDestination=%TEMP%/x\nDirCount=1\n[Dir000]\nSource=SRC\n", mtInvalid, "The backup task"},
+      {"a task that no longer names the directory", mtEnabled,
+       "[Global]\nDestination=DEST\nDirCount=1\n[Dir000]\nSource=SRC-other\n", mtInvalid, "Directory \""},
+      {"a deleted task", mtEnabled, "", mtInvalid, "Task file not found: "},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Restart();
+    fs::create_directories(FDir / "src-other");
+    const std::size_t I = AddEntry("src", AllFiles, C.Before);
+    const std::string TaskFile = Task(I).BuTask;
+    if (C.Task.empty()) {
+      fs::remove(TaskFile);
+    } else if (C.Task != "usable") {
+      std::string Text = C.Task;
+      Text.replace(Text.find("SRC"), 3, PathOf("src"));
+      if (const auto Dest = Text.find("DEST"); Dest != std::string::npos) Text.replace(Dest, 4, PathOf("dest"));
+      test::WriteFileBytes(TaskFile, Text);
+    }
+    FWatchdog->TaskEdited(I);
+    EXPECT_EQ(Task(I).MonStatus, C.After);
+    EXPECT_EQ(FView.State.DirItems.at(I).Checked, C.After == mtEnabled);
+    if (C.Message.empty()) {
+      EXPECT_TRUE(FView.Messages.empty());
+    } else {
+      ASSERT_EQ(FView.Messages.size(), 1u);
+      EXPECT_EQ(FView.Messages[0].rfind(C.Message, 0), 0u) << FView.Messages[0];
+    }
+  }
 }
 
 }  // namespace
