@@ -1,5 +1,6 @@
-// The watchdog's entry point. With the option "console" it runs without a
-// window; until the window is built it always does, and says so.
+// The watchdog's entry point. It opens its window when a display can be
+// opened; with the option "console", or without a display (a server, an
+// ssh session), it runs on the console, and says so in the second case.
 
 #include <cstdio>
 #include <string>
@@ -10,6 +11,7 @@
 #include "filesys/PathUtils.h"
 #include "platform/Console.h"
 #include "settings/ProgramLocations.h"
+#include "ui/window/WindowApp.h"
 #include "watchdog/CommandLine.h"
 
 namespace {
@@ -50,7 +52,9 @@ int main(int argc, char** argv) {
     ShowVersionAndOptions();
     return 0;
   }
-  if (!CommandLine.Console)
-    std::fprintf(stderr, "%s\n", dz::Tr("The window is not built yet; the watchdog runs on the console.").c_str());
+  if (!CommandLine.Console) {
+    if (dz::ui::DisplayAvailable()) return dz::ui::RunWindowProgram(argc, argv, Locations, CommandLine);
+    std::fprintf(stderr, "%s\n", dz::Tr("No display can be opened; the watchdog runs on the console.").c_str());
+  }
   return dz::RunConsoleProgram(Locations, CommandLine);
 }

@@ -76,30 +76,28 @@ bool TPlainMainThreadQueue::Post(TCall Call) {
   return true;
 }
 
-std::size_t TPlainMainThreadQueue::ProcessPending() {
+std::size_t TMainThreadQueue::RunQueuedCalls(std::mutex& Lock, std::deque<TCall>& Calls) {
   std::size_t Limit;
   {
-    std::lock_guard Guard(FLock);
-    Limit = FCalls.size();
+    std::lock_guard Guard(Lock);
+    Limit = Calls.size();
   }
-  // One call at a time and outside the lock: a call may post again (that
-  // call waits for the next round, so a call that keeps re-posting itself
-  // cannot starve the caller), and a call that throws leaves the later ones
-  // queued in their order.
   std::size_t Ran = 0;
   while (Ran < Limit) {
     TCall Call;
     {
-      std::lock_guard Guard(FLock);
-      if (FCalls.empty()) break;  // closed meanwhile
-      Call = std::move(FCalls.front());
-      FCalls.pop_front();
+      std::lock_guard Guard(Lock);
+      if (Calls.empty()) break;  // closed meanwhile
+      Call = std::move(Calls.front());
+      Calls.pop_front();
     }
     ++Ran;
     Call();
   }
   return Ran;
 }
+
+std::size_t TPlainMainThreadQueue::ProcessPending() { return RunQueuedCalls(FLock, FCalls); }
 
 bool TPlainMainThreadQueue::WaitWhileProcessing(const std::function<bool()>& Done,
                                                 std::chrono::milliseconds Timeout) {

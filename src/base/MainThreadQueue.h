@@ -47,6 +47,13 @@ public:
   // Main thread: no further calls are accepted; pending calls are dropped
   // and every Send() waiting for them returns false.
   virtual void Close() = 0;
+
+protected:
+  // Runs the calls queued in Calls when it starts, one at a time and
+  // outside Lock: a call may post again (it waits for the next round, so a
+  // call that keeps re-posting itself cannot starve the caller), and a call
+  // that throws leaves the later ones queued in their order.
+  static std::size_t RunQueuedCalls(std::mutex& Lock, std::deque<TCall>& Calls);
 };
 
 class TPlainMainThreadQueue final : public TMainThreadQueue {

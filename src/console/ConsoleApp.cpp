@@ -11,7 +11,6 @@
 #include "filesys/PathUtils.h"
 #include "platform/Console.h"
 #include "platform/Environment.h"
-#include "settings/MainAppSettings.h"
 #include "settings/UnicodeIniFile.h"
 #include "watchdog/Watchdog.h"
 
@@ -110,12 +109,7 @@ void TConsoleApp::Request(TConsoleRequest Request) {
 std::optional<int> TConsoleApp::Start(const TProgramLocations& Locations, const TCommandLine& CommandLine) {
   FView.PrintLines(ProgVersName() + " - " + Tr("Settings file") + ": " + Locations.IniName);
 
-  const TMainAppSettings MainApp = ReadMainAppSettings(Locations.SettingsDir, Locations.LanguageCode);
-  TWatchdogSetup Setup;
-  Setup.IniName = Locations.IniName;
-  Setup.UserPath = Locations.UserPath;
-  Setup.TaskDefaults = {MainApp.DriveId, MainApp.NoCompress};
-  Setup.LogDir = MainApp.LogDir;
+  TWatchdogSetup Setup = StartupWatchdogSetup(Locations);
   // Every line is printed as it comes; kept, they would grow for as long
   // as the program runs.
   Setup.KeepLogLines = false;

@@ -13,6 +13,7 @@
 #include "base/SafeFormat.h"
 #include "filesys/WinDevUtils.h"
 #include "filesys/XlFileUtils.h"
+#include "settings/MainAppSettings.h"
 #include "settings/PathConventions.h"
 #include "settings/ProgramLocations.h"
 #include "settings/UnicodeIniFile.h"
@@ -103,6 +104,16 @@ std::int32_t IntervalSeconds(const TIntervalDisplay& Interval) {
 }
 
 // --- the controller -----------------------------------------------------------
+
+TWatchdogSetup StartupWatchdogSetup(const TProgramLocations& Locations) {
+  const TMainAppSettings MainApp = ReadMainAppSettings(Locations.SettingsDir, Locations.LanguageCode);
+  TWatchdogSetup Setup;
+  Setup.IniName = Locations.IniName;
+  Setup.UserPath = Locations.UserPath;
+  Setup.TaskDefaults = {MainApp.DriveId, MainApp.NoCompress};
+  Setup.LogDir = MainApp.LogDir;
+  return Setup;
+}
 
 TWatchdog::TWatchdog(TWatchdogView& View, TMainThreadQueue& Queue, TWatchdogSetup Setup,
                      TDirWatchBackendFactory WatchBackend)
@@ -601,7 +612,7 @@ TWatchdogState TWatchdog::ComputeState() const {
   for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
     const TMonTask& Task = *FMonTasks[I];
     S.DirItems.push_back({DirItemText(I, Task.Dir), Task.MonStatus == mtEnabled, Task.GetRunStatus(),
-                          Task.FileList.Count()});
+                          Task.FileList.Count(), Task.MonStatus == mtInvalid});
   }
   if (FSelected >= 0 && static_cast<std::size_t>(FSelected) < FMonTasks.size()) {
     S.Selected = FSelected;

@@ -22,6 +22,7 @@
 #include "dirwatch/DirectoryWatch.h"
 #include "filesys/PathUtils.h"
 #include "platform/Volumes.h"
+#include "settings/ProgramLocations.h"
 #include "watchdog/LogSink.h"
 #include "watchdog/MonTask.h"
 #include "watchdog/BackupLog.h"
@@ -55,6 +56,11 @@ struct TWatchdogSetup {
   // months) has no use for them.
   bool KeepLogLines = true;
 };
+
+// The setup of a program start: the settings file and documents folder of
+// Locations, the task defaults and log folder from the main application's
+// settings file.
+TWatchdogSetup StartupWatchdogSetup(const TProgramLocations& Locations);
 
 enum TAddTaskResult : int { atAdded, atListFull };
 

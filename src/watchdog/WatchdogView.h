@@ -82,6 +82,7 @@ struct TDirItem {
   bool Checked = false;         // the entry is enabled
   TRunStatus RunStatus = rsOff;  // picks the status icon
   std::size_t Pending = 0;      // its pending files
+  bool Invalid = false;         // its task or directory cannot be used (the red ball)
   friend bool operator==(const TDirItem&, const TDirItem&) = default;
 };
 

@@ -629,8 +629,15 @@ TEST_F(WatchdogSettingsTest, ListItemsFollowPositionAndStatus) {
   EXPECT_EQ(S.Watchdog.MonTask(1).MonStatus, mtInvalid);
   EXPECT_EQ(S.View.DirTexts(), (std::vector<TDirText>{{"01: /d00", false}, {"02: /d01", false}, {"03: /d02", false}}))
       << "the first entry's directory does not exist either";
+  const auto InvalidMarks = [&] {
+    std::vector<bool> Marks;
+    for (const TDirItem& Item : S.View.State.DirItems) Marks.push_back(Item.Invalid);
+    return Marks;
+  };
+  EXPECT_EQ(InvalidMarks(), (std::vector<bool>{true, true, false})) << "an unchecked entry is not an invalid one";
   S.Watchdog.DirItemChecked(0, true);
   EXPECT_EQ(S.View.DirTexts(), (std::vector<TDirText>{{"01: /d00", true}, {"02: /d01", false}, {"03: /d02", false}}));
+  EXPECT_EQ(InvalidMarks(), (std::vector<bool>{false, true, false})) << "checking it again enables it";
 }
 
 // --- the interval model -------------------------------------------------------

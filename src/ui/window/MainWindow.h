@@ -1,0 +1,187 @@
+#pragma once
+// The main window: the directory list with the selected entry's settings,
+// the interval and background settings, the countdown, the start, stop,
+// menu and quit buttons and the log; the notification-area icon with its
+// menu and status dialog. It renders the core's TWatchdogState and turns
+// the user's actions into calls of the controller; every rule of what is
+// enabled, captioned or shown when lives in the core. Modal dialogs and the
+// pieces of other parts of the desktop are asked of a TWindowDialogs, which
+// tests replace.
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QSystemTrayIcon>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/window/WindowWidgets.h"
+#include "watchdog/WatchdogView.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSpinBox;
+class QTimer;
+class QToolButton;
+
+namespace dz {
+class TWatchdog;
+}
+
+namespace dz::ui {
+
+class TClockProgressWidget;
+class TQtMainThreadQueue;
+class TShowInfoDialog;
+class TWindowDialogs;
+
+// What the window needs to know from the program's start-up.
+struct TWindowSetup {
+  std::string SettingsDir;  // where "Show log file" starts
+  std::string ZvPath;       // the main application; empty when not found
+  std::string ProgVersDate;
+  // Whether the desktop shows notification-area icons; asked of Qt when
+  // not set (tests decide).
+  std::optional<bool> TrayAvailable;
+};
+
+class TMainWindow : public QMainWindow, public TWatchdogView {
+  Q_OBJECT
+public:
+  TMainWindow(TQtMainThreadQueue& Queue, TWindowSetup Setup, std::unique_ptr<TWindowDialogs> Dialogs);
+  ~TMainWindow() override;
+
+  // The controller, created after the window (it asks the window for its
+  // designed size) and destroyed before it.
+  void SetWatchdog(TWatchdog* Watchdog);
+
+  // The start: shows the window, or with Force starts monitoring and goes
+  // to the background behind the start screen.
+  void CheckForce(bool Force);
+
+  // The close request of the quit button, the menu or the close box:
+  // whether it moves the program to the background.
+  bool GoStandby() const { return FGoStandby; }
+  // The program ended through a close that did not go to the background.
+  bool Ended() const { return FEnded; }
+  QSystemTrayIcon* TrayIcon() const { return FTray; }
+  TShowInfoDialog* StatusDialog() const { return FInfoDialog; }
+  QMenu* SettingsMenu() const { return FSettingsMenu; }
+  QMenu* TaskbarMenu() const { return FTaskbarMenu; }
+
+  // Handlers, public so that the tray and tests reach them as a user does.
+  void btnAddClick();
+  void btnRemoveClick();
+  void bbEditClick();
+  void bbStartClick();
+  void bbStopClick();
+  void bbQuitClick();
+  void pmiQuitClick();
+  void pmiStartStopClick();
+  void pmiProgClick();
+  void pmiDefaultSizeClick();
+  void pmiInfoClick();
+  void lbDirsDblClick(int Row);
+  void TrayActivated(QSystemTrayIcon::ActivationReason Reason);
+  void ShowTrayInfo();
+  // The one-second timer.
+  void tmBackupTimer();
+
+  // TWatchdogView
+  TClientSize DesignedClientSize() const override;
+  TWindowPlacement GetWindowPlacement() const override;
+  void SetWindowPlacement(const TWindowPlacement& Placement) override;
+  void StateChanged(const TWatchdogState& State) override;
+  void LogLineAdded(const std::string& Line) override;
+  void LogCleared() override;
+  void ShowMessage(const std::string& Text) override;
+  bool AskQuestion(const std::string& Text) override;
+  void ShowDestinationWarning(const std::string& Text) override;
+  void ShowChangedFiles(const std::vector<std::string>& Lines) override;
+
+protected:
+  void closeEvent(QCloseEvent* Event) override;
+  void showEvent(QShowEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
+
+private:
+  void BuildTopPanel(QWidget* Panel);
+  void BuildMiddlePanel(QWidget* Panel);
+  void BuildLogPanel(QWidget* Panel);
+  void BuildMenus();
+  void FormShow();
+  void RenderDirList(const TWatchdogState& State);
+  void RenderTaskInfo(const TWatchdogState& State);
+  void UpdateTray();
+  void GoToBackground();
+  // The controller runs an operation: the timer must not tick into it.
+  template <class F> void Call(F&& Operation);
+  bool Busy() const;
+
+  TQtMainThreadQueue& FQueue;
+  TWindowSetup FSetup;
+  std::unique_ptr<TWindowDialogs> FDialogs;
+  TWatchdog* FWatchdog = nullptr;
+  TWatchdogState FState;
+  int FBusy = 0;
+  bool FRendering = false;
+  bool FGoStandby = false;
+  bool FEnded = false;
+  bool FEditRunning = false;
+  bool FNoTrayToldOnce = false;
+  bool FShownOnce = false;
+
+  // top panel
+  QListWidget* lbDirs = nullptr;
+  QLineEdit* edTask = nullptr;
+  QPushButton* bbEdit = nullptr;
+  QLineEdit* edBuDest = nullptr;
+  QLabel* laBuMethod = nullptr;
+  QLabel* laCompress = nullptr;
+  QPushButton* bbFilter = nullptr;
+  QLabel* laBakCount = nullptr;
+  QSpinBox* edBakCount = nullptr;
+  QPushButton* btnAdd = nullptr;
+  QPushButton* btnRemove = nullptr;
+  // middle panel
+  QCheckBox* cbPeriodic = nullptr;
+  QSpinBox* reInterval = nullptr;
+  QComboBox* cbIntUnit = nullptr;
+  QCheckBox* cbSysTray = nullptr;
+  QLabel* laCount = nullptr;
+  QLabel* laFiles = nullptr;
+  QLabel* laNoSched = nullptr;
+  QToolButton* sbViewFiles = nullptr;
+  TClockProgressWidget* cpWait = nullptr;
+  QPushButton* bbStart = nullptr;
+  QPushButton* bbStop = nullptr;
+  QPushButton* bbMenu = nullptr;
+  QPushButton* bbQuit = nullptr;
+  // log panel
+  QPlainTextEdit* meLog = nullptr;
+  QCheckBox* cbWriteLog = nullptr;
+  QWidget* FLogPanel = nullptr;
+
+  QMenu* FSettingsMenu = nullptr;
+  QAction* pmiStartup = nullptr;
+  QMenu* FTaskbarMenu = nullptr;
+  QAction* pmiStartImm = nullptr;
+  QAction* pmiStartStop = nullptr;
+  QSystemTrayIcon* FTray = nullptr;
+  QPointer<TShowInfoDialog> FInfoDialog;
+  QPointer<QWidget> FChangedFiles;
+  QTimer* tmBackup = nullptr;
+};
+
+}  // namespace dz::ui

@@ -1,0 +1,80 @@
+#include "ui/window/WindowApp.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QSessionManager>
+
+#include <memory>
+
+#include "base/Translate.h"
+#include "platform/Console.h"
+#include "platform/Display.h"
+#include "platform/Environment.h"
+#include "settings/UnicodeIniFile.h"
+#include "ui/window/MainWindow.h"
+#include "ui/window/QtMainThreadQueue.h"
+#include "ui/window/WindowDialogs.h"
+#include "watchdog/Watchdog.h"
+
+namespace dz::ui {
+
+bool DisplayAvailable() {
+  if (!EnvVar("QT_QPA_PLATFORM").empty()) return true;
+  return CanConnectToDisplay(ProcessDisplayInfo());
+}
+
+int RunWindowProgram(int& Argc, char** Argv, const TProgramLocations& Locations, const TCommandLine& CommandLine) {
+  QApplication App(Argc, Argv);
+  // The program lives on in the notification area with no window shown;
+  // it ends when the window's close says so.
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setApplicationName(QStringLiteral("DeZedodiru"));
+  TQtMainThreadQueue Queue;
+
+  TWindowSetup WindowSetup;
+  WindowSetup.SettingsDir = Locations.SettingsDir;
+  WindowSetup.ZvPath = Locations.ZvPath;
+  WindowSetup.ProgVersDate = Locations.ProgVersDate;
+  TMainWindow Window(Queue, WindowSetup, std::make_unique<TQtWindowDialogs>());
+
+  auto Watchdog = std::make_unique<TWatchdog>(Window, Queue, StartupWatchdogSetup(Locations));
+  try {
+    Watchdog->LoadSettings();
+  } catch (const EFOpenError& E) {
+    // Going on with an empty list would write over the unreadable file.
+    QMessageBox::critical(nullptr, Q(ProgVersName()),
+                          Q(std::string(E.what()) + "\r\n" +
+                            Tr("The settings file cannot be read; nothing was started or changed.")));
+    return 2;
+  }
+  Window.SetWatchdog(Watchdog.get());
+  if (CommandLine.Hide) Watchdog->SysTrayClicked(true);
+
+  // Logging off saves, as the console's SIGHUP does; SIGINT and SIGTERM
+  // quit as "Quit monitoring" does (the last backup, then a save).
+  QObject::connect(&App, &QGuiApplication::commitDataRequest, &Window,
+                   [&Watchdog](QSessionManager&) { Watchdog->SaveSettings(); });
+  std::unique_ptr<TConsoleSignals> Signals;
+  try {
+    Signals = std::make_unique<TConsoleSignals>([&Queue, &Window, &Watchdog](TConsoleSignal Signal) {
+      Queue.Post([&Window, &Watchdog, Signal] {
+        if (Signal == csSave)
+          Watchdog->SaveSettings();
+        else
+          Window.pmiQuitClick();
+      });
+    });
+  } catch (const std::exception& E) {
+    Watchdog->AddLogLine(E.what());
+  }
+
+  Window.CheckForce(CommandLine.Force);
+  const int Code = Window.Ended() ? 0 : QApplication::exec();
+  Signals.reset();
+  Window.SetWatchdog(nullptr);
+  Watchdog.reset();
+  Queue.Close();
+  return Code;
+}
+
+}  // namespace dz::ui

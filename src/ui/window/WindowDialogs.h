@@ -1,0 +1,91 @@
+#pragma once
+// Everything the main window asks of a modal dialog or of another part of
+// the desktop goes through this one interface, so that tests replace it and
+// drive the handlers without modal loops; TQtWindowDialogs is the real one.
+// The pieces that belong to other parts of the front-end (the filter
+// display, the log viewer, help, start on logon, running the main
+// application) say that they are not available yet until those parts are
+// wired in here.
+
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace dz {
+struct TMonFilter;
+}
+
+namespace dz::ui {
+
+// What running the main application gave: its exit code, or that it could
+// not be started (with the system's text).
+struct TProcessOutcome {
+  bool Started = false;
+  int ExitCode = 0;
+  std::string Error;
+};
+
+class TWindowDialogs {
+public:
+  virtual ~TWindowDialogs() = default;
+
+  // The file dialog for a task to add: the chosen file, or nothing.
+  virtual std::optional<std::string> ChooseTaskFile(QWidget* Parent, const std::string& StartDir) = 0;
+  // The item picker at At: the chosen position, or nothing.
+  virtual std::optional<int> SelectListItem(QWidget* Parent, QPoint At, const QString& Title,
+                                            const QString& Description, const QStringList& Items) = 0;
+  virtual void Message(QWidget* Parent, const QString& Text) = 0;
+  virtual bool Question(QWidget* Parent, const QString& Text) = 0;
+  // A message at a place (the version information at the menu button).
+  virtual void Information(QWidget* Parent, QPoint At, const QString& Title, const QString& Text) = 0;
+
+  // The pieces of other parts of the front-end.
+  virtual void ShowFilterSettings(QWidget* Parent, const TMonFilter& Filter) = 0;
+  virtual void ShowLogFile(QWidget* Parent, const std::string& StartDir) = 0;
+  virtual void OpenHelp(QWidget* Parent) = 0;
+  // Whether the program starts at logon, and the switch; false when the
+  // switch failed.
+  virtual bool StartsOnLogon() = 0;
+  virtual bool SetStartOnLogon(QWidget* Parent, bool On) = 0;
+  // Runs the main application with Args and waits for it while the event
+  // loop runs.
+  virtual TProcessOutcome RunMainApplication(QWidget* Parent, const std::vector<std::string>& Args) = 0;
+  // Opens the main application without waiting.
+  virtual void OpenMainApplication(QWidget* Parent) = 0;
+};
+
+// The message shown where a piece of another part is not wired in yet.
+void ShowNotAvailableYet(QWidget* Parent, const QString& What);
+
+class TQtWindowDialogs : public TWindowDialogs {
+public:
+  std::optional<std::string> ChooseTaskFile(QWidget* Parent, const std::string& StartDir) override;
+  std::optional<int> SelectListItem(QWidget* Parent, QPoint At, const QString& Title, const QString& Description,
+                                    const QStringList& Items) override;
+  void Message(QWidget* Parent, const QString& Text) override;
+  bool Question(QWidget* Parent, const QString& Text) override;
+  void Information(QWidget* Parent, QPoint At, const QString& Title, const QString& Text) override;
+
+  void ShowFilterSettings(QWidget* Parent, const TMonFilter& Filter) override;
+  void ShowLogFile(QWidget* Parent, const std::string& StartDir) override;
+  void OpenHelp(QWidget* Parent) override;
+  bool StartsOnLogon() override { return false; }
+  bool SetStartOnLogon(QWidget* Parent, bool On) override;
+  TProcessOutcome RunMainApplication(QWidget* Parent, const std::vector<std::string>& Args) override;
+  void OpenMainApplication(QWidget* Parent) override;
+};
+
+// "Backup tasks|*.%s|all|*.*" and the like in Qt's form:
+// "Backup tasks (*.buj);;all (*.*)".
+QString QtFileFilter(const std::string& Filter);
+
+// A text of the core as Qt shows it: UTF-8, CR LF as a line break.
+QString Q(const std::string& Text);
+
+}  // namespace dz::ui
