@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
@@ -125,21 +126,29 @@ class MainWindowTest : public QObject {
 
   template <class T> T* W(const char* Name) { return Find<T>(FWindow.get(), Name); }
 
-private slots:
-  void init() {
-    FDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(FDir->isValid());
-    FLog = TDialogLog();
-    FQueue = std::make_unique<TQtMainThreadQueue>();
+  // A new window and controller on the test folder; Tray: whether the
+  // desktop shows notification-area icons.
+  void Open(bool Tray) {
+    if (FWindow) FWindow->SetWatchdog(nullptr);
+    FWatchdog.reset();
     TWindowSetup Setup;
     Setup.ZvPath = "/opt/zentivo/ZentApp";
-    Setup.TrayAvailable = true;
+    Setup.TrayAvailable = Tray;
     FWindow = std::make_unique<TMainWindow>(*FQueue, Setup, std::make_unique<TFakeDialogs>(FLog));
     TWatchdogSetup Core;
     Core.IniName = PathOf("dezedodiru.ini");
     Core.UserPath = FDir->path().toStdString() + "/";
     FWatchdog = std::make_unique<TWatchdog>(*FWindow, *FQueue, Core);
     FWindow->SetWatchdog(FWatchdog.get());
+  }
+
+private slots:
+  void init() {
+    FDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(FDir->isValid());
+    FLog = TDialogLog();
+    FQueue = std::make_unique<TQtMainThreadQueue>();
+    Open(true);
   }
 
   void cleanup() {
@@ -322,19 +331,7 @@ private slots:
   void startWithKeepRunningInBackgroundLeavesTheWindow() {
     QFETCH(bool, Usable);
     QFETCH(bool, Tray);
-    if (!Tray) {
-      // A window whose desktop has no notification area.
-      FWindow->SetWatchdog(nullptr);
-      FWatchdog.reset();
-      TWindowSetup Setup;
-      Setup.TrayAvailable = false;
-      FWindow = std::make_unique<TMainWindow>(*FQueue, Setup, std::make_unique<TFakeDialogs>(FLog));
-      TWatchdogSetup Core;
-      Core.IniName = PathOf("dezedodiru.ini");
-      Core.UserPath = FDir->path().toStdString() + "/";
-      FWatchdog = std::make_unique<TWatchdog>(*FWindow, *FQueue, Core);
-      FWindow->SetWatchdog(FWatchdog.get());
-    }
+    if (!Tray) Open(false);
     if (Usable) AddEntry("a");
     FWindow->show();
     QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
@@ -358,6 +355,43 @@ private slots:
       const QString Log = W<QPlainTextEdit>("meLog")->toPlainText();
       QCOMPARE(Log.count(QStringLiteral("no notification area")), 1);
     }
+  }
+
+  void theAutomaticStart_data() {
+    QTest::addColumn<bool>("Usable");
+    QTest::addColumn<bool>("Background");
+    QTest::addColumn<bool>("WindowShown");
+    QTest::newRow("to the background behind the start screen") << true << true << false;
+    QTest::newRow("nothing to monitor: the window") << false << true << true;
+    QTest::newRow("not to the background: the window") << true << false << true;
+  }
+  void theAutomaticStart() {
+    QFETCH(bool, Usable);
+    QFETCH(bool, Background);
+    QFETCH(bool, WindowShown);
+    if (Usable) AddEntry("a");
+    FWatchdog->SysTrayClicked(Background);
+    FWindow->CheckForce(true);
+    QCOMPARE(FWatchdog->Monitoring(), Usable);
+    QCOMPARE(FWindow->isVisible(), WindowShown);
+    QCOMPARE(FLog.Messages.size(), std::size_t(Usable ? 0 : 1));
+    QPointer<QWidget> Screen;
+    for (QWidget* Top : QApplication::topLevelWidgets())
+      if (Top->objectName() == "TStartScreen" && Top->isVisible()) Screen = Top;
+    QCOMPARE(!Screen.isNull(), !WindowShown);
+    if (Screen) {
+      QVERIFY(FWindow->TrayIcon()->isVisible());
+      // It closes itself after about 3 seconds, and goes.
+      QTRY_VERIFY_WITH_TIMEOUT(Screen.isNull(), 20000);
+    }
+  }
+
+  void versionInfoNamesTheProgram() {
+    FWindow->pmiInfoClick();
+    QCOMPARE(FLog.Messages.size(), std::size_t{1});
+    QVERIFY2(FLog.Messages[0].startsWith(QStringLiteral("DeZedodiru - ")), qPrintable(FLog.Messages[0]));
+    QVERIFY(FLog.Messages[0].contains(QStringLiteral("(Version ")));
+    QCOMPARE(FLog.Messages[0].count(QLatin1Char('\n')), 1);
   }
 
   void quittingWithoutBackgroundEndsAfterTheLastBackup() {

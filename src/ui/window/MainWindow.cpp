@@ -106,6 +106,8 @@ TMainWindow::TMainWindow(TQtMainThreadQueue& Queue, TWindowSetup Setup, std::uni
   BuildMiddlePanel(Middle);
   BuildLogPanel(FLogPanel);
   BuildMenus();
+  pmiStartup->setChecked(FDialogs->StartsOnLogon());
+  pmiStartup->setIcon(Icon(pmiStartup->isChecked() ? "ball-red" : "empty"));
 
   tmBackup = Named(new QTimer(this), "tmBackup");
   tmBackup->setInterval(1000);
