@@ -130,14 +130,17 @@ void TMainWindow::SetWatchdog(TWatchdog* Watchdog) {
   else tmBackup->stop();
 }
 
-template <class F> void TMainWindow::Call(F&& Operation) {
-  if (FWatchdog == nullptr) return;
+template <class F> bool TMainWindow::Call(F&& Operation) {
+  // A tray menu or a timer can still reach the window while an operation
+  // waits with the event loop turning; the operation must end first.
+  if (FWatchdog == nullptr || Busy()) return false;
   ++FBusy;
   struct TLeave {
     int& Busy;
     ~TLeave() { --Busy; }
   } Leave{FBusy};
   Operation(*FWatchdog);
+  return true;
 }
 
 bool TMainWindow::Busy() const { return FBusy > 0 || FQueue.Waiting(); }
@@ -599,8 +602,7 @@ void TMainWindow::resizeEvent(QResizeEvent* Event) { QMainWindow::resizeEvent(Ev
 
 void TMainWindow::tmBackupTimer() {
   // A tick never runs inside an operation of the controller that waits or
-  // shows a message; the next second catches up.
-  if (Busy()) return;
+  // shows a message (Call refuses it); the next second catches up.
   Call([](TWatchdog& W) { W.Tick(); });
 }
 
@@ -609,7 +611,7 @@ void TMainWindow::bbStartClick() {
     Call([](TWatchdog& W) { W.RequestInstantBackup(); });
     return;
   }
-  Call([](TWatchdog& W) { W.StartMonitoring(); });
+  if (!Call([](TWatchdog& W) { W.StartMonitoring(); })) return;
   // Whatever the start gave: a failed start has told the user why, and
   // the program still goes where the user asked it to.
   FGoStandby = FState.SysTrayChecked;
@@ -621,13 +623,14 @@ void TMainWindow::bbStopClick() {
 }
 
 void TMainWindow::bbQuitClick() {
+  if (Busy()) return;
   FGoStandby = FState.SysTrayChecked;
   if (!FGoStandby) Call([](TWatchdog& W) { W.StopMonitoring(); });
   close();
 }
 
 void TMainWindow::pmiQuitClick() {
-  Call([](TWatchdog& W) { W.StopMonitoring(); });
+  if (!Call([](TWatchdog& W) { W.StopMonitoring(); })) return;
   FGoStandby = false;
   close();
 }
@@ -713,9 +716,11 @@ void TMainWindow::bbEditClick() {
     FDialogs->Message(this, Q(Tr("Task not found") + ": " + TaskFile));
     return;
   }
+  if (Busy()) return;
   FEditRunning = true;
   bbEdit->setEnabled(false);
   TProcessOutcome Outcome;
+  // The controller waits with it: nothing else may start meanwhile.
   Call([&](TWatchdog&) { Outcome = FDialogs->RunMainApplication(this, {FSetup.ZvPath, TaskFile, "/edit"}); });
   FEditRunning = false;
   if (!Outcome.Started) {

@@ -76,6 +76,9 @@ public:
   // The program ended through a close that did not go to the background.
   bool Ended() const { return FEnded; }
   QSystemTrayIcon* TrayIcon() const { return FTray; }
+  // Whether an operation of the controller runs now (it waits for workers
+  // or shows a message): a request from outside has to wait for its end.
+  bool Busy() const;
   TShowInfoDialog* StatusDialog() const { return FInfoDialog; }
   QMenu* SettingsMenu() const { return FSettingsMenu; }
   QMenu* TaskbarMenu() const { return FTaskbarMenu; }
@@ -125,9 +128,10 @@ private:
   void RenderTaskInfo(const TWatchdogState& State);
   void UpdateTray();
   void GoToBackground();
-  // The controller runs an operation: the timer must not tick into it.
-  template <class F> void Call(F&& Operation);
-  bool Busy() const;
+  // Runs Operation on the controller, unless it is inside an operation
+  // already (one that waits lets events through): nothing may run inside
+  // another operation of the controller.
+  template <class F> bool Call(F&& Operation);
 
   TQtMainThreadQueue& FQueue;
   TWindowSetup FSetup;

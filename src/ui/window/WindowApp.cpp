@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSessionManager>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
 
 #include "base/Translate.h"
@@ -54,15 +56,23 @@ int RunWindowProgram(int& Argc, char** Argv, const TProgramLocations& Locations,
   // quit as "Quit monitoring" does (the last backup, then a save).
   QObject::connect(&App, &QGuiApplication::commitDataRequest, &Window,
                    [&Watchdog](QSessionManager&) { Watchdog->SaveSettings(); });
+  // A request that comes while an operation waits (the last backup) is
+  // taken once it has ended.
+  std::function<void(TConsoleSignal)> Handle = [&](TConsoleSignal Signal) {
+    if (!Watchdog) return;  // the end has come already
+    if (Window.Busy()) {
+      QTimer::singleShot(200, &Window, [&Handle, Signal] { Handle(Signal); });
+      return;
+    }
+    if (Signal == csSave)
+      Watchdog->SaveSettings();
+    else
+      Window.pmiQuitClick();
+  };
   std::unique_ptr<TConsoleSignals> Signals;
   try {
-    Signals = std::make_unique<TConsoleSignals>([&Queue, &Window, &Watchdog](TConsoleSignal Signal) {
-      Queue.Post([&Window, &Watchdog, Signal] {
-        if (Signal == csSave)
-          Watchdog->SaveSettings();
-        else
-          Window.pmiQuitClick();
-      });
+    Signals = std::make_unique<TConsoleSignals>([&Queue, &Handle](TConsoleSignal Signal) {
+      Queue.Post([&Handle, Signal] { Handle(Signal); });
     });
   } catch (const std::exception& E) {
     Watchdog->AddLogLine(E.what());
