@@ -9,6 +9,7 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +21,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -204,6 +206,9 @@ bool TShowTextDialog::Execute(const QString& FileName) {
 }
 
 void TShowTextDialog::Decode() {
+  // A file near the size limit takes a second or two to lay out.
+  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  const auto Restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
   const std::string Utf8 =
       DecodeCodePage(std::string_view(FBytes.constData(), static_cast<std::size_t>(FBytes.size())), FCodePage);
   meText->setPlainText(NormaliseLineEnds(QString::fromUtf8(Utf8.data(), static_cast<qsizetype>(Utf8.size()))));
