@@ -71,15 +71,17 @@ std::vector<std::string> SplitDelimitedList(std::string_view Text) {
 TFilterDisplay ComputeFilterDisplay(bool IncludeSubDirs, const TMatchList& SubDirList, const TTextFilter& SubDirFilter,
                                     bool IncludeExts, const TMatchList& ExtList, const TTextFilter& FileFilter) {
   TFilterDisplay D;
-  D.SubDirsLabel = Tr(IncludeSubDirs ? "included in this list" : "not included in this list");
-  D.DirFilterLabel = Tr(IncludeSubDirs ? "matching these filter conditions" : "not matching these filter conditions");
+  // Each text whole inside Tr, so that xgettext finds it.
+  D.SubDirsLabel = IncludeSubDirs ? Tr("included in this list") : Tr("not included in this list");
+  D.DirFilterLabel =
+      IncludeSubDirs ? Tr("matching these filter conditions") : Tr("not matching these filter conditions");
   D.SubDirs = SubDirList.Items();
   if (SubDirFilter.Mode() == fmInclude || SubDirFilter.Mode() == fmExclude)
     D.DirFilter = FilterLines(SubDirFilter);
   else
     D.DirFilter = {"*"};
 
-  D.FileExtLabel = Tr(IncludeExts ? "matching these file types" : "not matching these file types");
+  D.FileExtLabel = IncludeExts ? Tr("matching these file types") : Tr("not matching these file types");
   D.FileExts = ExtList.Items();
   D.RegularVisible = FileFilter.Regular();
 
@@ -88,7 +90,7 @@ TFilterDisplay ComputeFilterDisplay(bool IncludeSubDirs, const TMatchList& SubDi
   switch (FileFilter.Mode()) {
     case fmInclude:
     case fmExclude:
-      D.FileFilter.push_back(SafeFormat(Tr(FileFilter.Mode() == fmInclude ? "only %s" : "all except %s"), ":"));
+      D.FileFilter.push_back(SafeFormat(FileFilter.Mode() == fmInclude ? Tr("only %s") : Tr("all except %s"), ":"));
       for (std::string& Item : FilterLines(FileFilter)) D.FileFilter.push_back(std::move(Item));
       break;
     default:

@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers of the dialogs' code: texts cross from the core's UTF-8 to
-// Qt here, and every translated text goes through Tr.
+// Qt here. Translated texts are written Qs(Tr("...")), so that xgettext
+// finds them by the keyword Tr.
 
 #include <QString>
 
@@ -12,7 +13,6 @@ namespace dz::ui {
 
 inline QString Qs(const std::string& Text) { return QString::fromStdString(Text); }
 inline std::string Std(const QString& Text) { return Text.toStdString(); }
-inline QString TrQ(const char* Key) { return QString::fromStdString(Tr(Key)); }
 
 // Widget with its objectName set, by which tests and style sheets find it.
 template <class T>

@@ -52,14 +52,14 @@ TShowFilterDialog::TShowFilterDialog(QWidget* Parent)
     : QDialog(Parent),
       laSubDirs(Named(new QLabel, "laSubDirs")),
       laDirFilt(Named(new QLabel, "laDirFilt")),
-      laFileFilt(Named(new QLabel(TrQ("matching these filter conditions")), "laFileFilt")),
+      laFileFilt(Named(new QLabel(Qs(Tr("matching these filter conditions"))), "laFileFilt")),
       laFileExt(Named(new QLabel, "laFileExt")),
-      laRegular(Named(new QLabel(TrQ("Use filter as regular expression")), "laRegular")),
+      laRegular(Named(new QLabel(Qs(Tr("Use filter as regular expression"))), "laRegular")),
       lbSubDirs(NewList("lbSubDirs")),
       lbDirFilt(NewList("lbDirFilt")),
       lbFileFilt(NewList("lbFileFilt")),
       lbFileExt(Named(new QTableWidget(0, FileExtColumns), "lbFileExt")) {
-  setWindowTitle(TrQ("Selection for subdirectories and files"));
+  setWindowTitle(Qs(Tr("Selection for subdirectories and files")));
 
   lbFileExt->horizontalHeader()->hide();
   lbFileExt->verticalHeader()->hide();
@@ -71,11 +71,11 @@ TShowFilterDialog::TShowFilterDialog(QWidget* Parent)
 
   auto* Layout = new QVBoxLayout(this);
   Layout->addWidget(
-      NewGroup("gbSubDirs", TrQ("Monitor all subdirectories"), laSubDirs, lbSubDirs, laDirFilt, lbDirFilt));
-  Layout->addWidget(NewGroup("gbFiles", TrQ("Monitor all files"), laFileFilt, lbFileFilt, laFileExt, lbFileExt));
+      NewGroup("gbSubDirs", Qs(Tr("Monitor all subdirectories")), laSubDirs, lbSubDirs, laDirFilt, lbDirFilt));
+  Layout->addWidget(NewGroup("gbFiles", Qs(Tr("Monitor all files")), laFileFilt, lbFileFilt, laFileExt, lbFileExt));
   Layout->addWidget(laRegular);
   auto* Buttons = new QDialogButtonBox;
-  QPushButton* Close = Named(Buttons->addButton(TrQ("Close"), QDialogButtonBox::AcceptRole), "btnClose");
+  QPushButton* Close = Named(Buttons->addButton(Qs(Tr("Close")), QDialogButtonBox::AcceptRole), "btnClose");
   Close->setDefault(true);
   connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   Layout->addWidget(Buttons);

@@ -4,31 +4,31 @@
 #include <QMessageBox>
 
 #include "base/SafeFormat.h"
-#include "base/Translate.h"
 #include "ui/dialogs/QtFileFilter.h"
+#include "ui/dialogs/QtText.h"
 #include "ui/dialogs/ShowTextDialog.h"
 
 namespace dz::ui {
 
 TShowLogResult ShowLogFile(QWidget* Parent, const std::string& LogDir, const TPrinterMargins& Margins,
                            const TLogFileHooks& Hooks) {
-  const QString Dir = QString::fromStdString(LogDir);
+  const QString Dir = Qs(LogDir);
   const auto Message = [&](const QString& Text) {
     if (Hooks.Message)
       Hooks.Message(Parent, Text);
     else
-      QMessageBox::information(Parent, QString::fromStdString(LogViewerOptions(Margins).Title), Text);
+      QMessageBox::information(Parent, Qs(LogViewerOptions(Margins).Title), Text);
   };
 
   // The newest log first: that of today, when there is one.
   const QFileInfoList Logs = QDir(Dir).entryInfoList({QStringLiteral("DeZedodiru*.log")}, QDir::Files | QDir::Readable,
                                                      QDir::Time);
   if (Logs.isEmpty()) {
-    Message(QString::fromStdString(SafeFormat(Tr("There is no log file in \"%s\" yet."), LogDir)));
+    Message(Qs(SafeFormat(Tr("There is no log file in \"%s\" yet."), LogDir)));
     return TShowLogResult::slNoLogFiles;
   }
 
-  const QString Caption = QString::fromStdString(Tr("Select log file"));
+  const QString Caption = Qs(Tr("Select log file"));
   const QString Filter = QtFileFilter(SafeFormat(Tr("Watchdog logs|*.%s|all|*.*"), "log"));
   const QString Start = Logs.constFirst().absoluteFilePath();
   QString Chosen;

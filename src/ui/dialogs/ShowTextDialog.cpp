@@ -83,7 +83,7 @@ TShowTextDialog::TShowTextDialog(const TShowTextOptions& Options, QWidget* Paren
       meText(Named(new QPlainTextEdit, "meText")),
       pnSearch(Named(new QWidget, "pnSearch")),
       edSearch(Named(new QLineEdit, "edSearch")),
-      cbMatchCase(Named(new QCheckBox(TrQ("Match case")), "cbMatchCase")),
+      cbMatchCase(Named(new QCheckBox(Qs(Tr("Match case"))), "cbMatchCase")),
       cbCodePage(Named(new QComboBox, "cbCodePage")),
       laStatus(Named(new QLabel, "laStatus")) {
   setWindowTitle(Qs(Options.Title));
@@ -91,32 +91,32 @@ TShowTextDialog::TShowTextDialog(const TShowTextOptions& Options, QWidget* Paren
   const TViewerButtons B = Options.Buttons;
 
   auto* Tools = new QHBoxLayout;
-  QPushButton* Open = NewButton(TrQ("Open"), "btnOpen", Tools, B.testFlag(TViewerButton::vbOpen));
-  QPushButton* Save = NewButton(TrQ("Save as"), "btnSave", Tools);
-  QPushButton* Print = NewButton(TrQ("Print"), "btnPrint", Tools, B.testFlag(TViewerButton::vbPrint));
-  QPushButton* Search = NewButton(TrQ("Search"), "btnSearch", Tools, B.testFlag(TViewerButton::vbSearch));
+  QPushButton* Open = NewButton(Qs(Tr("Open")), "btnOpen", Tools, B.testFlag(TViewerButton::vbOpen));
+  QPushButton* Save = NewButton(Qs(Tr("Save as")), "btnSave", Tools);
+  QPushButton* Print = NewButton(Qs(Tr("Print")), "btnPrint", Tools, B.testFlag(TViewerButton::vbPrint));
+  QPushButton* Search = NewButton(Qs(Tr("Search")), "btnSearch", Tools, B.testFlag(TViewerButton::vbSearch));
   const bool Sections = B.testFlag(TViewerButton::vbSections) && !Options.SectionMarker.empty();
   QPushButton* PrevSection = NewButton(Qs(Options.PrevSectionCaption), "btnPrevSection", Tools, Sections);
   QPushButton* NextSection = NewButton(Qs(Options.NextSectionCaption), "btnNextSection", Tools, Sections);
   const bool Errors = B.testFlag(TViewerButton::vbErrors) && !Options.ErrorMarker.empty();
   QPushButton* PrevError = NewButton(Qs(Options.PrevErrorCaption), "btnPrevError", Tools, Errors);
   QPushButton* NextError = NewButton(Qs(Options.NextErrorCaption), "btnNextError", Tools, Errors);
-  QPushButton* Font = NewButton(TrQ("Font"), "btnFont", Tools, B.testFlag(TViewerButton::vbFont));
+  QPushButton* Font = NewButton(Qs(Tr("Font")), "btnFont", Tools, B.testFlag(TViewerButton::vbFont));
   for (const TCodePageInfo& Info : SupportedCodePages())
     cbCodePage->addItem(QString::fromLatin1(Info.Name), static_cast<int>(Info.CodePage));
   cbCodePage->setCurrentIndex(cbCodePage->findData(FCodePage));
-  cbCodePage->setToolTip(TrQ("Code page"));
+  cbCodePage->setToolTip(Qs(Tr("Code page")));
   cbCodePage->setVisible(B.testFlag(TViewerButton::vbCodePage));
   Tools->addWidget(cbCodePage);
   Tools->addStretch();
-  QPushButton* Close = NewButton(TrQ("Close"), "btnClose", Tools);
+  QPushButton* Close = NewButton(Qs(Tr("Close")), "btnClose", Tools);
 
   auto* SearchBar = new QHBoxLayout(pnSearch);
   SearchBar->setContentsMargins(0, 0, 0, 0);
-  SearchBar->addWidget(new QLabel(TrQ("Search for:")));
+  SearchBar->addWidget(new QLabel(Qs(Tr("Search for:"))));
   SearchBar->addWidget(edSearch, 1);
-  QPushButton* FindPrev = NewButton(TrQ("Find previous"), "btnFindPrev", SearchBar);
-  QPushButton* FindNext = NewButton(TrQ("Find next"), "btnFindNext", SearchBar);
+  QPushButton* FindPrev = NewButton(Qs(Tr("Find previous")), "btnFindPrev", SearchBar);
+  QPushButton* FindNext = NewButton(Qs(Tr("Find next")), "btnFindNext", SearchBar);
   SearchBar->addWidget(cbMatchCase);
   pnSearch->hide();
 
@@ -158,7 +158,7 @@ bool TShowTextDialog::LoadFile(const QString& FileName) {
     FLastError = Qs(SafeFormat(Tr("The file \"%s\" cannot be read: %s"), Std(FileName), Std(Reason)));
     return false;
   };
-  if (QFileInfo(FileName).isDir()) return Fail(TrQ("It is a folder."));
+  if (QFileInfo(FileName).isDir()) return Fail(Qs(Tr("It is a folder.")));
   QFile File(FileName);
   if (!File.open(QIODevice::ReadOnly)) return Fail(File.errorString());
 
@@ -241,7 +241,7 @@ bool TShowTextDialog::StepToMarker(const std::string& Marker, bool Forward) {
       return true;
     }
   }
-  SetStatus(TrQ("No further line of this kind."));
+  SetStatus(Qs(Tr("No further line of this kind.")));
   return false;
 }
 
@@ -344,13 +344,13 @@ void TShowTextDialog::ShowError(const QString& Text) {
 }
 
 void TShowTextDialog::OpenClicked() {
-  const QString Name = QFileDialog::getOpenFileName(this, TrQ("Open"), QFileInfo(FFileName).absolutePath(),
+  const QString Name = QFileDialog::getOpenFileName(this, Qs(Tr("Open")), QFileInfo(FFileName).absolutePath(),
                                                     QtFileFilter(FOptions.SaveFilter));
   if (!Name.isEmpty() && !LoadFile(Name)) ShowError(FLastError);
 }
 
 void TShowTextDialog::SaveClicked() {
-  QFileDialog Dialog(this, TrQ("Save as"), FFileName, QtFileFilter(FOptions.SaveFilter));
+  QFileDialog Dialog(this, Qs(Tr("Save as")), FFileName, QtFileFilter(FOptions.SaveFilter));
   Dialog.setAcceptMode(QFileDialog::AcceptSave);
   Dialog.setDefaultSuffix(QStringLiteral("log"));
   if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty()) return;
@@ -363,12 +363,12 @@ void TShowTextDialog::PrintClicked() {
   Printer.setPageMargins(QMarginsF(M.Left, M.Top, M.Right, M.Bottom), QPageLayout::Millimeter);
   QPrintDialog Dialog(&Printer, this);
   if (Dialog.exec() != QDialog::Accepted) return;
-  if (!Print(Printer)) ShowError(TrQ("The printer cannot be started."));
+  if (!Print(Printer)) ShowError(Qs(Tr("The printer cannot be started.")));
 }
 
 void TShowTextDialog::FontClicked() {
   bool Ok = false;
-  const QFont Font = QFontDialog::getFont(&Ok, meText->font(), this, TrQ("Font"));
+  const QFont Font = QFontDialog::getFont(&Ok, meText->font(), this, Qs(Tr("Font")));
   if (Ok) SetViewerFont(Font);
 }
 
