@@ -15,6 +15,7 @@
 #include "filesys/ErrorTexts.h"
 #include "filesys/PathUtils.h"
 #include "filesys/XlFileUtils.h"
+#include "platform/Environment.h"
 #include "platform/SysError.h"
 
 namespace dz {
@@ -27,6 +28,9 @@ constexpr std::uint32_t OwnerWrite = 0200;
 // How often the destination is looked at again when it changes between
 // the look and the open (someone else creating, removing or swapping it).
 constexpr int DestinationAttempts = 8;
+
+// How much a write-behind copy writes before it starts the disk on it.
+constexpr std::int64_t WriteBehindStep = std::int64_t{8} << 20;
 
 // "System error: <text> (0x<code>)". A code recorded as 0x0007xxxx carries a
 // plain system code in its low 16 bits.
@@ -104,6 +108,9 @@ TCopyResult TCopyJob::Run(const TCopyRequest& Request, std::stop_token Stop) {
   FRequest = &Request;
   FStop = std::move(Stop);
   FSysError = 0;
+  FDestNameTaken = false;
+  FSourceStatus = TFileStatus();
+  FSourceStatus.Size = -1;
   FCrc = 0;
   UTotal = 0;
   CTotal = 0;
@@ -129,6 +136,8 @@ TCopyResult TCopyJob::Run(const TCopyRequest& Request, std::stop_token Stop) {
   Result.SysErrorMsg = FSysError != 0 ? SysErrorText(FSysError) : std::move(FSysErrMsg);
   Result.ErrorCode = Code != 0 ? CopyActionOf(Request.Options) | Code : 0;
   Result.Crc = FCrc;
+  Result.DestNameTaken = FDestNameTaken;
+  Result.SourceSize = FSourceStatus.Size;
   FRequest = nullptr;
   FStop = {};
   return Result;
@@ -200,11 +209,23 @@ int TCopyJob::OpenStreams() {
   // a name given to another file meanwhile cannot mix two files.
   int OpenError = 0;
   std::string OpenMessage;
-  try {
-    sSource = std::make_unique<TExtFileStream>(SourceNameXL, fmOpenRead | fmShareDenyNone);
-  } catch (const EExtFileStreamError& Error) {
-    OpenError = Error.ErrorCode;
-    OpenMessage = Error.what();
+  if (FRequest->SourceFolder != nullptr) {
+    TFileHandle Handle;
+    OpenError = OpenFileHandle(FRequest->SourceFolder, ExtractFileName(SourceNameXL), ofRead, 0, Handle);
+    if (OpenError == 0)
+      sSource = std::make_unique<TExtFileStream>(SourceNameXL, std::move(Handle));
+    else
+      OpenMessage = EExtFileStreamError::CreateResFmt("Cannot open file \"%s\". %s",
+                                                      {AbsolutePath(SourceNameXL), PlatformErrorText(OpenError)},
+                                                      OpenError)
+                        .what();
+  } else {
+    try {
+      sSource = std::make_unique<TExtFileStream>(SourceNameXL, fmOpenRead | fmShareDenyNone);
+    } catch (const EExtFileStreamError& Error) {
+      OpenError = Error.ErrorCode;
+      OpenMessage = Error.what();
+    }
   }
   if (OpenError == ErrFileNotFound || OpenError == ErrPathNotFound) return cjFileNotFound;
   if (FRequest->DestName.empty()) return cjCreateFile;
@@ -214,7 +235,7 @@ int TCopyJob::OpenStreams() {
   }
   // Only a regular file has an end: a device or a FIFO would be read forever
   // or wait forever for a writer.
-  const int StatusError = sSource->Status(FSourceStatus);
+  const int StatusError = sSource->OpenedStatus(FSourceStatus);
   if (StatusError != 0 || FSourceStatus.Kind != TFileKind::fkRegular) {
     SetSysError(StatusError != 0 ? StatusError : ErrInvalidFunction);
     return cjOpenFile;
@@ -225,6 +246,7 @@ int TCopyJob::OpenStreams() {
   SourceFileData.FileAttr = static_cast<std::uint32_t>(FileStatusAttr(FSourceStatus, SourceNameXL));
   SourceFileData.TimeStamps = {true, FSourceStatus.CreationTime, FSourceStatus.LastAccessTime,
                                FSourceStatus.LastWriteTime};
+  if (FRequest->OnSourceOpened) FRequest->OnSourceOpened(FSourceStatus.Size);
   return OpenDestination(FSourceStatus);
 }
 
@@ -234,6 +256,16 @@ int TCopyJob::OpenDestination(const TFileStatus& Source) {
   // the source's exact permissions.
   const std::uint32_t Rights = (Source.Mode & 0777u) | OwnerReadWrite;
   int Error = ErrSharingViolation;  // what is left when the name keeps changing
+  if (FRequest->NewDestination) {
+    TFileHandle Handle;
+    Error = FRequest->DestFolder != nullptr
+                ? OpenFileHandle(FRequest->DestFolder, ExtractFileName(DestNameXL), ofRead | ofWrite | ofCreate | ofCreateNew,
+                                 Rights, Handle)
+                : OpenFileHandle(DestNameXL, ofRead | ofWrite | ofCreate | ofCreateNew, Rights, Handle);
+    if (Error == 0) return AdoptDestination(Handle, false);
+    FDestNameTaken = Error == ErrAlreadyExists;
+    return CreateFailed(Error);
+  }
   for (int Attempt = 0; Attempt < DestinationAttempts; ++Attempt) {
     TFileStatus Found;
     const int LookError = PathStatus(DestNameXL, false, Found);
@@ -332,6 +364,13 @@ int TCopyJob::CopyData(TExtFileStream& Source, TExtFileStream* Dest, std::int64_
     return 0;
   };
   Hooks.StopRequested = [this] { return StopRequested(); };
+  std::int64_t Started = 0;  // written bytes whose writeback has started
+  if (Dest != nullptr && FRequest->WriteBehind)
+    Hooks.BlockWritten = [Dest, &Started](std::int64_t Written) {
+      if (Written - Started < WriteBehindStep) return;
+      Dest->StartWriteback(Started, Written - Started);
+      Started = Written;
+    };
   TDataPassTotals Totals{FCrc, UTotal, 0};
   const int Code = RunDataPass(Source, Dest, std::span<char>(FBuffer.get(), FBufSize), Length, Hooks, Totals);
   SetSysError(Totals.SysError);

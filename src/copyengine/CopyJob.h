@@ -147,6 +147,22 @@ struct TCopyRequest {
   // without folder.
   std::string EntryName;
   TZCompressionLevel CompressionLevel = TZCompressionLevel::zcDefault;
+  // The destination is a name nobody uses: it is created exclusively, without
+  // looking first, and a name that exists after all ends the job with
+  // cjCreateFile and DestNameTaken, before anything is written.
+  bool NewDestination = false;
+  // Optional: the open folders of SourceName and, with NewDestination, of
+  // DestName. The files are then opened there by their names alone, which
+  // saves walking the same long paths for every file of a folder. The names
+  // still appear in messages.
+  const TFileHandle* SourceFolder = nullptr;
+  const TFileHandle* DestFolder = nullptr;
+  // Optional: called with the source's size once it is open, before the
+  // destination is opened.
+  std::function<void(std::int64_t Size)> OnSourceOpened;
+  // A plain copy that is flushed later starts writing every few megabytes
+  // to the disk as it goes, so that the disk works while the job reads.
+  bool WriteBehind = false;
   TFileProgressEvent OnProgress;  // optional
   TPauseGate* PauseGate = nullptr;  // optional; must outlive the run
 };
@@ -156,6 +172,8 @@ struct TCopyResult {
   std::string SysErrorMsg;  // the system's message behind a failure, if any
   int Ratio = -1;  // compressed size in thousandths of the source's, gzip and deflated zip only
   std::uint32_t Crc = 0;  // CRC-32 of every source byte read
+  bool DestNameTaken = false;  // a NewDestination that existed
+  std::int64_t SourceSize = -1;  // of the open source, when it could be opened
 };
 
 class TCopyJob {
@@ -220,6 +238,7 @@ private:
   std::string SourceNameXL, DestNameXL, FName;
   TFileData SourceFileData;  // of the open source
   TFileStatus FSourceStatus;
+  bool FDestNameTaken = false;
   std::unique_ptr<TExtFileStream> sSource, sDest;
   std::uint32_t FSysError = 0;
   std::string FSysErrMsg;

@@ -41,6 +41,7 @@ int RunDataPass(TExtFileStream& Source, TExtFileStream* Dest, std::span<char> Bu
         return WriteError == ErrDiskFull ? cjLowDiskSpace : cjWriteFile;
       }
       if (Put < Got) return cjLowDiskSpace;
+      if (Hooks.BlockWritten) Hooks.BlockWritten(Totals.Done);
     }
     if (Hooks.StopRequested && Hooks.StopRequested()) return cjUserBreak;
     Length -= Got;

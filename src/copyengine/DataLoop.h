@@ -25,6 +25,8 @@ struct TDataPassHooks {
   // counted so far: the progress report. A job code other than 0 ends the
   // pass with that code; the block is still checksummed but not written.
   std::function<int(std::int64_t Done)> BlockRead;
+  // After every block written, with the bytes written so far.
+  std::function<void(std::int64_t Written)> BlockWritten;
   // After every block that went through: true ends the pass with cjUserBreak.
   std::function<bool()> StopRequested;
 };

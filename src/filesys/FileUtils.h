@@ -162,6 +162,9 @@ public:
   int SetSize(std::int64_t NewSize);
   int Flush();  // to the disk
   int Status(TFileStatus& Into) const;
+  // The file as it was opened (see TFileHandle::OpenedStatus).
+  int OpenedStatus(TFileStatus& Into) const { return FHandle.OpenedStatus(Into); }
+  int StartWriteback(std::int64_t Offset, std::int64_t Length) { return FHandle.StartWriteback(Offset, Length); }
   // SetFileTimestamps and XlFileSetAttr for the open file itself: they reach
   // the file this stream wrote, whatever its name has become meanwhile.
   int SetTimestamps(const TFileTimestamps& Timestamps, bool CheckTime, bool AllTimes);

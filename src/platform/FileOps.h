@@ -44,6 +44,10 @@ struct TFileStatus {
 // The status of Path; of the link itself when Path is a symbolic link and
 // FollowLink is false.
 int PathStatus(const std::string& Path, bool FollowLink, TFileStatus& Status);
+class TFileHandle;
+// The same for Name in the open directory Dir: a name alone is looked up in
+// Dir without walking the path to it again.
+int PathStatus(const TFileHandle& Dir, const std::string& Name, bool FollowLink, TFileStatus& Status);
 
 // True when both statuses describe the same file (same device and inode).
 inline bool SameFileStatus(const TFileStatus& A, const TFileStatus& B) {
@@ -90,8 +94,15 @@ public:
   int Write(const void* Buffer, std::size_t Count, std::size_t& Done);
   int Seek(std::int64_t Offset, TSeekOrigin Origin, std::int64_t& Position);
   int Status(TFileStatus& Into) const;
+  // What the file was when OpenFileHandle opened it for reading or writing
+  // (it looks once anyway, to refuse a directory); Status for other handles.
+  int OpenedStatus(TFileStatus& Into) const;
   int Truncate(std::int64_t Size);
   int Sync();  // the data on the disk
+  // Starts writing Length bytes from Offset to the disk and returns without
+  // waiting, so that a later flush finds less to do. Only a hint: a file
+  // system that cannot gives 0 all the same.
+  int StartWriteback(std::int64_t Offset, std::int64_t Length);
   // Writes everything written on the handle's file system to the disk and
   // waits, the disk's own write cache included. A write to any file there
   // that failed in the background since the handle was opened (or since the
@@ -123,8 +134,12 @@ public:
   int Close();
 
 private:
-  friend int OpenFileHandle(const std::string&, unsigned, std::uint32_t, TFileHandle&);
+  friend int OpenFileHandle(const TFileHandle*, const std::string&, unsigned, std::uint32_t, TFileHandle&);
+  friend int PathStatus(const TFileHandle&, const std::string&, bool, TFileStatus&);
+  friend int RenameReplacing(const TFileHandle&, const std::string&, const std::string&);
   int FFd = -1;
+  bool FHaveOpened = false;
+  TFileStatus FOpened;
 };
 
 // Opens Path with the TOpenFlag bits of Flags. A file that ofCreate creates
@@ -132,6 +147,9 @@ private:
 // never blocks on a FIFO without a writer, and a directory is refused
 // (opening it for reading would succeed on Linux and only reading it fail).
 int OpenFileHandle(const std::string& Path, unsigned Flags, std::uint32_t Rights, TFileHandle& Handle);
+// The same for Name in the open directory Dir (nullptr: Name is a path).
+int OpenFileHandle(const TFileHandle* Dir, const std::string& Name, unsigned Flags, std::uint32_t Rights,
+                   TFileHandle& Handle);
 
 // Removes a name that is not a directory (a symbolic link itself, never its
 // target).
@@ -158,6 +176,8 @@ int RenameNoReplaceByReservation(const std::string& OldName, const std::string& 
 // Gives OldName the name NewName in one step, replacing a file NewName names:
 // a reader sees either the old or the new file under NewName, never none.
 int RenameReplacing(const std::string& OldName, const std::string& NewName);
+// The same for two names in the open directory Dir.
+int RenameReplacing(const TFileHandle& Dir, const std::string& OldName, const std::string& NewName);
 
 // Gives the file Existing the further name NewName (a hard link), never
 // replacing anything (183). ErrNotSupported when this file system, or this

@@ -1,5 +1,6 @@
 #include "settings/MainAppSettings.h"
 
+#include "base/CaseFold.h"
 #include "base/CommaText.h"
 #include "base/MatchList.h"
 #include "filesys/PathUtils.h"
@@ -11,6 +12,8 @@
 #include "settings/ProgramLocations.h"
 #include "settings/UnicodeIniFile.h"
 
+#include <charconv>
+#include <cmath>
 #include <string>
 #include <string_view>
 
@@ -61,6 +64,36 @@ std::string CombineNoCompress(std::string_view UserList) {
   return JoinCommaText(Types.Items());
 }
 
+namespace {
+
+bool ParseMillimetres(std::string Text, double& Value) {
+  for (char& C : Text)
+    if (C == ',') C = '.';
+  double Parsed = 0;
+  const char* End = Text.data() + Text.size();
+  const auto [Ptr, Error] = std::from_chars(Text.data(), End, Parsed, std::chars_format::fixed);
+  if (Text.empty() || Error != std::errc() || Ptr != End || !std::isfinite(Parsed) || Parsed < 0 ||
+      Parsed > MaxPrinterMargin)
+    return false;
+  Value = Parsed;
+  return true;
+}
+
+}  // namespace
+
+TPrinterMargins PrinterMarginsFrom(const std::vector<std::pair<std::string, std::string>>& Section) {
+  TPrinterMargins Margins;
+  const std::pair<const char*, double*> Keys[] = {
+      {"Left", &Margins.Left}, {"Top", &Margins.Top}, {"Right", &Margins.Right}, {"Bottom", &Margins.Bottom}};
+  for (const auto& [Key, Value] : Section) {
+    for (const auto& [Name, Field] : Keys) {
+      double Parsed = 0;
+      if (SameText(Key, Name) && ParseMillimetres(Value, Parsed)) *Field = Parsed;
+    }
+  }
+  return Margins;
+}
+
 TMainAppSettings ReadMainAppSettings(const std::string& SettingsDir, std::string_view LanguageCode) {
   TMainAppSettings Settings;
   Settings.DriveId = DefaultDriveId(LanguageCode);
@@ -77,6 +110,7 @@ TMainAppSettings ReadMainAppSettings(const std::string& SettingsDir, std::string
         const std::size_t Equals = Line.find('=');
         if (Equals != std::string::npos) Settings.Printer.emplace_back(Line.substr(0, Equals), Line.substr(Equals + 1));
       }
+      Settings.Margins = PrinterMarginsFrom(Settings.Printer);
     } catch (const EStreamError&) {
       // Read as missing: the defaults stand.
     }

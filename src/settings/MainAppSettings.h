@@ -39,6 +39,25 @@ std::string FindZvPath(const std::string& CurrentDir, const std::string& Program
 // without an extension.
 std::string CombineNoCompress(std::string_view UserList);
 
+// The page margins of the log viewer's printout, in millimetres: the keys
+// "Left", "Top", "Right" and "Bottom" of the section "Printer".
+struct TPrinterMargins {
+  double Left = 20;
+  double Top = 15;
+  double Right = 15;
+  double Bottom = 15;
+
+  bool operator==(const TPrinterMargins&) const = default;
+};
+inline constexpr double MaxPrinterMargin = 100;
+
+// The margins of a "Printer" section (key, value pairs; keys compared
+// without regard to case, as INI keys are). A value is a number of
+// millimetres, with "." or "," before the decimals; one that is missing, no
+// number, negative or above MaxPrinterMargin keeps its default, so a
+// damaged file cannot leave no room on the page.
+TPrinterMargins PrinterMarginsFrom(const std::vector<std::pair<std::string, std::string>>& Section);
+
 struct TMainAppSettings {
   bool Found = false;             // the settings file exists
   std::string DriveId;            // default drive-folder pattern
@@ -47,6 +66,7 @@ struct TMainAppSettings {
   // The section "Printer" as it stands, for the print settings of the log
   // viewer.
   std::vector<std::pair<std::string, std::string>> Printer;
+  TPrinterMargins Margins;        // read from Printer
 };
 
 // Reads Zentivo's settings file in SettingsDir when it exists, with the

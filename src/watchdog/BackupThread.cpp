@@ -19,12 +19,6 @@ namespace dz {
 
 namespace {
 
-// True when nothing at all has the name Path (not even a dangling link).
-bool NameFree(const std::string& Path) {
-  TFileStatus Status;
-  return PathStatus(Path, false, Status) == ErrFileNotFound;
-}
-
 // "<Final>.tmp" followed by nothing or by digits only.
 bool IsTemporaryNameOf(std::string_view Name, std::string_view FinalName) {
   const std::string Prefix = std::string(FinalName) + ".tmp";
@@ -94,6 +88,15 @@ static bool DeviceOfNearest(const std::string& Path, std::uint64_t& Device, std:
     if ((E != ErrFileNotFound && E != ErrPathNotFound) || Parent.empty() || Parent == P) return false;
     P = Parent;
   }
+}
+
+const TFileHandle* TBackupThread::TOpenFolder::For(const std::string& Dir) {
+  if (Dir != Path || !Handle.Valid()) {
+    Path.clear();
+    if (OpenFileHandle(Dir, ofDirectory, 0, Handle) != 0) return nullptr;
+    Path = Dir;
+  }
+  return &Handle;
 }
 
 bool TBackupThread::DestinationStillThere() const {
@@ -172,9 +175,13 @@ void TBackupThread::RemoveLeftovers(TDestFolder& Folder, const std::string& Sour
 int TBackupThread::ReplaceTarget(const std::string& Temp, const std::string& Target, std::string_view Suffix,
                                  int& Moved) {
   const std::string Final = Target + std::string(Suffix);
+  const TFileHandle* Dir = FRenameFolder.For(ExtractFileDir(Final));
   int E = 0;
   bool Linked = false;
-  if (FRetain > 0 && XlFileExists(Final, false)) {
+  TFileStatus Current;
+  const bool HasCurrent = FRetain > 0 && (Dir != nullptr ? PathStatus(*Dir, ExtractFileName(Final), false, Current) == 0
+                                                         : XlFileExists(Final, false));
+  if (HasCurrent) {
     for (int N = FRetain; N >= 2; --N) {
       const std::string Older = InsertBeforeExtension(Target, ".bak-" + std::to_string(N)) + std::string(Suffix);
       const std::string Newer = InsertBeforeExtension(Target, ".bak-" + std::to_string(N - 1)) + std::string(Suffix);
@@ -201,7 +208,13 @@ int TBackupThread::ReplaceTarget(const std::string& Temp, const std::string& Tar
   // The copy has its source's attributes already: the job set them on the
   // open file, from the very file it read.
   const bool Replace = Linked || FRetain == 0;
-  if ((Replace ? RenameReplacing(Temp, Final) : XlRenameFile(Temp, Final)) != 0) return BackupRenameErrorCode;
+  if (Replace)
+    E = Dir != nullptr && ExtractFileDir(Temp) == ExtractFileDir(Final)
+            ? RenameReplacing(*Dir, ExtractFileName(Temp), ExtractFileName(Final))
+            : RenameReplacing(Temp, Final);
+  else
+    E = XlRenameFile(Temp, Final);
+  if (E != 0) return BackupRenameErrorCode;
   return 0;
 }
 
@@ -212,36 +225,74 @@ TBackupThread::TBatchFile TBackupThread::CopyToTemporary(std::size_t Index, cons
   TDestFolder& Folder = PrepareFolder(ExtractFileDir(Final));
   RemoveLeftovers(Folder, Source, Final);
 
-  std::string Temp = Final + ".tmp";
-  for (int N = 1; !NameFree(Temp); ++N) Temp = Final + ".tmp" + std::to_string(N);
-
   // A copy that its batch's flush does not reach is flushed by the job
   // (coNoCache) before it is closed.
   TCopyOptions Options = Kind.Options;
   if (FFlush && !Folder.FlushedWithBatch) Options |= coNoCache;
-  const TCopyResult Result = FJob.Run({Source, Temp, Options}, Stop);
+  TCopyRequest Request(Source, Final + ".tmp", Options);
+  // The first free temporary name: the job creates it exclusively, so that
+  // a name taken meanwhile is never written into.
+  Request.NewDestination = true;
+  Request.WriteBehind = FFlush;
+  Request.SourceFolder = FSourceFolder.For(ExtractFileDir(Source));
+  Request.DestFolder = FCopyFolder.For(ExtractFileDir(Final));
+  Request.OnSourceOpened = [this](std::int64_t Size) {
+    // The files before a large one do not wait for its copy: they are
+    // flushed and named first, and it is a batch of its own.
+    if (FBatch.empty()) return;
+    if (Size >= MaxBatchBytes)
+      FinishBatch();
+    else if (FBatchBytes + Size > MaxBatchBytes)
+      StartBatchFlush();
+  };
+  TCopyResult Result = FJob.Run(Request, Stop);
+  for (int N = 1; Result.DestNameTaken && N <= MaxTemporaryNumber; ++N) {
+    Request.DestName = Final + ".tmp" + std::to_string(N);
+    Result = FJob.Run(Request, Stop);
+  }
   if (Result.ErrorCode != 0) {
-    XlDeleteFile(Temp, true);
+    if (!Result.DestNameTaken) XlDeleteFile(Request.DestName, true);
     Stopped = Stop.stop_requested();
   }
-  return {Index, Source, Target, std::move(Temp), Kind.Suffix, Kind.Options, Result.ErrorCode};
+  return {Index, Source, Target, std::move(Request.DestName), Kind.Suffix, Kind.Options, Result.ErrorCode,
+          Result.SourceSize};
 }
 
-bool TBackupThread::BatchFull(std::int64_t NextSize) const {
-  return FBatch.size() >= MaxBatchFiles || FBatchBytes + NextSize > MaxBatchBytes ||
-         std::chrono::steady_clock::now() - FBatchStart >= MaxBatchTime;
+bool TBackupThread::BatchFull() const {
+  return FBatch.size() >= MaxBatchFiles || std::chrono::steady_clock::now() - FBatchStart >= MaxBatchTime;
 }
 
-void TBackupThread::FinishBatch() {
+void TBackupThread::StartBatchFlush() {
+  CompleteFlushedBatch();
   if (FBatch.empty()) return;
   // A destination that has gone may now lead to the folder below its mount
   // point: nothing of the batch is renamed or removed there.
-  const bool There = DestinationStillThere();
-  int FlushError = There ? 0 : ErrPathNotFound;
-  if (There && FBatchFlush) FlushError = FDestRoot.SyncFileSystem();
-  if (FStepHook) FStepHook(TStep::stAfterBatchFlush, FBatch.back().Index);
+  const int Overlapped = std::exchange(FOverlappedFlushError, 0);
+  const int Early = DestinationStillThere() ? Overlapped : ErrPathNotFound;
+  FFlushRan = Early == 0 && FBatchFlush;
+  if (FFlushRan)
+    FFlushResult = std::async(std::launch::async, [this] { return FDestRoot.SyncFileSystem(); });
+  else {
+    std::promise<int> Known;
+    Known.set_value(Early);
+    FFlushResult = Known.get_future();
+  }
+  FFlushing = std::move(FBatch);
+  FBatch.clear();
+  FBatchBytes = 0;
+}
 
-  for (const TBatchFile& File : FBatch) {
+void TBackupThread::CompleteFlushedBatch() {
+  if (!FFlushResult.valid()) return;
+  int FlushError = FFlushResult.get();
+  const bool There = DestinationStillThere();
+  if (!There) FlushError = ErrPathNotFound;
+  // The error may have been one of the writes of the files copied while the
+  // flush ran, and no later flush reports it again: they fail with it.
+  if (FlushError != 0 && FFlushRan && !FBatch.empty()) FOverlappedFlushError = FlushError;
+  if (FStepHook) FStepHook(TStep::stAfterBatchFlush, FFlushing.back().Index);
+
+  for (const TBatchFile& File : FFlushing) {
     FIndex = File.Index;
     int E = File.ErrorCode;
     int Moved = 0;
@@ -259,9 +310,13 @@ void TBackupThread::FinishBatch() {
     if (E != 0) Line += "\r\n  *** " + GetCopyErrorText(E);
     FLines.push_back({std::move(Line), FResults.size() - 1});
   }
-  FBatch.clear();
-  FBatchBytes = 0;
+  FFlushing.clear();
   SendLines();
+}
+
+void TBackupThread::FinishBatch() {
+  StartBatchFlush();
+  CompleteFlushedBatch();
 }
 
 void TBackupThread::FlushDirectories() {
@@ -308,17 +363,18 @@ void TBackupThread::Execute(std::stop_token Stop) {
     const std::string T = JoinPath(B, PathWithoutDrive(S));
     const TBackupCopyKind Kind = BackupCopyKind(FCompress, FNoCompList.Contains(GetExtension(S)));
 
-    TFileStatus Source;
-    const std::int64_t Size = PathStatus(S, true, Source) == 0 ? Source.Size : 0;
-    if (!FBatch.empty() && BatchFull(Size)) FinishBatch();
-    if (FBatch.empty()) FBatchStart = std::chrono::steady_clock::now();
+    // The lines of a flushed batch go out as soon as its flush is over.
+    if (FFlushResult.valid() && FFlushResult.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+      CompleteFlushedBatch();
+    if (!FBatch.empty() && BatchFull()) StartBatchFlush();
 
     bool Stopped = false;
     TBatchFile File = CopyToTemporary(Index, S, T, Kind, Stop, Stopped);
     if (Stopped) break;  // this file stays pending, without a line
+    if (FBatch.empty()) FBatchStart = std::chrono::steady_clock::now();
+    FBatchBytes += std::max<std::int64_t>(File.Size, 0);
     FBatch.push_back(std::move(File));
-    FBatchBytes += Size;
-    if (FBatchBytes >= MaxBatchBytes) FinishBatch();  // a large file alone
+    if (FBatchBytes >= MaxBatchBytes) StartBatchFlush();  // a large file alone
   }
   FinishBatch();
   for (; Index < FFileList.Count(); ++Index) FNotDone.push_back(FFileList[Index]);

@@ -14,7 +14,12 @@
 // files gets an error line, and its current copy and versions stay as they
 // were. A batch is bounded by files, bytes and time, so that lines keep
 // arriving and a stop request or a pulled disk waits for no more than one
-// batch; a large file is a batch of its own. Where the file system cannot be
+// batch; a large file is a batch of its own. The flush of a batch runs on a
+// thread of its own while the worker copies the next batch, so that the disk
+// writes while the worker reads; the batch gets its final names when the
+// next one is full (or the run ends). A flush that fails also fails the
+// batch copied while it ran: the error it reported may have been one of that
+// batch's writes, and a later flush would not report it again. Where the file system cannot be
 // flushed as a whole (network and FUSE file systems, a folder mounted below
 // the destination), each copy is flushed on its own before it is closed.
 //
@@ -34,6 +39,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <map>
 #include <string>
 #include <string_view>
@@ -140,7 +146,10 @@ private:
     std::string_view Suffix;
     TCopyOptions Options;
     int ErrorCode;  // of the copy
+    std::int64_t Size;  // of the source as it was copied; -1 when it could not be opened
   };
+  // Temporary names are tried up to "<target>.tmp<MaxTemporaryNumber>".
+  static constexpr int MaxTemporaryNumber = 9999;
   // A destination folder as this run has met it.
   struct TDestFolder {
     bool Exists = false;
@@ -150,6 +159,15 @@ private:
     // The names in it that looked like temporary copies ("*.tmp" and
     // digits) when it was first met; nothing for a folder the run made.
     std::vector<std::string> TemporaryNames;
+  };
+  // One open folder, kept while file after file lies in it: the files are
+  // then opened and renamed by their names alone.
+  struct TOpenFolder {
+    std::string Path;
+    TFileHandle Handle;
+    // Dir open, or nullptr when it cannot be opened (the caller goes by
+    // full names, which report the trouble).
+    const TFileHandle* For(const std::string& Dir);
   };
   // A line for the main thread and the index of its file's outcome in
   // FResults, if it has one.
@@ -164,8 +182,13 @@ private:
   // the copy (nothing of it is left).
   TBatchFile CopyToTemporary(std::size_t Index, const std::string& Source, const std::string& Target,
                              const TBackupCopyKind& Kind, std::stop_token Stop, bool& Stopped);
-  // Makes the batch durable, gives its copies their final names and sends
-  // their lines.
+  // Starts the flush of the batch in progress, after the batch flushed
+  // before it has got its final names.
+  void StartBatchFlush();
+  // Waits for the flush started last, gives its copies their final names and
+  // sends their lines.
+  void CompleteFlushedBatch();
+  // Both, for the batch in progress: nothing is left in flight.
   void FinishBatch();
   // Replaces Final by Temp, keeping FRetain previous versions of Final.
   int ReplaceTarget(const std::string& Temp, const std::string& Target, std::string_view Suffix, int& Moved);
@@ -174,7 +197,8 @@ private:
   void NoteDirectoriesOf(const std::string& Dir);
   void FlushDirectories();
   bool DestinationStillThere() const;
-  bool BatchFull(std::int64_t NextSize) const;
+  // By files or time; the bytes are looked at once a file's size is known.
+  bool BatchFull() const;
   // Hands the lines gathered so far to the main thread in one call and waits
   // there.
   void SendLines();
@@ -204,7 +228,14 @@ private:
   bool FBatchFlush = false;  // the batches are flushed through FDestRoot
   std::vector<TBatchFile> FBatch;
   std::int64_t FBatchBytes = 0;
+  // The batch whose flush runs, and the flush's result.
+  std::vector<TBatchFile> FFlushing;
+  std::future<int> FFlushResult;
+  bool FFlushRan = false;  // FFlushResult is a flush's, not an error known before
+  // The error of a failed flush, for the batch copied while it ran.
+  int FOverlappedFlushError = 0;
   std::chrono::steady_clock::time_point FBatchStart;
+  TOpenFolder FSourceFolder, FCopyFolder, FRenameFolder;
   std::vector<TOutLine> FLines;
   std::vector<std::string> FDirsWritten;
   std::map<std::string, TDestFolder> FFolders;

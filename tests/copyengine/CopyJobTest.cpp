@@ -144,6 +144,44 @@ TEST_F(CopyJobTest, FailuresAreResultsAndTheJobGoesOn) {
   EXPECT_EQ(test::ReadFileBytes(FDir / "b"), "data");
 }
 
+// A new destination is created exclusively, without looking first: a name
+// that is taken, by a file or by a link (dangling or not), is left exactly as
+// it was, whatever the output form, and the caller learns that the name was
+// the trouble.
+TEST_F(CopyJobTest, NewDestinationNeverTouchesATakenName) {
+  test::WriteFileBytes(FDir / "src", "new data");
+  test::WriteFileBytes(FDir / "other", "other's");
+  TCopyJob Job;
+  for (const TForm& Form : Forms) {
+    SCOPED_TRACE(Form.Name);
+    fs::remove_all(FDir / "d");
+    fs::create_directory(FDir / "d");
+    test::WriteFileBytes(FDir / "d" / "file", "keep");
+    fs::create_symlink(FDir / "other", FDir / "d" / "link");
+    fs::create_symlink(FDir / "d" / "nowhere", FDir / "d" / "dangling");
+    for (const char* Taken : {"file", "link", "dangling"}) {
+      SCOPED_TRACE(Taken);
+      TCopyRequest Request(PathOf("src"), (FDir / "d" / Taken).string(), Form.Options | coOverwrite);
+      Request.NewDestination = true;
+      const TCopyResult Result = Job.Run(Request);
+      EXPECT_EQ(Result.ErrorCode, CopyActionOf(Form.Options) | cjCreateFile);
+      EXPECT_TRUE(Result.DestNameTaken);
+    }
+    EXPECT_EQ(test::ReadFileBytes(FDir / "d" / "file"), "keep");
+    EXPECT_EQ(test::ReadFileBytes(FDir / "other"), "other's");
+    EXPECT_FALSE(fs::exists(FDir / "d" / "nowhere"));
+
+    TCopyRequest Request(PathOf("src"), (FDir / "d" / "free").string(), Form.Options);
+    Request.NewDestination = true;
+    const TCopyResult Result = Job.Run(Request);
+    EXPECT_EQ(Result.ErrorCode, 0);
+    EXPECT_FALSE(Result.DestNameTaken);
+    EXPECT_EQ(Result.SourceSize, 8);
+    std::string Stored;
+    EXPECT_EQ(ContentOf(test::ReadFileBytes(FDir / "d" / "free"), Form.Options, Stored), "new data");
+  }
+}
+
 // A stop request ends the job after its current block with 0x080; one made
 // before the job begins ends it before any file is opened. The job object
 // serves the next file as before.

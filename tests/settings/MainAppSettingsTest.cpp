@@ -93,6 +93,45 @@ TEST_F(MainAppSettingsTest, ReadsConfigAndPrinterSections) {
   EXPECT_EQ(Settings.Printer, (Pairs{{"Left", "20"}, {"Top", "15"}, {"Font", "Mono, 9"}}));
 }
 
+TEST_F(MainAppSettingsTest, PrinterMarginsInMillimetres) {
+  WriteMainAppIni("[Printer]\r\nLeft=25\r\nTop=7.5\r\nright=12,5\r\nBOTTOM=0\r\n");
+  EXPECT_EQ(ReadMainAppSettings(FSettingsDir, "en").Margins, (TPrinterMargins{25, 7.5, 12.5, 0}));
+  // Without the file, and without the section, the defaults stand.
+  EXPECT_EQ(ReadMainAppSettings(PathOf("logs"), "en").Margins, TPrinterMargins());
+  WriteMainAppIni("[Config]\r\nDriveId=x\r\n");
+  EXPECT_EQ(ReadMainAppSettings(FSettingsDir, "en").Margins, TPrinterMargins());
+}
+
+TEST(PrinterMarginsFromTest, BadValuesKeepTheirDefault) {
+  const TPrinterMargins Defaults;
+  const struct {
+    const char* Value;
+    double Left;
+  } Cases[] = {
+      {"30", 30},
+      {"0", 0},
+      {"100", 100},
+      {"4.25", 4.25},
+      {"4,25", 4.25},
+      {"", Defaults.Left},
+      {"abc", Defaults.Left},
+      {"-5", Defaults.Left},
+      {"100.5", Defaults.Left},
+      {"12mm", Defaults.Left},
+      {"1e3", Defaults.Left},
+      {"nan", Defaults.Left},
+      {"inf", Defaults.Left},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Value);
+    const TPrinterMargins Margins = PrinterMarginsFrom({{"Top", "9"}, {"Left", Case.Value}});
+    EXPECT_EQ(Margins.Left, Case.Left);
+    EXPECT_EQ(Margins.Top, 9);
+    EXPECT_EQ(Margins.Right, Defaults.Right);
+    EXPECT_EQ(Margins.Bottom, Defaults.Bottom);
+  }
+}
+
 TEST_F(MainAppSettingsTest, MissingValuesFallBack) {
   const struct {
     const char* Name;

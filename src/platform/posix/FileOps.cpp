@@ -107,10 +107,10 @@ int StatInto(int DirFd, const char* Path, int Flags, TFileStatus& S) {
   return ErrSuccess;
 }
 
-int OpenRetrying(const char* Path, int Flags, mode_t Mode) {
+int OpenRetrying(const char* Path, int Flags, mode_t Mode, int DirFd = AT_FDCWD) {
   int Fd;
   do {
-    Fd = ::open(Path, Flags, Mode);
+    Fd = ::openat(DirFd, Path, Flags, Mode);
   } while (Fd < 0 && errno == EINTR);
   return Fd;
 }
@@ -147,12 +147,20 @@ int PathStatus(const std::string& Path, bool FollowLink, TFileStatus& Status) {
   return StatInto(AT_FDCWD, Path.c_str(), FollowLink ? 0 : AT_SYMLINK_NOFOLLOW, Status);
 }
 
-TFileHandle::TFileHandle(TFileHandle&& Other) noexcept : FFd(std::exchange(Other.FFd, -1)) {}
+int PathStatus(const TFileHandle& Dir, const std::string& Name, bool FollowLink, TFileStatus& Status) {
+  if (!Dir.Valid()) return ErrInvalidHandle;
+  return StatInto(Dir.FFd, Name.c_str(), FollowLink ? 0 : AT_SYMLINK_NOFOLLOW, Status);
+}
+
+TFileHandle::TFileHandle(TFileHandle&& Other) noexcept
+    : FFd(std::exchange(Other.FFd, -1)), FHaveOpened(std::exchange(Other.FHaveOpened, false)), FOpened(Other.FOpened) {}
 
 TFileHandle& TFileHandle::operator=(TFileHandle&& Other) noexcept {
   if (this != &Other) {
     Close();
     FFd = std::exchange(Other.FFd, -1);
+    FHaveOpened = std::exchange(Other.FHaveOpened, false);
+    FOpened = Other.FOpened;
   }
   return *this;
 }
@@ -210,6 +218,12 @@ int TFileHandle::Status(TFileStatus& Into) const {
   return StatInto(FFd, "", AT_EMPTY_PATH, Into);
 }
 
+int TFileHandle::OpenedStatus(TFileStatus& Into) const {
+  if (FFd < 0 || !FHaveOpened) return Status(Into);
+  Into = FOpened;
+  return ErrSuccess;
+}
+
 int TFileHandle::Truncate(std::int64_t Size) {
   if (FFd < 0) return ErrInvalidHandle;
   while (::ftruncate(FFd, static_cast<off_t>(Size)) != 0) {
@@ -260,6 +274,14 @@ int TFileHandle::Sync() {
   return ErrSuccess;
 }
 
+int TFileHandle::StartWriteback(std::int64_t Offset, std::int64_t Length) {
+  if (FFd < 0) return ErrInvalidHandle;
+  if (::sync_file_range(FFd, static_cast<off_t>(Offset), static_cast<off_t>(Length), SYNC_FILE_RANGE_WRITE) == 0 ||
+      errno == ESPIPE || errno == EINVAL || errno == ENOSYS)
+    return ErrSuccess;
+  return Failed();
+}
+
 int TFileHandle::SyncFileSystem() {
   if (FFd < 0) return ErrInvalidHandle;
   if (::syncfs(FFd) != 0) return Failed();
@@ -297,6 +319,7 @@ bool TFileHandle::FileSystemSyncCoversFiles() const {
 }
 
 int TFileHandle::Close() {
+  FHaveOpened = false;
   if (FFd < 0) return ErrSuccess;
   const int Fd = std::exchange(FFd, -1);
   // Never retried on EINTR: Linux has released the descriptor already, and a
@@ -305,11 +328,18 @@ int TFileHandle::Close() {
 }
 
 int OpenFileHandle(const std::string& Path, unsigned Flags, std::uint32_t Rights, TFileHandle& Handle) {
+  return OpenFileHandle(nullptr, Path, Flags, Rights, Handle);
+}
+
+int OpenFileHandle(const TFileHandle* Dir, const std::string& Path, unsigned Flags, std::uint32_t Rights,
+                   TFileHandle& Handle) {
+  if (Dir != nullptr && !Dir->Valid()) return ErrInvalidHandle;
+  const int DirFd = Dir != nullptr ? Dir->FFd : AT_FDCWD;
   Handle.Close();
   if (Flags & (ofDirectory | ofStatusOnly)) {
     const int Kind = (Flags & ofDirectory) ? O_RDONLY | O_DIRECTORY : O_PATH;
     TFileHandle Opened;
-    Opened.FFd = OpenRetrying(Path.c_str(), Kind | O_CLOEXEC | ((Flags & ofNoFollow) ? O_NOFOLLOW : 0), 0);
+    Opened.FFd = OpenRetrying(Path.c_str(), Kind | O_CLOEXEC | ((Flags & ofNoFollow) ? O_NOFOLLOW : 0), 0, DirFd);
     if (!Opened.Valid()) return Failed();
     Handle = std::move(Opened);
     return ErrSuccess;
@@ -331,18 +361,20 @@ int OpenFileHandle(const std::string& Path, unsigned Flags, std::uint32_t Rights
   const mode_t Mode = Rights != 0 ? static_cast<mode_t>(Rights & 07777) : 0666;
 
   TFileHandle Opened;
-  Opened.FFd = OpenRetrying(Path.c_str(), OFlags, Mode);
+  Opened.FFd = OpenRetrying(Path.c_str(), OFlags, Mode, DirFd);
   if (!Opened.Valid()) return Failed();
   if (New) {
     Handle = std::move(Opened);
     return ErrSuccess;
   }
-  struct stat St;
-  if (::fstat(Opened.FFd, &St) != 0) return Failed();
-  if (S_ISDIR(St.st_mode)) return SysErrorFromErrno(EISDIR);
+  if (const int E = StatInto(Opened.FFd, "", AT_EMPTY_PATH, Opened.FOpened)) return E;
+  if (Opened.FOpened.Kind == TFileKind::fkDirectory) return SysErrorFromErrno(EISDIR);
   // O_NONBLOCK only kept the open itself from waiting for a FIFO's writer;
-  // reads and writes are to wait as usual.
-  if (::fcntl(Opened.FFd, F_SETFL, OFlags & ~O_NONBLOCK) != 0) return Failed();
+  // reads and writes of anything but a regular file (where it has no effect)
+  // are to wait as usual.
+  if (Opened.FOpened.Kind != TFileKind::fkRegular && ::fcntl(Opened.FFd, F_SETFL, OFlags & ~O_NONBLOCK) != 0)
+    return Failed();
+  Opened.FHaveOpened = true;
   Handle = std::move(Opened);
   return ErrSuccess;
 }
@@ -369,6 +401,11 @@ int RenameNoReplace(const std::string& OldName, const std::string& NewName) {
 
 int RenameReplacing(const std::string& OldName, const std::string& NewName) {
   return ::rename(OldName.c_str(), NewName.c_str()) == 0 ? ErrSuccess : Failed();
+}
+
+int RenameReplacing(const TFileHandle& Dir, const std::string& OldName, const std::string& NewName) {
+  if (!Dir.Valid()) return ErrInvalidHandle;
+  return ::renameat(Dir.FFd, OldName.c_str(), Dir.FFd, NewName.c_str()) == 0 ? ErrSuccess : Failed();
 }
 
 int MakeHardLink(const std::string& Existing, const std::string& NewName) {

@@ -36,6 +36,7 @@
 #include "filesys/PathUtils.h"
 #include "platform/FileIo.h"
 #include "settings/ProgramLocations.h"
+#include "ui/dialogs/QtText.h"
 #include "ui/window/QtMainThreadQueue.h"
 #include "ui/window/WindowDialogs.h"
 #include "ui/window/WindowGeometry.h"
@@ -65,11 +66,6 @@ QIcon TrayIconFor(TTaskBarStatus Status) {
     case tbsRun: return Icon("tray-run");
     default: return Icon("tray-off");
   }
-}
-
-template <class T> T* Named(T* Widget, const char* Name) {
-  Widget->setObjectName(QLatin1String(Name));
-  return Widget;
 }
 
 QPushButton* GlyphButton(QWidget* Parent, const char* Name, const char* IconName, const QString& Text,
@@ -317,7 +313,9 @@ void TMainWindow::BuildLogPanel(QWidget* Panel) {
   Buttons->addWidget(cbWriteLog);
   Layout->addLayout(Buttons);
 
-  connect(ShowLog, &QPushButton::clicked, this, [this] { FDialogs->ShowLogFile(this, FSetup.SettingsDir); });
+  connect(ShowLog, &QPushButton::clicked, this, [this] {
+    if (FWatchdog != nullptr) FDialogs->ShowLogFile(this, FWatchdog->LogDir());
+  });
   connect(Copy, &QPushButton::clicked, this, [this] {
     QTextCursor Cursor = meLog->textCursor();
     const QString Text = Cursor.hasSelection() ? Cursor.selection().toPlainText() : meLog->toPlainText();

@@ -48,7 +48,6 @@ class TWindowDialogs;
 
 // What the window needs to know from the program's start-up.
 struct TWindowSetup {
-  std::string SettingsDir;  // where "Show log file" starts
   std::string ZvPath;       // the main application; empty when not found
   std::string ProgVersDate;
   // Whether the desktop shows notification-area icons; asked of Qt when

@@ -12,6 +12,7 @@
 #include "platform/Console.h"
 #include "platform/Display.h"
 #include "platform/Environment.h"
+#include "settings/MainAppSettings.h"
 #include "settings/UnicodeIniFile.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/QtMainThreadQueue.h"
@@ -34,10 +35,10 @@ int RunWindowProgram(int& Argc, char** Argv, const TProgramLocations& Locations,
   TQtMainThreadQueue Queue;
 
   TWindowSetup WindowSetup;
-  WindowSetup.SettingsDir = Locations.SettingsDir;
   WindowSetup.ZvPath = Locations.ZvPath;
   WindowSetup.ProgVersDate = Locations.ProgVersDate;
-  TMainWindow Window(Queue, WindowSetup, std::make_unique<TQtWindowDialogs>());
+  const TMainAppSettings MainApp = ReadMainAppSettings(Locations.SettingsDir, Locations.LanguageCode);
+  TMainWindow Window(Queue, WindowSetup, std::make_unique<TQtWindowDialogs>(MainApp.Margins));
 
   auto Watchdog = std::make_unique<TWatchdog>(Window, Queue, StartupWatchdogSetup(Locations));
   try {

@@ -7,6 +7,9 @@
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
 #include "settings/ProgramLocations.h"
+#include "ui/dialogs/QtFileFilter.h"
+#include "ui/dialogs/ShowFilterDialog.h"
+#include "ui/dialogs/ShowTextDialog.h"
 #include "ui/window/WindowWidgets.h"
 
 namespace dz::ui {
@@ -15,17 +18,6 @@ QString Q(const std::string& Text) {
   QString Result = QString::fromStdString(Text);
   Result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   return Result;
-}
-
-QString QtFileFilter(const std::string& Filter) {
-  const QStringList Parts = QString::fromStdString(Filter).split(QLatin1Char('|'));
-  QStringList Filters;
-  for (qsizetype I = 0; I + 1 < Parts.size(); I += 2) {
-    QString Patterns = Parts[I + 1];
-    Patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-    Filters << QStringLiteral("%1 (%2)").arg(Parts[I], Patterns);
-  }
-  return Filters.join(QStringLiteral(";;"));
 }
 
 void ShowNotAvailableYet(QWidget* Parent, const QString& What) {
@@ -68,12 +60,13 @@ void TQtWindowDialogs::Information(QWidget* Parent, QPoint At, const QString& Ti
   Box.exec();
 }
 
-void TQtWindowDialogs::ShowFilterSettings(QWidget* Parent, const TMonFilter&) {
-  ShowNotAvailableYet(Parent, Q(Tr("Show filter settings")));
+void TQtWindowDialogs::ShowFilterSettings(QWidget* Parent, const TMonFilter& Filter) {
+  TShowFilterDialog Dialog(Parent);
+  Dialog.Execute(Filter);
 }
 
-void TQtWindowDialogs::ShowLogFile(QWidget* Parent, const std::string&) {
-  ShowNotAvailableYet(Parent, Q(Tr("Show log file")));
+void TQtWindowDialogs::ShowLogFile(QWidget* Parent, const std::string& LogDir) {
+  dz::ui::ShowLogFile(Parent, LogDir, FMargins);
 }
 
 void TQtWindowDialogs::OpenHelp(QWidget* Parent) { ShowNotAvailableYet(Parent, Q(Tr("Help"))); }

@@ -2,9 +2,8 @@
 // Everything the main window asks of a modal dialog or of another part of
 // the desktop goes through this one interface, so that tests replace it and
 // drive the handlers without modal loops; TQtWindowDialogs is the real one.
-// The pieces that belong to other parts of the front-end (the filter
-// display, the log viewer, help, start on logon, running the main
-// application) say that they are not available yet until those parts are
+// The pieces of the desktop integration (help, start on logon, running the
+// main application) say that they are not available yet until that part is
 // wired in here.
 
 #include <QPoint>
@@ -16,6 +15,8 @@
 #include <vector>
 
 class QWidget;
+
+#include "settings/MainAppSettings.h"
 
 namespace dz {
 struct TMonFilter;
@@ -47,7 +48,8 @@ public:
 
   // The pieces of other parts of the front-end.
   virtual void ShowFilterSettings(QWidget* Parent, const TMonFilter& Filter) = 0;
-  virtual void ShowLogFile(QWidget* Parent, const std::string& StartDir) = 0;
+  // "Show log file": a file of LogDir in the text viewer.
+  virtual void ShowLogFile(QWidget* Parent, const std::string& LogDir) = 0;
   virtual void OpenHelp(QWidget* Parent) = 0;
   // Whether the program starts at logon, and the switch; false when the
   // switch failed.
@@ -65,6 +67,9 @@ void ShowNotAvailableYet(QWidget* Parent, const QString& What);
 
 class TQtWindowDialogs : public TWindowDialogs {
 public:
+  // Margins: the log viewer's print margins.
+  explicit TQtWindowDialogs(const TPrinterMargins& Margins = {}) : FMargins(Margins) {}
+
   std::optional<std::string> ChooseTaskFile(QWidget* Parent, const std::string& StartDir) override;
   std::optional<int> SelectListItem(QWidget* Parent, QPoint At, const QString& Title, const QString& Description,
                                     const QStringList& Items) override;
@@ -73,17 +78,16 @@ public:
   void Information(QWidget* Parent, QPoint At, const QString& Title, const QString& Text) override;
 
   void ShowFilterSettings(QWidget* Parent, const TMonFilter& Filter) override;
-  void ShowLogFile(QWidget* Parent, const std::string& StartDir) override;
+  void ShowLogFile(QWidget* Parent, const std::string& LogDir) override;
   void OpenHelp(QWidget* Parent) override;
   bool StartsOnLogon() override { return false; }
   bool SetStartOnLogon(QWidget* Parent, bool On) override;
   TProcessOutcome RunMainApplication(QWidget* Parent, const std::vector<std::string>& Args) override;
   void OpenMainApplication(QWidget* Parent) override;
-};
 
-// "Backup tasks|*.%s|all|*.*" and the like in Qt's form:
-// "Backup tasks (*.buj);;all (*.*)".
-QString QtFileFilter(const std::string& Filter);
+private:
+  TPrinterMargins FMargins;
+};
 
 // A text of the core as Qt shows it: UTF-8, CR LF as a line break.
 QString Q(const std::string& Text);

@@ -9,6 +9,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -50,15 +51,52 @@ void RunHook(const char* Path) {
 
 using TOpenCall = int (*)(const char*, int, ...);
 
+using TOpenAtCall = int (*)(int, const char*, int, ...);
+
+mode_t ModeOf(int Flags, va_list Args) {
+  return (Flags & O_CREAT) != 0 || (Flags & O_TMPFILE) == O_TMPFILE ? va_arg(Args, mode_t) : 0;
+}
+
 int ForwardOpen(const char* Name, const char* Path, int Flags, va_list Args) {
-  mode_t Mode = 0;
-  if ((Flags & O_CREAT) != 0 || (Flags & O_TMPFILE) == O_TMPFILE) Mode = va_arg(Args, mode_t);
+  const mode_t Mode = ModeOf(Flags, Args);
   RunHook(Path);
   const auto Real = reinterpret_cast<TOpenCall>(::dlsym(RTLD_NEXT, Name));
   return Real(Path, Flags, Mode);
 }
 
+// A name relative to a folder handle is the same file as its full path: the
+// hook knows only full paths, so such an open is armed by its folder's path.
+int ForwardOpenAt(const char* Name, int DirFd, const char* Path, int Flags, va_list Args) {
+  const mode_t Mode = ModeOf(Flags, Args);
+  if (DirFd == AT_FDCWD || Path == nullptr || Path[0] == '/') {
+    RunHook(Path);
+  } else {
+    char Folder[4096];
+    const std::string Link = "/proc/self/fd/" + std::to_string(DirFd);
+    const ssize_t Length = ::readlink(Link.c_str(), Folder, sizeof Folder - 1);
+    if (Length > 0) RunHook((std::string(Folder, static_cast<std::size_t>(Length)) + "/" + Path).c_str());
+  }
+  const auto Real = reinterpret_cast<TOpenAtCall>(::dlsym(RTLD_NEXT, Name));
+  return Real(DirFd, Path, Flags, Mode);
+}
+
 }  // namespace
+
+extern "C" int openat(int DirFd, const char* Path, int Flags, ...) {
+  va_list Args;
+  va_start(Args, Flags);
+  const int Fd = ForwardOpenAt("openat", DirFd, Path, Flags, Args);
+  va_end(Args);
+  return Fd;
+}
+
+extern "C" int openat64(int DirFd, const char* Path, int Flags, ...) {
+  va_list Args;
+  va_start(Args, Flags);
+  const int Fd = ForwardOpenAt("openat64", DirFd, Path, Flags, Args);
+  va_end(Args);
+  return Fd;
+}
 
 extern "C" int open(const char* Path, int Flags, ...) {
   va_list Args;
