@@ -27,6 +27,7 @@ namespace {
 
 using dz::SafeFormat;
 using dz::Tr;
+using dz::TrMark;
 
 constexpr int ExitSuccess = 0;
 constexpr int ExitJobFailed = 1;
@@ -43,11 +44,11 @@ void PrintUsage(std::FILE* Out) {
     dz::TCopyOptions Mask;
     const char* Text;
   } Masks[] = {
-      {dz::CopyOptionsPlain, "plain copy (the default): replace an existing DEST,"},
-      {0, "give it the attributes and the time stamp of SOURCE"},
-      {dz::CopyOptionsGzip, "the same as a gzip member"},
-      {dz::CopyOptionsZipStored, "a one-file zip archive with stored data"},
-      {dz::CopyOptionsZipDeflated, "a one-file zip archive with deflated data"},
+      {dz::CopyOptionsPlain, TrMark("plain copy (the default): replace an existing DEST,")},
+      {0, TrMark("give it the attributes and the time stamp of SOURCE")},
+      {dz::CopyOptionsGzip, TrMark("the same as a gzip member")},
+      {dz::CopyOptionsZipStored, TrMark("a one-file zip archive with stored data")},
+      {dz::CopyOptionsZipDeflated, TrMark("a one-file zip archive with deflated data")},
   };
   for (const auto& Entry : Masks) {
     if (Entry.Mask == 0)

@@ -20,6 +20,11 @@ inline constexpr const char* TdUnits = "Units";
 void InitTranslation(const std::string& LocaleDir, const std::string& LanguageCode);
 
 std::string Tr(const char* Text, const char* Domain = TdDefault);
+
+// Marks a text that is kept in a table or a constant and translated later,
+// through Tr on a variable, so that the catalog tools find it (their keyword
+// list holds TrMark). Gives the text back unchanged.
+constexpr const char* TrMark(const char* Text) { return Text; }
 inline std::string Tr(const std::string& Text, const char* Domain = TdDefault) { return Tr(Text.c_str(), Domain); }
 
 }  // namespace dz

@@ -194,7 +194,8 @@ TExtFileStream::TExtFileStream(const std::string& AFileName, std::uint16_t Mode,
     E = OpenFileHandle(AFileName, ofRead | ofWrite | ofCreate | Disposition, Rights, FHandle);
   }
   if (E != ErrSuccess) {
-    throw EExtFileStreamError::CreateResFmt(Create ? "Cannot create file \"%s\". %s" : "Cannot open file \"%s\". %s",
+    throw EExtFileStreamError::CreateResFmt(Create ? TrMark("Cannot create file \"%s\". %s")
+                                                   : TrMark("Cannot open file \"%s\". %s"),
                                             {AbsolutePath(AFileName), PlatformErrorText(E)}, E);
   }
   FFileName = AFileName;

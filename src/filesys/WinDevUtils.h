@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Translate.h"
 #include "platform/Volumes.h"
 
 namespace dz {
@@ -47,7 +48,7 @@ enum TDriveKind : int {
 
 // The label ReadVolumeLabel gives when it cannot read one (a key of the
 // translation).
-inline constexpr const char* LabelNotAvailable = "not available";
+inline constexpr const char* LabelNotAvailable = TrMark("not available");
 
 // The kind of place Path is on. A relative path gives dkNoDrive without
 // looking further. A path that does not exist yet (the destination folder

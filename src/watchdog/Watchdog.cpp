@@ -33,9 +33,9 @@ struct TUnitRule {
 };
 
 constexpr TUnitRule UnitRules[] = {
-    {"seconds", 5, 295, 5, 30, 1},
-    {"minute(s)", 1, 360, 1, 10, 60},
-    {"hour(s)", 1, 12, 1, 1, 3600},
+    {TrMark("seconds"), 5, 295, 5, 30, 1},
+    {TrMark("minute(s)"), 1, 360, 1, 10, 60},
+    {TrMark("hour(s)"), 1, 12, 1, 1, 3600},
 };
 
 // A unit index from the window that is out of range is taken as the nearest
