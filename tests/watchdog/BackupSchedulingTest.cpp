@@ -119,6 +119,12 @@ protected:
 
   TMonTask& Task(std::size_t I) { return FWatchdog->MonTask(I); }
 
+  // Monitoring starts, and the test goes on once every watcher is in place.
+  void StartMonitoring() {
+    ASSERT_TRUE(FWatchdog->StartMonitoring());
+    ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return !FWatchdog->WatchersStarting(); }, std::chrono::minutes(2)));
+  }
+
   // The file Rel of entry I gets Content, and its watcher says so.
   void Change(std::size_t I, const std::string& Rel, const std::string& Content) {
     test::WriteFileBytes(fs::path(Task(I).Dir) / Rel, Content);
@@ -216,7 +222,7 @@ TEST_F(BackupSchedulingTest, AChangeIsBackedUpWhenTheCountdownEnds) {
   const std::size_t Docs = AddEntry("docs");
   FWatchdog->IntervalUnitChosen(iuSeconds);
   FWatchdog->IntervalValueChanged(30);
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   EXPECT_EQ(FView.State.ClockProgress, (TClockProgress{30, 0, true, true, false}));
 
   Tick();
@@ -264,7 +270,7 @@ TEST_F(BackupSchedulingTest, TheStateFollowsMonitoringAndPendingFiles) {
   ASSERT_TRUE(Off.TaskInfo.has_value());
   EXPECT_TRUE(Off.TaskInfo->EditEnabled);
 
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Tick();
   const TWatchdogState Waiting = FView.State;
   EXPECT_FALSE(Waiting.StartEnabled) << "nothing to back up at once";
@@ -293,7 +299,7 @@ TEST_F(BackupSchedulingTest, TheStateFollowsMonitoringAndPendingFiles) {
 
 TEST_F(BackupSchedulingTest, AnInstantBackupWithNothingPendingStillSaves) {
   AddEntry("docs");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   ASSERT_FALSE(fs::exists(PathOf("config/DeZedodiru.ini")));
   FWatchdog->RequestInstantBackup();
   EXPECT_FALSE(fs::exists(PathOf("config/DeZedodiru.ini"))) << "taken by the next tick";
@@ -311,7 +317,7 @@ TEST_F(BackupSchedulingTest, AMissingDestinationKeepsTheFilesAndWarnsAfterTheFou
   const std::size_t Docs = AddEntry("docs", "mnt/dest");
   FWatchdog->IntervalUnitChosen(iuSeconds);
   FWatchdog->IntervalValueChanged(5);
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(Docs, "a.txt", "one");
 
   const std::string NotReady = " - 01: Drive \"" + PathOf("mnt/dest") + "\" not ready!";
@@ -353,7 +359,7 @@ TEST_F(BackupSchedulingTest, ADestinationWhoseFileSystemWentAwayIsNotReady) {
   TTmpfs Medium(PathOf("mnt"), 1024);
   if (!Medium.Mount()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root); the vanished destination is not tested";
   const std::size_t Docs = AddEntry("docs", "mnt/dest");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(Docs, "a.txt", "one");
   BackUpNow();
   ASSERT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt", "mnt/dest")), "one");
@@ -380,7 +386,7 @@ TEST_F(BackupSchedulingTest, TheWarningNamesTheFirstOfTheWorstEntries) {
   test::WriteFileBytes(FDir / "fstab", "/dev/sdx1 " + fs::canonical(FDir).string() + "/mnt ext4 noauto 0 0\n");
   AddEntry("docs", "mnt/a");
   AddEntry("work", "mnt/b");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(0, "a.txt", "1");
   Change(1, "b.txt", "2");
   for (int I = 0; I < 5; ++I) {
@@ -395,7 +401,7 @@ TEST_F(BackupSchedulingTest, TheWarningNamesTheFirstOfTheWorstEntries) {
 
 TEST_F(BackupSchedulingTest, AFailedFileIsPendingAgainAndRetriedAtTheNextStart) {
   const std::size_t Docs = AddEntry("docs");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(Docs, "a.txt", "one");
   Change(Docs, "b.txt", "two");
   // Something that is no file stands where the copy of a.txt belongs.
@@ -422,7 +428,7 @@ TEST_F(BackupSchedulingTest, AFailedFileIsPendingAgainAndRetriedAtTheNextStart) 
 
 TEST_F(BackupSchedulingTest, FilesHandedToAWorkerStayInTheSettingsFileUntilReported) {
   const std::size_t Docs = AddEntry("docs");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(Docs, "a.txt", "one");
   Change(Docs, "b.txt", "two");
   FWatchdog->RequestInstantBackup();
@@ -442,7 +448,7 @@ TEST_F(BackupSchedulingTest, FilesHandedToAWorkerStayInTheSettingsFileUntilRepor
 
 TEST_F(BackupSchedulingTest, ANewStartWaitsForTheEntrysRunningWorker) {
   const std::size_t Docs = AddEntry("docs");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(Docs, "a.txt", "one");
   FWatchdog->RequestInstantBackup();
   Tick();
@@ -466,7 +472,7 @@ TEST_F(BackupSchedulingTest, ANewStartWaitsForTheEntrysRunningWorker) {
 
 TEST_F(BackupSchedulingTest, StoppingBacksUpWhatIsPendingBeforeItReturns) {
   const std::size_t Docs = AddEntry("docs");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(Docs, "a.txt", "one");
   FWatchdog->StopMonitoring();
   EXPECT_FALSE(FView.State.Monitoring);
@@ -480,7 +486,7 @@ TEST_F(BackupSchedulingTest, StoppingBacksUpWhatIsPendingBeforeItReturns) {
 TEST_F(BackupSchedulingTest, TheLogFileIsOpenWhileWorkersRun) {
   const std::size_t Docs = AddEntry("docs");
   FWatchdog->WriteLogClicked(true);
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(Docs, "α.txt", "one");
   BackUpNow();
   const std::string LogFile = PathOf("config/DeZedodiru " + LocalDateText(FNow) + ".log");
@@ -509,7 +515,7 @@ TEST_F(BackupSchedulingTest, AFullLogDiskCostsNoLineInTheWindow) {
   FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, S, FBackends.Factory());
   const std::size_t Docs = AddEntry("docs");
   FWatchdog->WriteLogClicked(true);
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   const std::string Long(150, 'n');
   for (int I = 0; I < 60; ++I) Change(Docs, Long + std::to_string(I), "x");
   FWatchdog->RequestInstantBackup();
@@ -534,7 +540,7 @@ TEST_F(BackupSchedulingTest, AFullLogDiskCostsNoLineInTheWindow) {
 TEST_F(BackupSchedulingTest, ChangesMadeWhileNotRunningArePendingAtTheStart) {
   const std::size_t Docs = AddEntry("docs");
   test::WriteFileBytes(FDir / "docs" / "old.txt", "before");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   // Monitoring stops well after old.txt was written: the stop is the moment
   // up to which every change was seen.
   FNow = system_clock::now() + std::chrono::minutes(5);
@@ -552,7 +558,7 @@ TEST_F(BackupSchedulingTest, ChangesMadeWhileNotRunningArePendingAtTheStart) {
 
   Restart();
   FWatchdog->LoadSettings();
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   // The look for them runs off the main thread.
   ASSERT_TRUE(FQueue.WaitWhileProcessing([&] { return FWatchdog->FileCount() == 2; }, std::chrono::minutes(5)))
       << ::testing::PrintToString(Task(Docs).FileList.Items());
@@ -572,7 +578,7 @@ TEST_F(BackupSchedulingTest, ASettingsFileWithoutItsTimeGetsNoCatchUp) {
       << "never monitored: no time to catch up from";
   Restart();
   FWatchdog->LoadSettings();
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   FWatchdog->StopMonitoring();  // waits for any look to end
   EXPECT_EQ(FWatchdog->FileCount(), 0);
   EXPECT_EQ(LinesWith("changed while they were not watched"), 0u);

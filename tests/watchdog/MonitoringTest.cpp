@@ -110,13 +110,33 @@ protected:
     FQueue.ProcessPending();
   }
 
+  // A lost burst: the rescan runs off the main thread, and its line in the
+  // log says that it is done.
+  void ReportLost(std::size_t I, system_clock::time_point Since = system_clock::now()) {
+    const std::size_t Lines = FView.LogLines.size();
+    ReportError(I, ErrNotifyEnumDir, "Too many changes at once in directory", Since);
+    WaitForLines(Lines + 1);
+  }
+  void WaitForLines(std::size_t Count) {
+    ASSERT_TRUE(FQueue.WaitWhileProcessing([&] { return FView.LogLines.size() >= Count; }, std::chrono::minutes(2)))
+        << ::testing::PrintToString(FView.LogLines);
+  }
+
   std::int64_t ListedFiles() {
     std::int64_t Sum = 0;
     for (std::size_t I = 0; I < FWatchdog->MonTaskCount(); ++I) Sum += static_cast<std::int64_t>(Pending(I).size());
     return Sum;
   }
 
-  void Start() { ASSERT_TRUE(FWatchdog->StartMonitoring()); }
+  // Monitoring starts, and the test goes on once every watcher's start has
+  // ended.
+  void Start() {
+    ASSERT_TRUE(FWatchdog->StartMonitoring());
+    WaitForWatchers();
+  }
+  void WaitForWatchers() {
+    ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return !FWatchdog->WatchersStarting(); }, std::chrono::minutes(2)));
+  }
 
   TFakeWatchdogView FView;
   TPlainMainThreadQueue FQueue;
@@ -133,7 +153,7 @@ TEST_F(MonitoringTest, StartWatchesEveryUsableEntryAsConfigured) {
   AddEntry("work", AllFiles, mtEnabled, {"w.txt"});
   FWatchdog->SelectDirItem(2);
 
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  Start();
 
   ASSERT_EQ(FBackends.ActiveCount(), 2u);
   for (const std::size_t I : {0u, 2u}) {
@@ -202,6 +222,7 @@ TEST_F(MonitoringTest, StartSkipsInvalidTasksAndNamesThem) {
     test::WriteFileBytes(Task(Bad).BuTask, Case.Global);
 
     EXPECT_TRUE(FWatchdog->StartMonitoring());
+    WaitForWatchers();
 
     EXPECT_NE(Backend(Good), nullptr);
     EXPECT_EQ(Backend(Bad), nullptr);
@@ -584,7 +605,7 @@ TEST_F(LostChangesTest, ARescanCollectsWhatChangedSinceChangesWereLost) {
   fs::create_symlink(Root / "sub", Root / "link-to-dir");
   fs::create_symlink(Root / "new.txt", Root / "link.txt");
 
-  ReportError(Docs, ErrNotifyEnumDir, "Too many changes at once in directory", LostSince);
+  ReportLost(Docs, LostSince);
 
   const TFiles Expected{"deep/er/new3.txt", "link.txt", "moved.txt", "new.txt", "pending.txt", "sub/new2.txt"};
   EXPECT_EQ(Pending(Docs), Expected);
@@ -607,7 +628,7 @@ TEST_F(LostChangesTest, ARescanBeforeAnyReportCoversTheTimeSinceTheStart) {
   const system_clock::time_point Started = ClockTime(NextFileSystemTick(Before)) + std::chrono::seconds(1);
   Start();
   test::WriteFileBytes(Root / "new.txt", "lost");
-  ReportError(Docs, ErrNotifyEnumDir, "Too many changes", Started);
+  ReportLost(Docs, Started);
   EXPECT_EQ(Pending(Docs), TFiles{"new.txt"});
 }
 
@@ -634,6 +655,7 @@ TEST_F(LostChangesTest, ALostBurstHandledLateIsRescannedFromWhenItWasLost) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
   FQueue.ProcessPending();
+  WaitForLines(1);
 
   EXPECT_EQ(Pending(Docs), (TFiles{"lost.txt", "seen.txt"}));
 }
@@ -665,7 +687,7 @@ TEST_F(LostChangesTest, ARescanEntersDirectoriesTheFilterCannotDecide) {
     test::WriteFileBytes(Root / Case.Excluded / "c.txt", "excluded");
     test::WriteFileBytes(Root / "top.txt", "lost");
 
-    ReportError(Docs, ErrNotifyEnumDir, "Too many changes", Since);
+    ReportLost(Docs, Since);
 
     const TFiles Expected{Case.Undecided + "/a.txt", Case.Undecided + "/deep/b.txt", "top.txt"};
     EXPECT_EQ(Pending(Docs), Expected);
@@ -722,7 +744,7 @@ TEST_F(MonitoringTest, OtherWatcherErrorsAreLoggedEachTime) {
   // Lost changes in a directory that has gone cannot be rescanned.
   FView.LogLines.clear();
   fs::remove_all(Task(Docs).Dir);
-  ReportError(Docs, ErrNotifyEnumDir, "Too many changes");
+  ReportLost(Docs);
   EXPECT_EQ(FView.LogLines, TFiles{"  *** 01: Error monitoring directory \"" + Task(Docs).Dir + "\": " +
                                PlatformErrorText(ErrFileNotFound) + " (2)"});
 }
