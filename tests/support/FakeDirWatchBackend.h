@@ -24,6 +24,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -83,6 +84,12 @@ public:
     std::unique_lock<std::mutex> Lock(FLock);
     return FGate.wait_for(Lock, std::chrono::minutes(2), [this] { return FHeldNow; });
   }
+  // Hook runs at the start of every Stop call, before the backend stops
+  // (on the thread that stops it).
+  void OnStop(std::function<void()> Hook) {
+    std::lock_guard<std::mutex> Lock(FLock);
+    FStopHook = std::move(Hook);
+  }
   // A held Start returns, started.
   void ReleaseStart() {
     std::lock_guard<std::mutex> Lock(FLock);
@@ -114,6 +121,7 @@ private:
   bool FHeldNow = false;   // and is waiting now
   bool FCancelled = false;
   int FCancelCalls = 0;
+  std::function<void()> FStopHook;
   TDirWatchSink* FSink = nullptr;
   TDirWatchRequest FRequest;
   int FStartCalls = 0;
@@ -159,6 +167,12 @@ public:
     FRecord->FGate.notify_all();
   }
   void Stop() override {
+    std::function<void()> Hook;
+    {
+      std::lock_guard<std::mutex> Lock(FRecord->FLock);
+      Hook = FRecord->FStopHook;
+    }
+    if (Hook) Hook();
     std::lock_guard<std::mutex> Lock(FRecord->FLock);
     ++FRecord->FStopCalls;
     FRecord->FSink = nullptr;

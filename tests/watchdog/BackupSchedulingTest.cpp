@@ -17,6 +17,7 @@
 #include "settings/ProgramLocations.h"
 #include "settings/UnicodeIniFile.h"
 #include "support/FakeDirWatchBackend.h"
+#include "support/Gate.h"
 #include "support/TestFiles.h"
 #include "watchdog/FakeWatchdogView.h"
 #include "watchdog/Scheduler.h"
@@ -379,6 +380,70 @@ TEST_F(BackupSchedulingTest, ADestinationWhoseFileSystemWentAwayIsNotReady) {
   Tick();
   WaitForWorkers();
   EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt", "mnt/dest")), "two");
+}
+
+// The look at a destination that hangs (a dead network mount) holds up
+// neither the tick nor the main thread: the start counts it as not ready,
+// and a later start does not look again while it is still out.
+TEST_F(BackupSchedulingTest, AHangingLookAtTheDestinationCountsAsNotReady) {
+  test::TGate Look;
+  TWatchdogSetup S = WatchdogSetup();
+  S.ProbeDestination = [&Look](const std::string& DestDir, const TVolumeTables& Tables) {
+    Look.Pass();
+    return ProbeDestination(DestDir, Tables);
+  };
+  // Only the first start waits for the held look, this long.
+  S.DestinationProbeTimeout = std::chrono::milliseconds(500);
+  FWatchdog.reset();
+  FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, S, FBackends.Factory());
+  // Two entries on one destination: one look serves both.
+  const std::size_t Docs = AddEntry("docs");
+  const std::size_t Work = AddEntry("work");
+  StartMonitoring();
+  Change(Docs, "a.txt", "one");
+  Change(Work, "b.txt", "two");
+
+  for (int Round = 1; Round <= 2; ++Round) {
+    SCOPED_TRACE(Round);
+    FWatchdog->RequestInstantBackup();
+    Tick();  // returns with the look held
+    ASSERT_TRUE(Look.WaitForArrivals(1));
+    EXPECT_EQ(Look.Arrivals(), 1) << "no second look while the first is out";
+    EXPECT_NE(Look.LastThread(), std::this_thread::get_id());
+    EXPECT_EQ(FWatchdog->DestinationProbesRunning(), 1u);
+    for (const std::size_t I : {Docs, Work}) {
+      EXPECT_EQ(LinesWith(" - 0" + std::to_string(I + 1) + ": Drive \"" + PathOf("dest") + "\" not ready!"),
+                static_cast<std::size_t>(Round));
+      EXPECT_EQ(Task(I).ErrCount, Round);
+      EXPECT_EQ(Task(I).BuThread, nullptr);
+    }
+    EXPECT_EQ(FWatchdog->FileCount(), 2) << "the files stay pending";
+    EXPECT_EQ(FWatchdog->FileCount(), SumOfEnabledLists());
+    EXPECT_EQ(FView.Warnings.size(), static_cast<std::size_t>(Round)) << "an instant backup warns at once";
+  }
+  EXPECT_FALSE(fs::exists(FDir / "dest"));
+
+  // The look answers late: its verdict serves no start, and the next start
+  // looks again. (On a busy machine a look may miss the bound once more; a
+  // start after it has answered looks anew.)
+  Look.Open();
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  do {
+    ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return FWatchdog->DestinationProbesRunning() == 0; },
+                                           std::chrono::minutes(2)));
+    FWatchdog->RequestInstantBackup();
+    Tick();
+  } while (Task(Docs).BuThread == nullptr && std::chrono::steady_clock::now() < Deadline);
+  ASSERT_NE(Task(Docs).BuThread, nullptr);
+  EXPECT_NE(Task(Work).BuThread, nullptr) << "the same verdict serves both entries";
+  EXPECT_GE(Look.Arrivals(), 2);
+  WaitForWorkers();
+  Tick();
+  EXPECT_EQ(Task(Docs).ErrCount, 0);
+  EXPECT_EQ(Task(Work).ErrCount, 0);
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt")), "one");
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Work, "b.txt")), "two");
+  EXPECT_EQ(FWatchdog->FileCount(), 0);
 }
 
 TEST_F(BackupSchedulingTest, TheWarningNamesTheFirstOfTheWorstEntries) {

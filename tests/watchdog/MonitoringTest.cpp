@@ -24,9 +24,11 @@
 #include "platform/SysError.h"
 #include "settings/ProgramLocations.h"
 #include "support/FakeDirWatchBackend.h"
+#include "support/Gate.h"
 #include "support/TestFiles.h"
 #include "watchdog/FakeWatchdogView.h"
 #include "watchdog/Watchdog.h"
+#include "watchdog/WatchdogSettings.h"
 
 namespace dz {
 namespace {
@@ -356,6 +358,87 @@ TEST_F(MonitoringTest, DestroyingTheControllerStopsItsWatchers) {
 }
 
 // ---------------------------------------------------------------------------
+// Watchers starting in the background
+
+// A tree of many directories takes its watcher seconds to start: monitoring
+// runs meanwhile, and what the watcher reports while it starts is collected.
+TEST_F(MonitoringTest, StartReturnsWhileAWatcherIsStillStarting) {
+  const std::size_t Docs = AddEntry("docs");
+  const std::size_t Work = AddEntry("work");
+  FBackends.HoldStart(Task(Docs).Dir);
+
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+
+  EXPECT_TRUE(FWatchdog->Monitoring());
+  EXPECT_TRUE(FView.State.Monitoring);
+  EXPECT_TRUE(FView.State.StopEnabled);
+  ASSERT_TRUE(FBackends.At(Docs).WaitUntilHeld());
+  EXPECT_TRUE(FWatchdog->WatchersStarting());
+  ASSERT_TRUE(Task(Docs).DirWatch);
+  EXPECT_TRUE(Task(Docs).DirWatch->Starting());
+  EXPECT_FALSE(Task(Docs).DirWatch->Running());
+  EXPECT_EQ(Task(Docs).GetRunStatus(), rsWatch);
+
+  // Reported while the watcher still walks its tree.
+  Report(Docs, {{DirActionAdded, "early.txt"}});
+  EXPECT_EQ(Pending(Docs), TFiles{"early.txt"});
+  EXPECT_EQ(FWatchdog->FileCount(), 1);
+  // Until every watcher is in place, changes are not known to be collected
+  // up to now: the settings file keeps no time to catch up from.
+  ASSERT_TRUE(FWatchdog->SaveSettings());
+  EXPECT_FALSE(LoadWatchdogSettings(PathOf("DeZedodiru.ini")).LastSave.has_value());
+
+  FBackends.At(Docs).ReleaseStart();
+  WaitForWatchers();
+  EXPECT_TRUE(Task(Docs).DirWatch->Running());
+  EXPECT_TRUE(Task(Work).DirWatch->Running());
+  ASSERT_TRUE(FWatchdog->SaveSettings());
+  EXPECT_TRUE(LoadWatchdogSettings(PathOf("DeZedodiru.ini")).LastSave.has_value());
+  Report(Docs, {{DirActionAdded, "later.txt"}});
+  EXPECT_EQ(Pending(Docs), (TFiles{"early.txt", "later.txt"}));
+  EXPECT_TRUE(FView.LogLines.empty()) << ::testing::PrintToString(FView.LogLines);
+}
+
+// Stopping monitoring or destroying the controller while a watcher's start
+// is held cancels that start, and what the watcher had reported stays
+// pending.
+TEST_F(MonitoringTest, AStartInProgressIsCancelledByAStopOrTheEnd) {
+  for (const bool Destroy : {false, true}) {
+    SCOPED_TRACE(Destroy ? "destroyed" : "stopped");
+    Restart();
+    const std::size_t Docs = AddEntry("docs");
+    test::WriteFileBytes(FDir / "docs" / "a.txt", "reported while starting");
+    FBackends.HoldStart(Task(Docs).Dir);
+    ASSERT_TRUE(FWatchdog->StartMonitoring());
+    test::TFakeDirWatch& Held = FBackends.At(0);
+    ASSERT_TRUE(Held.WaitUntilHeld());
+    // Read by the watcher, not yet handled on the main thread.
+    ASSERT_TRUE(Held.Push({{DirActionAdded, "a.txt"}}));
+
+    if (Destroy) {
+      FWatchdog.reset();
+      EXPECT_EQ(Held.CancelCalls(), 1);
+      EXPECT_FALSE(Held.Started());
+      EXPECT_TRUE(Held.Destroyed());
+      FQueue.ProcessPending();  // nothing queued may reach the destroyed controller
+      continue;
+    }
+    FWatchdog->StopMonitoring();
+
+    EXPECT_EQ(Held.CancelCalls(), 1);
+    EXPECT_FALSE(Held.Started());
+    EXPECT_FALSE(FWatchdog->Monitoring());
+    EXPECT_FALSE(FWatchdog->WatchersStarting());
+    EXPECT_EQ(FView.LogLines.size(), 1u) << "only the backup's line, no failed start: "
+                                         << ::testing::PrintToString(FView.LogLines);
+    const fs::path Copy = fs::path(PathOf("dest")) / fs::path(Task(Docs).Dir).relative_path() / "a.txt";
+    EXPECT_EQ(test::ReadFileBytes(Copy), "reported while starting") << "the report was collected and backed up";
+    FQueue.ProcessPending();
+    EXPECT_EQ(FView.LogLines.size(), 1u) << "a cancelled start reports nothing later";
+  }
+}
+
+// ---------------------------------------------------------------------------
 // Collecting reports
 
 TEST_F(MonitoringTest, ReportsChangeThePendingFiles) {
@@ -548,6 +631,16 @@ protected:
     return Times;
   }
 
+  // A new controller whose walks of the trees wait at Walk.
+  void HoldWalksAt(test::TGate& Walk) {
+    TWatchdogSetup S = Setup();
+    S.ScanTree = [&Walk](const std::string& Dir, const TMonFilter& Filter, TFileTime Since, TFiles& Files) {
+      Walk.Pass();
+      return ScanChangedFiles(Dir, Filter, Since, Files);
+    };
+    FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, S, FBackends.Factory());
+  }
+
   static system_clock::time_point ClockTime(TFileTime Time) {
     return system_clock::time_point(std::chrono::duration_cast<system_clock::duration>(
         std::chrono::nanoseconds((Time - FileTimeOfUnixEpoch) * 100)));
@@ -695,6 +788,52 @@ TEST_F(LostChangesTest, ARescanEntersDirectoriesTheFilterCannotDecide) {
     for (const std::string& File : Expected) EXPECT_TRUE(PassesMonFilter(Task(Docs).MonFilter, File)) << File;
     EXPECT_FALSE(PassesMonFilter(Task(Docs).MonFilter, Case.Excluded + "/c.txt"));
   }
+}
+
+// The rescan walks the tree on a thread of its own: the main thread goes on
+// while it is held, and its files arrive when it is done.
+TEST_F(LostChangesTest, ARescanRunsOffTheMainThread) {
+  test::TGate Walk;
+  HoldWalksAt(Walk);
+  const std::size_t Docs = AddEntry("docs");
+  Start();
+  const system_clock::time_point Since = system_clock::now() - std::chrono::seconds(10);
+  test::WriteFileBytes(FDir / "docs" / "lost.txt", "its report was lost");
+
+  ReportError(Docs, ErrNotifyEnumDir, "Too many changes", Since);  // returns with the walk held
+  ASSERT_TRUE(Walk.WaitForArrivals(1));
+  EXPECT_NE(Walk.LastThread(), std::this_thread::get_id());
+  Report(Docs, {{DirActionAdded, "seen.txt"}});
+  EXPECT_EQ(Pending(Docs), TFiles{"seen.txt"}) << "reports are collected while the walk runs";
+  ASSERT_TRUE(FWatchdog->SaveSettings());
+  EXPECT_FALSE(LoadWatchdogSettings(PathOf("DeZedodiru.ini")).LastSave.has_value())
+      << "while lost changes are looked for, they are not collected";
+
+  Walk.Open();
+  WaitForLines(1);
+  EXPECT_EQ(Pending(Docs), (TFiles{"lost.txt", "seen.txt"}));
+  EXPECT_EQ(FView.LogLines[0], "01: " + SafeFormat("More changes in \"%s\" than the system could report at once: the "
+                                                   "directory was scanned again, %u changed files were added.",
+                                                   Task(Docs).Dir, 1u));
+}
+
+// A stop while the rescan runs waits for it: its files are backed up too.
+TEST_F(LostChangesTest, AStopWaitsForARescanAndBacksUpWhatItFinds) {
+  test::TGate Walk;
+  HoldWalksAt(Walk);
+  const std::size_t Docs = AddEntry("docs");
+  Start();
+  test::WriteFileBytes(FDir / "docs" / "lost.txt", "its report was lost");
+  ReportError(Docs, ErrNotifyEnumDir, "Too many changes", system_clock::now() - std::chrono::seconds(10));
+  ASSERT_TRUE(Walk.WaitForArrivals(1));
+  // The walk goes on only once the stop has begun.
+  Backend(Docs)->OnStop([&Walk] { Walk.Open(); });
+
+  FWatchdog->StopMonitoring();
+
+  const fs::path Copy = fs::path(PathOf("dest")) / fs::path(Task(Docs).Dir).relative_path() / "lost.txt";
+  EXPECT_EQ(test::ReadFileBytes(Copy), "its report was lost");
+  EXPECT_EQ(FWatchdog->FileCount(), 0);
 }
 
 TEST_F(MonitoringTest, RunningOutOfWatchesIsLoggedOnceWithTheRemedy) {
