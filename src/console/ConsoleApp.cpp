@@ -145,6 +145,12 @@ std::optional<int> TConsoleApp::Start(const TProgramLocations& Locations, const 
     const int Saved = Save();
     return Saved == ceQuit ? ceNothingToMonitor : Saved;
   }
+  // No window to keep responsive here: "Monitoring started." means the
+  // watchers are in place, so that a change made after it is seen.
+  while (FWatchdog->WatchersStarting() && !FQuitRequested)
+    FQueue.WaitWhileProcessing([this] { return !FWatchdog->WatchersStarting() || FQuitRequested; },
+                               std::chrono::hours(1));
+  if (FQuitRequested) return std::nullopt;
   FView.PrintLines(Tr("Monitoring started.") + " " + CommandsText());
   return std::nullopt;
 }

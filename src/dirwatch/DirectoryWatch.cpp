@@ -97,6 +97,25 @@ struct TDirectoryWatch::TState final : TDirWatchSink, std::enable_shared_from_th
   std::unique_ptr<TDirWatchBackend> Backend;
 };
 
+struct TDirectoryWatch::TStartJob {
+  // Made on the owning thread before the starter thread runs.
+  std::unique_ptr<TDirWatchBackend> Backend;
+  TDirWatchRequest Request;
+  // Written by the starter thread; read on the owning thread once it has
+  // been joined.
+  bool Failed = false;
+  int Code = 0;             // of an EDirWatchOpenError
+  std::string OtherFailure;  // any other failure's text
+};
+
+namespace {
+
+std::string OpenErrorText(const std::string& Directory, int Code) {
+  return SafeFormat(Tr("Error trying to create file handle for \"%s\". Error code: %d"), Directory, Code);
+}
+
+}  // namespace
+
 TDirectoryWatch::TDirectoryWatch(int AId, TMainThreadQueue& Queue, TDirWatchBackendFactory Factory)
     : FId(AId), FQueue(Queue), FFactory(std::move(Factory)), FState(std::make_shared<TState>(Queue)) {
   FState->Owner = this;
@@ -105,34 +124,98 @@ TDirectoryWatch::TDirectoryWatch(int AId, TMainThreadQueue& Queue, TDirWatchBack
 TDirectoryWatch::~TDirectoryWatch() {
   // No OnChange here: its handler would see a watcher half destroyed, and
   // usually an owner that is being destroyed as well.
+  AbandonStart();
   if (FState->Backend) FState->Backend->Stop();
   FState->Backend.reset();
   FState->Owner = nullptr;
 }
 
-void TDirectoryWatch::Start() {
+std::unique_ptr<TDirWatchBackend> TDirectoryWatch::MakeBackend(TDirWatchRequest& Request) const {
   if (FDirectory.empty()) throw EDirWatchError(Tr("Please specify a directory to watch"));
-  if (Running()) return;
   const std::uint64_t Records = static_cast<std::uint64_t>(std::max<std::int32_t>(BufferSize, 1));
-  TDirWatchRequest Request;
   Request.Directory = FDirectory;
   Request.WatchSubTree = FWatchSubTree;
   Request.Filter = NotifyFilterOf(FWatchOptions);
   Request.BufferSize = static_cast<std::uint32_t>(std::min(Records * ChangeRecordSize, MaxBufferBytes));
   std::unique_ptr<TDirWatchBackend> Backend = FFactory ? FFactory() : nullptr;
-  if (!Backend) throw EDirWatchError(SafeFormat(Tr("Error trying to create file handle for \"%s\". Error code: %d"),
-                                                FDirectory, ErrNotSupported));
+  if (!Backend) throw EDirWatchError(OpenErrorText(FDirectory, ErrNotSupported));
+  return Backend;
+}
+
+void TDirectoryWatch::Start() {
+  if (FDirectory.empty()) throw EDirWatchError(Tr("Please specify a directory to watch"));
+  if (Running() || Starting()) return;
+  TDirWatchRequest Request;
+  std::unique_ptr<TDirWatchBackend> Backend = MakeBackend(Request);
   try {
     Backend->Start(Request, *FState);
   } catch (const EDirWatchOpenError& E) {
-    throw EDirWatchError(
-        SafeFormat(Tr("Error trying to create file handle for \"%s\". Error code: %d"), FDirectory, E.Code()));
+    throw EDirWatchError(OpenErrorText(FDirectory, E.Code()));
   }
   FState->Backend = std::move(Backend);
   DoChange();
 }
 
+void TDirectoryWatch::StartInBackground() {
+  if (FDirectory.empty()) throw EDirWatchError(Tr("Please specify a directory to watch"));
+  if (Running() || Starting()) return;
+  auto Job = std::make_shared<TStartJob>();
+  Job->Backend = MakeBackend(Job->Request);
+  // The thread holds the receiving end, not the watcher: the backend's
+  // reports during the start only queue calls, which find the watcher (or
+  // its absence) on the owning thread.
+  FStarter = std::thread([Job, State = FState] {
+    try {
+      Job->Backend->Start(Job->Request, *State);
+    } catch (const EDirWatchOpenError& E) {
+      Job->Failed = true;
+      Job->Code = E.Code();
+    } catch (const std::exception& E) {
+      Job->Failed = true;
+      Job->OtherFailure = E.what();
+    }
+    State->Queue.Post([Guard = State->weak_from_this(), Job] {
+      std::shared_ptr<TState> Alive = Guard.lock();
+      if (Alive && Alive->Owner != nullptr) Alive->Owner->StartFinished(Job);
+    });
+  });
+  FStartJob = std::move(Job);
+}
+
+void TDirectoryWatch::StartFinished(const std::shared_ptr<TStartJob>& Job) {
+  // A start that was cancelled, or one before it, was dealt with by Stop.
+  if (Job != FStartJob) return;
+  FStarter.join();
+  FStartJob.reset();
+  std::string Error;
+  if (Job->Failed) {
+    Error = Job->OtherFailure.empty() ? OpenErrorText(Job->Request.Directory, Job->Code) : Job->OtherFailure;
+    Job->Backend.reset();
+  } else {
+    FState->Backend = std::move(Job->Backend);
+    DoChange();
+  }
+  // Last: the handler may destroy this watcher.
+  if (OnStarted) OnStarted(*this, Error);
+}
+
+void TDirectoryWatch::AbandonStart() {
+  if (!FStartJob) return;
+  const std::shared_ptr<TStartJob> Job = std::move(FStartJob);
+  Job->Backend->CancelStart();
+  FStarter.join();
+  if (!Job->Failed) Job->Backend->Stop();  // it had started before the cancel came
+  Job->Backend.reset();
+}
+
 void TDirectoryWatch::Stop() {
+  if (Starting()) {
+    AbandonStart();
+    if (!Running()) {
+      DoChange();
+      return;
+    }
+  }
   if (!Running()) return;
   // Reports the backend has queued already stay queued and are delivered
   // while this watcher exists.
@@ -169,7 +252,10 @@ void TDirectoryWatch::SetWatchActions(TWatchActions Value) {
 }
 
 void TDirectoryWatch::Restart() {
-  if (Running()) {
+  if (Starting()) {
+    Stop();
+    StartInBackground();
+  } else if (Running()) {
     Stop();
     Start();
   }

@@ -8,12 +8,21 @@
 // Reports queued before Stop are still delivered after it, while the watcher
 // exists; none is delivered once it is destroyed. Its destruction stops it
 // without calling OnChange.
+//
+// Threads: the watcher object belongs to the thread that created it (its
+// owner), and every member is called there. Only the system side's start
+// may run elsewhere: StartInBackground hands the backend's Start (on Linux
+// a walk of the whole tree) to a starter thread the watcher owns and hands
+// the started backend back through the queue. Reports the backend makes
+// while it starts are queued and delivered as usual. Stop and the
+// destructor cancel a start in progress and wait for the starter thread.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "base/MainThreadQueue.h"
 #include "dirwatch/WatchTypes.h"
@@ -33,6 +42,9 @@ using TFileChangeNotifyEvent =
     std::function<void(TDirectoryWatch& Sender, int ChgNotId, TWatchAction Action, const std::string& FileName)>;
 using TOnError = std::function<void(TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage)>;
 using TNotifyEvent = std::function<void(TDirectoryWatch& Sender)>;
+// The end of a start in the background: ErrorMessage is empty when the
+// watcher runs, else the text Start would have raised.
+using TStartedEvent = std::function<void(TDirectoryWatch& Sender, const std::string& ErrorMessage)>;
 
 inline constexpr TWatchOptions AllWatchOptions{woFileName, woDirName,    woAttributes, woSize,
                                                woLastWrite, woLastAccess, woCreation,   woSecurity};
@@ -56,8 +68,16 @@ public:
   TDirectoryWatch& operator=(const TDirectoryWatch&) = delete;
 
   void Start();
+  // Starts without waiting for the system side: returns at once (raises
+  // EDirWatchError only when there is no directory or no backend), and
+  // OnStarted says later, on the owning thread, how the start ended. Until
+  // then Starting() is true and Running() false. Nothing while the watcher
+  // runs or starts already.
+  void StartInBackground();
+  // Also cancels a start in the background; its OnStarted never comes.
   void Stop();
   bool Running() const;
+  bool Starting() const { return FStartJob != nullptr; }
 
   int Id() const { return FId; }
   const std::string& Directory() const { return FDirectory; }
@@ -79,6 +99,8 @@ public:
   TFileChangeNotifyEvent OnNotify;
   TNotifyEvent OnChange;  // after Start, Stop and every effective setter call
   TOnError OnError;       // the backend's error reports (DirWatchBackend.h)
+  // After StartInBackground; the handler may destroy the watcher.
+  TStartedEvent OnStarted;
 
   // For the handler that runs: in OnNotify, when the report's batch was
   // read from the system; in OnError, the error's Since (for 1022 the time
@@ -94,6 +116,13 @@ protected:
 private:
   // The backend and the lifetime guard of queued reports (DirectoryWatch.cpp).
   struct TState;
+  // A start in the background (DirectoryWatch.cpp).
+  struct TStartJob;
+  std::unique_ptr<TDirWatchBackend> MakeBackend(TDirWatchRequest& Request) const;
+  void StartFinished(const std::shared_ptr<TStartJob>& Job);
+  // Cancels a start in progress and waits for it; a backend it started is
+  // stopped.
+  void AbandonStart();
   // After a setter changed a value: a running watcher is restarted, then
   // OnChange is called once more.
   void Restart();
@@ -105,6 +134,8 @@ private:
   TWatchOptions FWatchOptions = AllWatchOptions;
   TWatchActions FWatchActions = AllWatchActions;
   std::shared_ptr<TState> FState;
+  std::shared_ptr<TStartJob> FStartJob;
+  std::thread FStarter;
   TDirWatchClock::time_point FReportTime{};
 };
 

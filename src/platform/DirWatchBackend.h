@@ -137,6 +137,12 @@ public:
   // after Start returns is reported (on Linux Start watches the whole tree
   // before it returns).
   virtual void Start(const TDirWatchRequest& Request, TDirWatchSink& Sink) = 0;
+  // Any thread, while Start runs on another one or before it is called: that
+  // Start ends as soon as it can, raising EDirWatchOpenError with
+  // ErrOperationAborted (995), and the backend is not started; the request
+  // stays for the backend's life. A backend that cannot cut its start short
+  // lets it run to its end (the default), and its caller waits longer.
+  virtual void CancelStart() {}
   // Wakes the worker at once and waits for it; afterwards the sink is never
   // called again. Safe to call when not started or already stopped.
   virtual void Stop() = 0;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -96,6 +97,12 @@ bool TWatchdog::StartMonitoring() {
   return true;
 }
 
+// The watchers start on threads of their own: the system side walks the
+// whole tree and adds a watch per directory, seconds for a large one. The
+// watcher object is made here and stays on the main thread; only its
+// backend's start runs on the watcher's starter thread (DirectoryWatch.h).
+// It is the entry's watcher from now on, so that what it reports while it
+// starts is collected.
 void TWatchdog::StartWatcher(std::size_t Index) {
   TMonTask& Task = *FMonTasks[Index];
   auto Watch = std::make_shared<TDirectoryWatch>(static_cast<int>(Index + 1), FQueue, FWatchBackend);
@@ -110,18 +117,41 @@ void TWatchdog::StartWatcher(std::size_t Index) {
   Watch->OnError = [this](TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage) {
     DirWatchError(Sender, ErrorCode, ErrorMessage);
   };
+  Watch->OnStarted = [this](TDirectoryWatch& Sender, const std::string& ErrorMessage) {
+    WatcherStarted(Sender, ErrorMessage);
+  };
   try {
-    Watch->Start();
+    Watch->StartInBackground();
   } catch (const std::exception& E) {
-    // The directory was there a moment ago. Its pending files still count
-    // and still get their backup; only new changes go unseen, so the user
-    // has to learn of it, and the other directories are watched all the
-    // same.
-    AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
-               SafeFormat(Tr("Directory \"%s\" cannot be monitored: %s"), Task.Dir, E.what()));
+    LogCannotMonitor(Index, E.what());
     return;
   }
   Task.DirWatch = std::move(Watch);
+}
+
+void TWatchdog::WatcherStarted(TDirectoryWatch& Sender, const std::string& ErrorMessage) {
+  TMonTask* Task = WatchedTask(Sender, Sender.Id());
+  if (Task == nullptr)
+    return;
+  if (!ErrorMessage.empty()) {
+    LogCannotMonitor(static_cast<std::size_t>(Sender.Id()) - 1, ErrorMessage);
+    Task->DirWatch.reset();  // the watcher, Sender, ends here
+  }
+  PublishState();
+}
+
+void TWatchdog::LogCannotMonitor(std::size_t Index, const std::string& Reason) {
+  // The directory was there a moment ago. Its pending files still count
+  // and still get their backup; only new changes go unseen, so the user
+  // has to learn of it, and the other directories are watched all the
+  // same.
+  AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
+             SafeFormat(Tr("Directory \"%s\" cannot be monitored: %s"), FMonTasks[Index]->Dir, Reason));
+}
+
+bool TWatchdog::WatchersStarting() const {
+  return std::any_of(FMonTasks.begin(), FMonTasks.end(),
+                     [](const auto& Task) { return Task->DirWatch && Task->DirWatch->Starting(); });
 }
 
 void TWatchdog::StopMonitoring() {
@@ -132,12 +162,18 @@ void TWatchdog::StopMonitoring() {
       Watched = true;
     }
   }
-  // The scans for older changes end with their results in the queue.
-  FCatchUps.clear();
   // What the watchers read before they stopped still waits in the queue: it
   // belongs to the pending files, and releasing the watchers would drop it.
-  if (Watched || FMonitoring)
-    FQueue.ProcessPending();
+  // The scans end with their results in the queue too; a lost burst among
+  // the reports starts a rescan of its own, which is waited for as well.
+  if (Watched || FMonitoring) {
+    do {
+      FScans.clear();
+      FQueue.ProcessPending();
+    } while (!FScans.empty());
+  } else {
+    FScans.clear();
+  }
   if (FMonitoring)
     FCollectedUntil = FSetup.Clock();
   // The last backup of everything pending, and the end of any backup that
@@ -155,28 +191,39 @@ void TWatchdog::StopMonitoring() {
 
 // --- changes made before the start -----------------------------------------------
 
-void TWatchdog::StartCatchUp(std::chrono::system_clock::time_point Since) {
-  const TFileTime SinceTime = FileTimeOf(Since);
+void TWatchdog::StartScan(std::size_t Index, TFileTime Since, TScanFound Found) {
+  const TMonTask& Task = *FMonTasks[Index];
   std::weak_ptr<int> Life = FLife;
-  for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
-    const TMonTask& Task = *FMonTasks[I];
-    if (!Task.DirWatch)
-      continue;
-    // The scan gets copies: the entry may change while it runs.
-    ++FCatchUpsPending;
-    FCatchUps.emplace_back([this, Life, I, Task = &Task, Dir = Task.Dir, Filter = Task.MonFilter, SinceTime] {
-      std::vector<std::string> Files;
-      const int E = ScanChangedFiles(Dir, Filter, SinceTime, Files);
-      FQueue.Post([this, Life, I, Task, E, Files = std::move(Files)]() mutable {
-        if (!Life.expired())
-          CatchUpFound(I, Task, E, std::move(Files));
-      });
+  const int Id = FNextScan++;
+  ++FScansPending;
+  // The scan gets copies: the entry may change while it runs.
+  FScans.emplace(Id, std::jthread([this, Life, Id, Index, Found, Task = &Task, Dir = Task.Dir,
+                                   Filter = Task.MonFilter, Since, Scan = FSetup.ScanTree] {
+    std::vector<std::string> Files;
+    int E = 0;
+    try {
+      E = Scan(Dir, Filter, Since, Files);
+    } catch (const std::bad_alloc&) {
+      Files.clear();
+      E = ErrNotEnoughMemory;
+    }
+    FQueue.Post([this, Life, Id, Index, Found, Task, E, Files = std::move(Files)]() mutable {
+      if (Life.expired())
+        return;
+      --FScansPending;
+      FScans.erase(Id);  // its thread has nothing left to do but end
+      (this->*Found)(Index, Task, E, std::move(Files));
     });
-  }
+  }));
+}
+
+void TWatchdog::StartCatchUp(std::chrono::system_clock::time_point Since) {
+  for (std::size_t I = 0; I < FMonTasks.size(); ++I)
+    if (FMonTasks[I]->DirWatch)
+      StartScan(I, FileTimeOf(Since), &TWatchdog::CatchUpFound);
 }
 
 void TWatchdog::CatchUpFound(std::size_t Index, const TMonTask* Task, int ErrorCode, std::vector<std::string> Files) {
-  --FCatchUpsPending;
   // The entry may have gone or moved, and monitoring may have stopped.
   if (Index >= FMonTasks.size() || FMonTasks[Index].get() != Task || !Task->DirWatch)
     return;
@@ -237,21 +284,27 @@ void TWatchdog::DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std:
 }
 
 void TWatchdog::RescanAfterLostChanges(std::size_t Index, std::chrono::system_clock::time_point LostSince) {
-  TMonTask& Task = *FMonTasks[Index];
-  std::vector<std::string> Files;
-  const int WalkResult = ScanChangedFiles(Task.Dir, Task.MonFilter, FileTimeOf(LostSince - RescanSlack), Files);
-  if (WalkResult != 0) {
+  StartScan(Index, FileTimeOf(LostSince - RescanSlack), &TWatchdog::RescanFound);
+}
+
+void TWatchdog::RescanFound(std::size_t Index, const TMonTask* Task, int ErrorCode, std::vector<std::string> Files) {
+  // The entry may have gone or moved, and monitoring may have stopped.
+  if (Index >= FMonTasks.size() || FMonTasks[Index].get() != Task || !Task->DirWatch)
+    return;
+  TMonTask& Entry = *FMonTasks[Index];
+  if (ErrorCode != 0) {
     // The directory itself is gone or closed to us: nothing was scanned.
     AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
-               SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), Task.Dir, PlatformErrorText(WalkResult),
-                          WalkResult));
+               SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), Entry.Dir, PlatformErrorText(ErrorCode),
+                          ErrorCode));
     return;
   }
-  const std::size_t Added = Task.AddPending(Files);
+  const std::size_t Added = Entry.AddPending(Files);
   AddLogLine(ListPosition(Index) + ": " +
              SafeFormat(Tr("More changes in \"%s\" than the system could report at once: the directory was "
                            "scanned again, %u changed files were added."),
-                        Task.Dir, static_cast<std::uint64_t>(Added)));
+                        Entry.Dir, static_cast<std::uint64_t>(Added)));
+  PublishState();
 }
 
 }  // namespace dz

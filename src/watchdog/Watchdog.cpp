@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <mutex>
+#include <thread>
 #include <string_view>
 #include <utility>
 
@@ -115,6 +117,42 @@ TWatchdogSetup StartupWatchdogSetup(const TProgramLocations& Locations) {
   return Setup;
 }
 
+// --- the looks at destinations ------------------------------------------------------
+
+// What the threads of the looks share with the controller: the queue, until
+// the controller is gone.
+struct TWatchdog::TProbeHub {
+  explicit TProbeHub(TMainThreadQueue& AQueue) : Queue(&AQueue) {}
+  void Detach() {
+    std::lock_guard<std::mutex> Lock(Mutex);
+    Queue = nullptr;
+  }
+  // Any thread: posts Call while the controller lives.
+  void Post(TMainThreadQueue::TCall Call) {
+    std::lock_guard<std::mutex> Lock(Mutex);
+    if (Queue != nullptr) Queue->Post(std::move(Call));
+  }
+  std::mutex Mutex;
+  TMainThreadQueue* Queue;
+};
+
+// One look at one destination; the verdict is written by its thread.
+struct TWatchdog::TProbeSlot {
+  std::optional<TDestinationVerdict> Verdict() const {
+    std::lock_guard<std::mutex> Lock(Mutex);
+    return FVerdict;
+  }
+  void SetVerdict(TDestinationVerdict V) {
+    std::lock_guard<std::mutex> Lock(Mutex);
+    FVerdict = std::move(V);
+  }
+  bool Answered() const { return Verdict().has_value(); }
+
+private:
+  mutable std::mutex Mutex;
+  std::optional<TDestinationVerdict> FVerdict;
+};
+
 TWatchdog::TWatchdog(TWatchdogView& View, TMainThreadQueue& Queue, TWatchdogSetup Setup,
                      TDirWatchBackendFactory WatchBackend)
     : FView(View),
@@ -126,6 +164,7 @@ TWatchdog::TWatchdog(TWatchdogView& View, TMainThreadQueue& Queue, TWatchdogSetu
       FInterval(IntervalDisplayFor(DefaultBuInterval)),
       FRunner(Queue, [this](const std::string& Line) { AddLogLine(Line); }, [this] { return TimeText(); }),
       FLogFile([this] { return LocalDateText(FSetup.Clock()); }) {
+  FProbeHub = std::make_shared<TProbeHub>(Queue);
   const TClientSize Designed = FView.DesignedClientSize();
   FDHeight = Designed.Height;
   FDWidth = Designed.Width;
@@ -134,8 +173,10 @@ TWatchdog::TWatchdog(TWatchdogView& View, TMainThreadQueue& Queue, TWatchdogSetu
 
 TWatchdog::~TWatchdog() {
   // The watchers and the scans go first: their calls come into this object.
+  // Looks at destinations still out keep running; they no longer post.
+  FProbeHub->Detach();
   for (const auto& Task : FMonTasks) Task->DirWatch.reset();
-  FCatchUps.clear();
+  FScans.clear();
   FLife.reset();
   // The workers' last lines still come here; what they did not reach stays
   // pending in the settings file written at their start.
@@ -179,7 +220,7 @@ void TWatchdog::LoadSettings() {
 std::optional<std::chrono::system_clock::time_point> TWatchdog::CollectedUntil() const {
   // While monitoring runs, every change up to now has been collected, unless
   // a look for changes made before the start has not ended yet.
-  if (FMonitoring && FCatchUpsPending == 0)
+  if (FMonitoring && FScansPending == 0 && !WatchersStarting())
     return FSetup.Clock();
   return FCollectedUntil;
 }
@@ -454,10 +495,21 @@ static std::string MountPointOf(const std::string& Dir, const TVolumeTables& Tab
   return Mount != nullptr ? Mount->MountPoint : std::string();
 }
 
-// Whether Dest still lies on the file system it was on at Task's last
-// backup start; remembers the one it is on now when it does.
-static bool DestinationMountKept(TMonTask& Task, const std::string& Dest, const TVolumeTables& Tables) {
-  const std::string Mount = MountPointOf(Dest, Tables);
+TDestinationVerdict ProbeDestination(const std::string& DestDir, const TVolumeTables& Tables) {
+  TDestinationVerdict V;
+  V.Dest = DestDir;
+  std::string Label;
+  const TVolumePathResult Resolved = ResolveVolumePath(V.Dest, Label, Tables);
+  V.Available = Resolved != vpNotFound && GetDriveKind(V.Dest, Tables) != dkNotAvailable;
+  if (V.Available)
+    V.MountPoint = MountPointOf(V.Dest, Tables);
+  return V;
+}
+
+// Whether Dest, now on the file system mounted at Mount (empty: unknown),
+// still lies on the one it was on at Task's last backup start; remembers
+// the one it is on now when it does.
+static bool DestinationMountKept(TMonTask& Task, const std::string& Dest, const std::string& Mount) {
   if (Mount.empty())
     return true;
   if (Task.DestMountFor == Dest && !Task.DestMountPoint.empty() && Mount != Task.DestMountPoint &&
@@ -468,12 +520,53 @@ static bool DestinationMountKept(TMonTask& Task, const std::string& Dest, const 
   return true;
 }
 
+std::shared_ptr<TWatchdog::TProbeSlot> TWatchdog::StartProbe(const std::string& DestDir) {
+  if (const auto Running = FProbes.find(DestDir); Running != FProbes.end()) {
+    // Two looks at one destination at once would only pile up threads on a
+    // dead mount.
+    if (!Running->second->Answered())
+      return nullptr;
+    FProbes.erase(Running);  // answered; its call in the queue finds it gone
+  }
+  auto Slot = std::make_shared<TProbeSlot>();
+  FProbes.emplace(DestDir, Slot);
+  std::weak_ptr<int> Life = FLife;
+  std::thread([this, Life, Hub = FProbeHub, Slot, DestDir, Probe = FSetup.ProbeDestination,
+               Tables = FSetup.VolumeTables] {
+    TDestinationVerdict V;
+    try {
+      V = Probe(DestDir, Tables);
+    } catch (...) {
+      V = TDestinationVerdict{};  // not ready
+    }
+    Slot->SetVerdict(std::move(V));
+    // Wakes a start that waits, and lets the next start look again.
+    Hub->Post([this, Life, Slot, DestDir] {
+      if (Life.expired())
+        return;
+      if (const auto It = FProbes.find(DestDir); It != FProbes.end() && It->second == Slot)
+        FProbes.erase(It);
+    });
+  }).detach();
+  return Slot;
+}
+
 void TWatchdog::RunBackups(bool Wait) {
   const bool AnyPending =
       std::any_of(FMonTasks.begin(), FMonTasks.end(), [](const auto& T) { return !T->FileList.Empty(); });
   if (AnyPending) {
     if (FWriteLog && !FLogFile.IsOpen())
       FLogFile.Open(FLogDir);
+    // The destinations are looked at off the main thread, one look per
+    // destination, all at once; the verdicts come back before any file is
+    // handed over.
+    struct TStart {
+      TMonTask* Task;
+      std::size_t Index;
+      std::shared_ptr<TProbeSlot> Probe;  // null: a look from before is still out
+    };
+    std::vector<TStart> Starts;
+    std::map<std::string, std::shared_ptr<TProbeSlot>> Round;
     for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
       TMonTask& Task = *FMonTasks[I];
       // A worker still busy with the entry's last files keeps the new ones
@@ -481,15 +574,28 @@ void TWatchdog::RunBackups(bool Wait) {
       // other's versions.
       if (Task.MonStatus != mtEnabled || Task.FileList.Empty() || Task.BuThread != nullptr)
         continue;
-      std::string Dest = Task.DestDir;
-      std::string Label;
-      const TVolumePathResult Resolved = ResolveVolumePath(Dest, Label, FSetup.VolumeTables);
-      if (Resolved != vpNotFound && GetDriveKind(Dest, FSetup.VolumeTables) != dkNotAvailable &&
-          DestinationMountKept(Task, Dest, FSetup.VolumeTables)) {
-        FRunner.Start(Task, static_cast<std::int32_t>(I + 1), Dest);
+      auto [It, New] = Round.try_emplace(Task.DestDir);
+      if (New)
+        It->second = StartProbe(Task.DestDir);
+      Starts.push_back({&Task, I, It->second});
+    }
+    const auto AllAnswered = [&Round] {
+      return std::all_of(Round.begin(), Round.end(),
+                         [](const auto& Look) { return !Look.second || Look.second->Answered(); });
+    };
+    if (!AllAnswered())
+      FQueue.WaitWhileProcessing(AllAnswered, FSetup.DestinationProbeTimeout);
+    for (const TStart& Start : Starts) {
+      TMonTask& Task = *Start.Task;
+      const std::optional<TDestinationVerdict> Verdict =
+          Start.Probe ? Start.Probe->Verdict() : std::optional<TDestinationVerdict>();
+      if (Verdict && Verdict->Available && DestinationMountKept(Task, Verdict->Dest, Verdict->MountPoint)) {
+        // The reports handled while the looks ran may have taken every file.
+        if (!Task.FileList.Empty())
+          FRunner.Start(Task, static_cast<std::int32_t>(Start.Index + 1), Verdict->Dest);
         Task.ErrCount = 0;
       } else {
-        AddLogLine(" *** " + TimeText() + " - " + ListPosition(I) + ": " +
+        AddLogLine(" *** " + TimeText() + " - " + ListPosition(Start.Index) + ": " +
                    SafeFormat(Tr("Drive \"%s\" not ready!"), MissingDestinationName(Task.DestDir)));
         ++Task.ErrCount;
       }

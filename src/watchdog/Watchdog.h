@@ -11,7 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -37,6 +39,24 @@ namespace dz {
 // The wall clock; tests step their own.
 using TWatchdogClock = std::function<std::chrono::system_clock::time_point()>;
 
+// The walk of a monitored tree for changed files (ScanChangedFiles); runs
+// on a thread of its own.
+using TTreeScan = std::function<int(const std::string& Dir, const TMonFilter& Filter, TFileTime Since,
+                                    std::vector<std::string>& Files)>;
+
+// What a look at a backup destination found.
+struct TDestinationVerdict {
+  bool Available = false;  // a volume label was found, and the file system belongs there
+  std::string Dest;        // the destination with a volume label resolved to its mount point
+  std::string MountPoint;  // of the file system holding Dest; empty when unknown
+};
+
+// The look at a destination: volume labels, the mount table and the
+// destination itself. On a dead network mount this can block for minutes,
+// so it runs on a thread of its own, never on the main thread.
+TDestinationVerdict ProbeDestination(const std::string& DestDir, const TVolumeTables& Tables);
+using TDestinationProbe = std::function<TDestinationVerdict(const std::string& DestDir, const TVolumeTables& Tables)>;
+
 // What the controller needs to know from the program's start-up.
 struct TWatchdogSetup {
   std::string IniName;   // full path of the settings file
@@ -55,6 +75,14 @@ struct TWatchdogSetup {
   // front-end that prints each line as it comes (the console, running for
   // months) has no use for them.
   bool KeepLogLines = true;
+  // Tests put in walks and looks they hold or count.
+  TTreeScan ScanTree = ScanChangedFiles;
+  TDestinationProbe ProbeDestination = dz::ProbeDestination;
+  // How long a backup start waits for the looks at the destinations (the
+  // queue keeps being processed meanwhile); a destination whose look has
+  // not answered by then is not ready for this start. A look still out
+  // from an earlier start is not waited for again.
+  std::chrono::milliseconds DestinationProbeTimeout{3000};
 };
 
 // The setup of a program start: the settings file and documents folder of
@@ -182,11 +210,21 @@ public:
   // was last saved. False, after telling the user, when no entry is left
   // enabled; nothing else changes then. While monitoring runs already,
   // nothing happens and the result is true.
+  // Returns without waiting for the watchers: each starts on a thread of its
+  // own (a tree of many directories takes seconds). Monitoring runs from
+  // the return on; what a watcher reports while it starts is collected, and
+  // one that cannot start says so in the log when its start has ended.
   bool StartMonitoring();
-  // Stops the watchers, backs up every pending file and waits for that,
-  // then returns to the stopped state and saves the settings.
+  // Stops the watchers (a start still in progress is cancelled), collects
+  // what they reported and what running scans find, backs up every pending
+  // file and waits for that, then returns to the stopped state and saves
+  // the settings.
   void StopMonitoring();
   bool Monitoring() const { return FMonitoring; }
+  // Whether a watcher is still starting.
+  bool WatchersStarting() const;
+  // Looks at destinations that have not answered yet.
+  std::size_t DestinationProbesRunning() const { return FProbes.size(); }
 
   // The one-second timer.
   void Tick();
@@ -244,14 +282,28 @@ private:
   TWatchdogState ComputeState() const;
   void PublishState();
   void StartWatcher(std::size_t Index);
+  void WatcherStarted(TDirectoryWatch& Sender, const std::string& ErrorMessage);
+  void LogCannotMonitor(std::size_t Index, const std::string& Reason);
   void DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage);
-  // After lost changes: collects every file of the tree that passes the
-  // filters and changed from LostSince on (less a little slack).
+  // After lost changes: collects, off the main thread, every file of the
+  // tree that passes the filters and changed from LostSince on (less a
+  // little slack).
   void RescanAfterLostChanges(std::size_t Index, std::chrono::system_clock::time_point LostSince);
+  void RescanFound(std::size_t Index, const TMonTask* Task, int ErrorCode, std::vector<std::string> Files);
   // Looks, off the main thread, for the files of every watched entry that
   // changed from Since on, and adds them as pending when found.
   void StartCatchUp(std::chrono::system_clock::time_point Since);
   void CatchUpFound(std::size_t Index, const TMonTask* Task, int ErrorCode, std::vector<std::string> Files);
+  using TScanFound = void (TWatchdog::*)(std::size_t Index, const TMonTask* Task, int ErrorCode,
+                                         std::vector<std::string> Files);
+  // Walks entry Index's tree on a thread of its own; Found takes the result
+  // on the main thread.
+  void StartScan(std::size_t Index, TFileTime Since, TScanFound Found);
+  // The look at DestDir for a backup start: a new one, or null when one
+  // from an earlier start has not answered yet.
+  struct TProbeSlot;
+  struct TProbeHub;
+  std::shared_ptr<TProbeSlot> StartProbe(const std::string& DestDir);
   // Until when every change is known to be collected: now while monitoring
   // runs (and no look for older changes is still on), else the moment
   // monitoring stopped or the time the settings file had.
@@ -277,11 +329,18 @@ private:
   TTaskBarStatus FTbStatus = tbsOff;
   bool FMonitoring = false;
   std::optional<std::chrono::system_clock::time_point> FCollectedUntil;
-  // Scans for changes made before monitoring started, one per entry; their
-  // results come back through the queue while this token lives.
-  std::vector<std::jthread> FCatchUps;
-  int FCatchUpsPending = 0;  // scans whose result has not been taken yet
+  // Walks of the monitored trees (for changes made before monitoring
+  // started, and after lost changes); their results come back through the
+  // queue while this token lives.
+  std::map<int, std::jthread> FScans;
+  int FNextScan = 0;
+  int FScansPending = 0;  // scans whose result has not been taken yet
   std::shared_ptr<int> FLife = std::make_shared<int>(0);
+  // The looks at destinations that have not answered, by destination; the
+  // threads are left to end on their own (a dead mount may hold them for
+  // minutes) and reach the queue only through the hub.
+  std::map<std::string, std::shared_ptr<TProbeSlot>> FProbes;
+  std::shared_ptr<TProbeHub> FProbeHub;
   TBackupScheduler FScheduler;
   TBackupRunner FRunner;
   TBackupLogFile FLogFile;

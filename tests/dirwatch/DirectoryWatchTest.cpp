@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -166,6 +167,86 @@ TEST_F(DirectoryWatchTest, ADirectoryThatCannotBeOpenedRaisesWithItsCode) {
     EXPECT_FALSE(Watch->Running());
     EXPECT_TRUE(FChanges.empty());
     EXPECT_EQ(FFakes.ActiveCount(), 0u);
+  }
+}
+
+// The start in the background ends on the owning thread, with the text a
+// Start would have raised when it fails.
+TEST_F(DirectoryWatchTest, AStartInTheBackgroundEndsOnTheOwningThread) {
+  struct TCase {
+    const char* Directory;
+    int FailCode;  // 0: starts
+    const char* Message;
+  };
+  const TCase Cases[] = {
+      {"/data/docs", 0, ""},
+      {"/data/missing", 2, "Error trying to create file handle for \"/data/missing\". Error code: 2"},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Directory);
+    FChanges.clear();
+    if (Case.FailCode != 0) FFakes.FailStart(Case.Directory, Case.FailCode);
+    auto Watch = MakeWatch(Case.Directory);
+    std::vector<std::string> Ended;
+    Watch->OnStarted = [&](TDirectoryWatch& Sender, const std::string& Error) {
+      EXPECT_EQ(&Sender, Watch.get());
+      Ended.push_back(Error);
+    };
+    Watch->StartInBackground();
+    EXPECT_TRUE(Watch->Starting());
+    EXPECT_FALSE(Watch->Running());
+    Watch->StartInBackground();  // starting already: nothing
+    ASSERT_TRUE(FQueue.WaitWhileProcessing([&] { return !Ended.empty(); }, std::chrono::minutes(2)));
+    EXPECT_EQ(Ended, std::vector<std::string>{Case.Message});
+    EXPECT_FALSE(Watch->Starting());
+    EXPECT_EQ(Watch->Running(), Case.FailCode == 0);
+    EXPECT_EQ(FChanges, Case.FailCode == 0 ? std::vector<bool>{true} : std::vector<bool>{});
+    EXPECT_EQ(FFakes.Last().StartCalls(), 1);
+  }
+}
+
+// Stop, a setter's restart and the destructor while the backend's start is
+// held: the start is cancelled and waited for, and its end never reported.
+TEST_F(DirectoryWatchTest, AHeldStartIsCancelledByStopRestartAndDestruction) {
+  enum TEnd { Stop, Restart, Destroy };
+  for (const TEnd End : {Stop, Restart, Destroy}) {
+    SCOPED_TRACE(static_cast<int>(End));
+    FFakes.HoldStart("/data/docs");
+    auto Watch = MakeWatch("/data/docs");
+    int Ended = 0;
+    Watch->OnStarted = [&](TDirectoryWatch&, const std::string&) { ++Ended; };
+    Watch->StartInBackground();
+    test::TFakeDirWatch& Held = FFakes.Last();
+    ASSERT_TRUE(Held.WaitUntilHeld());
+    ASSERT_TRUE(Held.Push({{DirActionAdded, "early.txt"}}));
+    FNotified.clear();
+    FQueue.ProcessPending();
+    EXPECT_EQ(FNotified, (std::vector<TNotification>{{7, waAdded, "early.txt"}})) << "reported while starting";
+
+    switch (End) {
+      case Stop:
+        Watch->Stop();
+        EXPECT_FALSE(Watch->Starting());
+        EXPECT_FALSE(Watch->Running());
+        break;
+      case Restart:
+        FFakes.ClearHolds();
+        Watch->SetDirectory("/data/other");
+        EXPECT_TRUE(Watch->Starting()) << "the new start runs in the background too";
+        ASSERT_TRUE(FQueue.WaitWhileProcessing([&] { return Ended > 0; }, std::chrono::minutes(2)));
+        EXPECT_TRUE(Watch->Running());
+        EXPECT_EQ(FFakes.Last().Request().Directory, "/data/other");
+        EXPECT_EQ(Ended, 1) << "only the new start ends";
+        break;
+      case Destroy:
+        Watch.reset();
+        break;
+    }
+    EXPECT_EQ(Held.CancelCalls(), 1);
+    EXPECT_FALSE(Held.Started());
+    FQueue.ProcessPending();
+    EXPECT_EQ(Ended, End == Restart ? 1 : 0) << "a cancelled start reports nothing";
+    FFakes.ClearHolds();
   }
 }
 

@@ -672,6 +672,32 @@ TEST_F(InotifyBackendTest, StartOnADirectoryThatCannotBeWatchedRaises) {
   }
 }
 
+// A cancelled start (the owner stopped while the tree was being walked)
+// raises 995 and leaves nothing running; the cancel holds for every later
+// Start of that backend. A new backend starts as usual.
+TEST_F(InotifyBackendTest, ACancelledStartRaisesAndWatchesNothing) {
+  for (int I = 0; I < 20; ++I) fs::create_directories(FRoot / ("d" + std::to_string(I)) / "e");
+  auto Backend = CreateSystemDirWatchBackend();
+  Backend->CancelStart();
+  for (int Attempt = 0; Attempt < 2; ++Attempt) {
+    SCOPED_TRACE(Attempt);
+    try {
+      Backend->Start(TDirWatchRequest{FRoot.string(), true, WatchdogFilters, 17024}, FSink);
+      ADD_FAILURE() << "Start did not raise";
+    } catch (const EDirWatchOpenError& E) {
+      EXPECT_EQ(E.Code(), ErrOperationAborted);
+    }
+  }
+  Backend->Stop();  // harmless: nothing runs
+  Backend.reset();
+
+  Start();
+  WriteFileBytes(FRoot / "d3" / "e" / "a.txt", "x");
+  const std::vector<TDirChange> Changes = Sync();
+  EXPECT_TRUE(std::any_of(Changes.begin(), Changes.end(),
+                          [](const TDirChange& C) { return C.FileName == "d3/e/a.txt"; }));
+}
+
 // Running out of watches needs a lower limit than this machine has; a user
 // namespace of its own gives the watcher one (/proc/sys/user/
 // max_inotify_watches) without touching the rest of the system. The watcher

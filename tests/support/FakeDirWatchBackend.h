@@ -13,13 +13,22 @@
 //
 // A pushed batch is delivered only between Start and Stop, as the real
 // backends promise; Push returns false when it was dropped.
+//
+// A start can be held (HoldStart): Start, on whichever thread calls it,
+// takes the sink, so that pushes are delivered as they would be from a
+// backend still walking its tree, and then waits until the test releases it
+// (ReleaseStart) or the start is cancelled (it then raises 995).
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -65,6 +74,28 @@ public:
     std::lock_guard<std::mutex> Lock(FLock);
     return FRequest;
   }
+  int CancelCalls() const {
+    std::lock_guard<std::mutex> Lock(FLock);
+    return FCancelCalls;
+  }
+  // Waits (generously) until a held Start has begun waiting; false when it
+  // never did.
+  bool WaitUntilHeld() {
+    std::unique_lock<std::mutex> Lock(FLock);
+    return FGate.wait_for(Lock, std::chrono::minutes(2), [this] { return FHeldNow; });
+  }
+  // Hook runs at the start of every Stop call, before the backend stops
+  // (on the thread that stops it).
+  void OnStop(std::function<void()> Hook) {
+    std::lock_guard<std::mutex> Lock(FLock);
+    FStopHook = std::move(Hook);
+  }
+  // A held Start returns, started.
+  void ReleaseStart() {
+    std::lock_guard<std::mutex> Lock(FLock);
+    FHold = false;
+    FGate.notify_all();
+  }
 
 private:
   friend class TFakeDirWatchBackend;
@@ -85,6 +116,12 @@ private:
   }
 
   mutable std::mutex FLock;
+  std::condition_variable FGate;
+  bool FHold = false;      // Start waits for ReleaseStart or a cancel
+  bool FHeldNow = false;   // and is waiting now
+  bool FCancelled = false;
+  int FCancelCalls = 0;
+  std::function<void()> FStopHook;
   TDirWatchSink* FSink = nullptr;
   TDirWatchRequest FRequest;
   int FStartCalls = 0;
@@ -94,8 +131,9 @@ private:
 
 class TFakeDirWatchBackend final : public TDirWatchBackend {
 public:
-  TFakeDirWatchBackend(std::shared_ptr<TFakeDirWatch> Record, std::map<std::string, int> Failures)
-      : FRecord(std::move(Record)), FFailures(std::move(Failures)) {}
+  TFakeDirWatchBackend(std::shared_ptr<TFakeDirWatch> Record, std::map<std::string, int> Failures,
+                       std::set<std::string> Holds)
+      : FRecord(std::move(Record)), FFailures(std::move(Failures)), FHolds(std::move(Holds)) {}
   ~TFakeDirWatchBackend() override {
     std::lock_guard<std::mutex> Lock(FRecord->FLock);
     if (FRecord->FSink != nullptr) ADD_FAILURE() << "a started fake backend was destroyed without Stop";
@@ -104,15 +142,37 @@ public:
   }
 
   void Start(const TDirWatchRequest& Request, TDirWatchSink& Sink) override {
-    std::lock_guard<std::mutex> Lock(FRecord->FLock);
+    std::unique_lock<std::mutex> Lock(FRecord->FLock);
     ++FRecord->FStartCalls;
     FRecord->FRequest = Request;
     if (FRecord->FSink != nullptr) ADD_FAILURE() << "Start on a started fake backend";
     if (auto Failure = FFailures.find(Request.Directory); Failure != FFailures.end())
       throw EDirWatchOpenError("cannot open " + Request.Directory, Failure->second);
     FRecord->FSink = &Sink;
+    if (FHolds.count(Request.Directory) == 0) return;
+    FRecord->FHold = true;
+    FRecord->FHeldNow = true;
+    FRecord->FGate.notify_all();
+    FRecord->FGate.wait(Lock, [this] { return !FRecord->FHold || FRecord->FCancelled; });
+    FRecord->FHeldNow = false;
+    if (FRecord->FCancelled) {
+      FRecord->FSink = nullptr;
+      throw EDirWatchOpenError("start cancelled", 995);
+    }
+  }
+  void CancelStart() override {
+    std::lock_guard<std::mutex> Lock(FRecord->FLock);
+    ++FRecord->FCancelCalls;
+    FRecord->FCancelled = true;
+    FRecord->FGate.notify_all();
   }
   void Stop() override {
+    std::function<void()> Hook;
+    {
+      std::lock_guard<std::mutex> Lock(FRecord->FLock);
+      Hook = FRecord->FStopHook;
+    }
+    if (Hook) Hook();
     std::lock_guard<std::mutex> Lock(FRecord->FLock);
     ++FRecord->FStopCalls;
     FRecord->FSink = nullptr;
@@ -121,6 +181,7 @@ public:
 private:
   std::shared_ptr<TFakeDirWatch> FRecord;
   std::map<std::string, int> FFailures;
+  std::set<std::string> FHolds;
 };
 
 // Makes the fake backends and keeps the record of each. Use it on the test's
@@ -130,7 +191,7 @@ public:
   TDirWatchBackendFactory Factory() {
     return [this]() -> std::unique_ptr<TDirWatchBackend> {
       FMade.push_back(std::make_shared<TFakeDirWatch>());
-      return std::make_unique<TFakeDirWatchBackend>(FMade.back(), FFailures);
+      return std::make_unique<TFakeDirWatchBackend>(FMade.back(), FFailures, FHolds);
     };
   }
 
@@ -138,6 +199,10 @@ public:
   // 3: path not found, 5: access denied) in backends made from now on.
   void FailStart(const std::string& Directory, int Code) { FFailures[Directory] = Code; }
   void ClearFailures() { FFailures.clear(); }
+  // Start on Directory waits, in backends made from now on, until the test
+  // releases it (TFakeDirWatch::ReleaseStart) or it is cancelled.
+  void HoldStart(const std::string& Directory) { FHolds.insert(Directory); }
+  void ClearHolds() { FHolds.clear(); }
 
   // Every backend made so far, in the order they were made.
   std::size_t Count() const { return FMade.size(); }
@@ -170,6 +235,7 @@ public:
 private:
   std::vector<std::shared_ptr<TFakeDirWatch>> FMade;
   std::map<std::string, int> FFailures;
+  std::set<std::string> FHolds;
 };
 
 }  // namespace dz::test

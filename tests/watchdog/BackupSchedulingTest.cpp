@@ -17,6 +17,7 @@
 #include "settings/ProgramLocations.h"
 #include "settings/UnicodeIniFile.h"
 #include "support/FakeDirWatchBackend.h"
+#include "support/Gate.h"
 #include "support/TestFiles.h"
 #include "watchdog/FakeWatchdogView.h"
 #include "watchdog/Scheduler.h"
@@ -119,6 +120,12 @@ protected:
 
   TMonTask& Task(std::size_t I) { return FWatchdog->MonTask(I); }
 
+  // Monitoring starts, and the test goes on once every watcher is in place.
+  void StartMonitoring() {
+    ASSERT_TRUE(FWatchdog->StartMonitoring());
+    ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return !FWatchdog->WatchersStarting(); }, std::chrono::minutes(2)));
+  }
+
   // The file Rel of entry I gets Content, and its watcher says so.
   void Change(std::size_t I, const std::string& Rel, const std::string& Content) {
     test::WriteFileBytes(fs::path(Task(I).Dir) / Rel, Content);
@@ -216,7 +223,7 @@ TEST_F(BackupSchedulingTest, AChangeIsBackedUpWhenTheCountdownEnds) {
   const std::size_t Docs = AddEntry("docs");
   FWatchdog->IntervalUnitChosen(iuSeconds);
   FWatchdog->IntervalValueChanged(30);
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   EXPECT_EQ(FView.State.ClockProgress, (TClockProgress{30, 0, true, true, false}));
 
   Tick();
@@ -264,7 +271,7 @@ TEST_F(BackupSchedulingTest, TheStateFollowsMonitoringAndPendingFiles) {
   ASSERT_TRUE(Off.TaskInfo.has_value());
   EXPECT_TRUE(Off.TaskInfo->EditEnabled);
 
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Tick();
   const TWatchdogState Waiting = FView.State;
   EXPECT_FALSE(Waiting.StartEnabled) << "nothing to back up at once";
@@ -293,7 +300,7 @@ TEST_F(BackupSchedulingTest, TheStateFollowsMonitoringAndPendingFiles) {
 
 TEST_F(BackupSchedulingTest, AnInstantBackupWithNothingPendingStillSaves) {
   AddEntry("docs");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   ASSERT_FALSE(fs::exists(PathOf("config/DeZedodiru.ini")));
   FWatchdog->RequestInstantBackup();
   EXPECT_FALSE(fs::exists(PathOf("config/DeZedodiru.ini"))) << "taken by the next tick";
@@ -311,7 +318,7 @@ TEST_F(BackupSchedulingTest, AMissingDestinationKeepsTheFilesAndWarnsAfterTheFou
   const std::size_t Docs = AddEntry("docs", "mnt/dest");
   FWatchdog->IntervalUnitChosen(iuSeconds);
   FWatchdog->IntervalValueChanged(5);
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(Docs, "a.txt", "one");
 
   const std::string NotReady = " - 01: Drive \"" + PathOf("mnt/dest") + "\" not ready!";
@@ -353,7 +360,7 @@ TEST_F(BackupSchedulingTest, ADestinationWhoseFileSystemWentAwayIsNotReady) {
   TTmpfs Medium(PathOf("mnt"), 1024);
   if (!Medium.Mount()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root); the vanished destination is not tested";
   const std::size_t Docs = AddEntry("docs", "mnt/dest");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(Docs, "a.txt", "one");
   BackUpNow();
   ASSERT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt", "mnt/dest")), "one");
@@ -375,12 +382,76 @@ TEST_F(BackupSchedulingTest, ADestinationWhoseFileSystemWentAwayIsNotReady) {
   EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt", "mnt/dest")), "two");
 }
 
+// The look at a destination that hangs (a dead network mount) holds up
+// neither the tick nor the main thread: the start counts it as not ready,
+// and a later start does not look again while it is still out.
+TEST_F(BackupSchedulingTest, AHangingLookAtTheDestinationCountsAsNotReady) {
+  test::TGate Look;
+  TWatchdogSetup S = WatchdogSetup();
+  S.ProbeDestination = [&Look](const std::string& DestDir, const TVolumeTables& Tables) {
+    Look.Pass();
+    return ProbeDestination(DestDir, Tables);
+  };
+  // Only the first start waits for the held look, this long.
+  S.DestinationProbeTimeout = std::chrono::milliseconds(500);
+  FWatchdog.reset();
+  FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, S, FBackends.Factory());
+  // Two entries on one destination: one look serves both.
+  const std::size_t Docs = AddEntry("docs");
+  const std::size_t Work = AddEntry("work");
+  StartMonitoring();
+  Change(Docs, "a.txt", "one");
+  Change(Work, "b.txt", "two");
+
+  for (int Round = 1; Round <= 2; ++Round) {
+    SCOPED_TRACE(Round);
+    FWatchdog->RequestInstantBackup();
+    Tick();  // returns with the look held
+    ASSERT_TRUE(Look.WaitForArrivals(1));
+    EXPECT_EQ(Look.Arrivals(), 1) << "no second look while the first is out";
+    EXPECT_NE(Look.LastThread(), std::this_thread::get_id());
+    EXPECT_EQ(FWatchdog->DestinationProbesRunning(), 1u);
+    for (const std::size_t I : {Docs, Work}) {
+      EXPECT_EQ(LinesWith(" - 0" + std::to_string(I + 1) + ": Drive \"" + PathOf("dest") + "\" not ready!"),
+                static_cast<std::size_t>(Round));
+      EXPECT_EQ(Task(I).ErrCount, Round);
+      EXPECT_EQ(Task(I).BuThread, nullptr);
+    }
+    EXPECT_EQ(FWatchdog->FileCount(), 2) << "the files stay pending";
+    EXPECT_EQ(FWatchdog->FileCount(), SumOfEnabledLists());
+    EXPECT_EQ(FView.Warnings.size(), static_cast<std::size_t>(Round)) << "an instant backup warns at once";
+  }
+  EXPECT_FALSE(fs::exists(FDir / "dest"));
+
+  // The look answers late: its verdict serves no start, and the next start
+  // looks again. (On a busy machine a look may miss the bound once more; a
+  // start after it has answered looks anew.)
+  Look.Open();
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  do {
+    ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return FWatchdog->DestinationProbesRunning() == 0; },
+                                           std::chrono::minutes(2)));
+    FWatchdog->RequestInstantBackup();
+    Tick();
+  } while (Task(Docs).BuThread == nullptr && std::chrono::steady_clock::now() < Deadline);
+  ASSERT_NE(Task(Docs).BuThread, nullptr);
+  EXPECT_NE(Task(Work).BuThread, nullptr) << "the same verdict serves both entries";
+  EXPECT_GE(Look.Arrivals(), 2);
+  WaitForWorkers();
+  Tick();
+  EXPECT_EQ(Task(Docs).ErrCount, 0);
+  EXPECT_EQ(Task(Work).ErrCount, 0);
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt")), "one");
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Work, "b.txt")), "two");
+  EXPECT_EQ(FWatchdog->FileCount(), 0);
+}
+
 TEST_F(BackupSchedulingTest, TheWarningNamesTheFirstOfTheWorstEntries) {
   fs::create_directories(FDir / "mnt");
   test::WriteFileBytes(FDir / "fstab", "/dev/sdx1 " + fs::canonical(FDir).string() + "/mnt ext4 noauto 0 0\n");
   AddEntry("docs", "mnt/a");
   AddEntry("work", "mnt/b");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(0, "a.txt", "1");
   Change(1, "b.txt", "2");
   for (int I = 0; I < 5; ++I) {
@@ -395,7 +466,7 @@ TEST_F(BackupSchedulingTest, TheWarningNamesTheFirstOfTheWorstEntries) {
 
 TEST_F(BackupSchedulingTest, AFailedFileIsPendingAgainAndRetriedAtTheNextStart) {
   const std::size_t Docs = AddEntry("docs");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(Docs, "a.txt", "one");
   Change(Docs, "b.txt", "two");
   // Something that is no file stands where the copy of a.txt belongs.
@@ -422,7 +493,7 @@ TEST_F(BackupSchedulingTest, AFailedFileIsPendingAgainAndRetriedAtTheNextStart) 
 
 TEST_F(BackupSchedulingTest, FilesHandedToAWorkerStayInTheSettingsFileUntilReported) {
   const std::size_t Docs = AddEntry("docs");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(Docs, "a.txt", "one");
   Change(Docs, "b.txt", "two");
   FWatchdog->RequestInstantBackup();
@@ -442,7 +513,7 @@ TEST_F(BackupSchedulingTest, FilesHandedToAWorkerStayInTheSettingsFileUntilRepor
 
 TEST_F(BackupSchedulingTest, ANewStartWaitsForTheEntrysRunningWorker) {
   const std::size_t Docs = AddEntry("docs");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(Docs, "a.txt", "one");
   FWatchdog->RequestInstantBackup();
   Tick();
@@ -466,7 +537,7 @@ TEST_F(BackupSchedulingTest, ANewStartWaitsForTheEntrysRunningWorker) {
 
 TEST_F(BackupSchedulingTest, StoppingBacksUpWhatIsPendingBeforeItReturns) {
   const std::size_t Docs = AddEntry("docs");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(Docs, "a.txt", "one");
   FWatchdog->StopMonitoring();
   EXPECT_FALSE(FView.State.Monitoring);
@@ -480,7 +551,7 @@ TEST_F(BackupSchedulingTest, StoppingBacksUpWhatIsPendingBeforeItReturns) {
 TEST_F(BackupSchedulingTest, TheLogFileIsOpenWhileWorkersRun) {
   const std::size_t Docs = AddEntry("docs");
   FWatchdog->WriteLogClicked(true);
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   Change(Docs, "α.txt", "one");
   BackUpNow();
   const std::string LogFile = PathOf("config/DeZedodiru " + LocalDateText(FNow) + ".log");
@@ -509,7 +580,7 @@ TEST_F(BackupSchedulingTest, AFullLogDiskCostsNoLineInTheWindow) {
   FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, S, FBackends.Factory());
   const std::size_t Docs = AddEntry("docs");
   FWatchdog->WriteLogClicked(true);
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   const std::string Long(150, 'n');
   for (int I = 0; I < 60; ++I) Change(Docs, Long + std::to_string(I), "x");
   FWatchdog->RequestInstantBackup();
@@ -534,7 +605,7 @@ TEST_F(BackupSchedulingTest, AFullLogDiskCostsNoLineInTheWindow) {
 TEST_F(BackupSchedulingTest, ChangesMadeWhileNotRunningArePendingAtTheStart) {
   const std::size_t Docs = AddEntry("docs");
   test::WriteFileBytes(FDir / "docs" / "old.txt", "before");
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   // Monitoring stops well after old.txt was written: the stop is the moment
   // up to which every change was seen.
   FNow = system_clock::now() + std::chrono::minutes(5);
@@ -552,7 +623,7 @@ TEST_F(BackupSchedulingTest, ChangesMadeWhileNotRunningArePendingAtTheStart) {
 
   Restart();
   FWatchdog->LoadSettings();
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   // The look for them runs off the main thread.
   ASSERT_TRUE(FQueue.WaitWhileProcessing([&] { return FWatchdog->FileCount() == 2; }, std::chrono::minutes(5)))
       << ::testing::PrintToString(Task(Docs).FileList.Items());
@@ -572,7 +643,7 @@ TEST_F(BackupSchedulingTest, ASettingsFileWithoutItsTimeGetsNoCatchUp) {
       << "never monitored: no time to catch up from";
   Restart();
   FWatchdog->LoadSettings();
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  StartMonitoring();
   FWatchdog->StopMonitoring();  // waits for any look to end
   EXPECT_EQ(FWatchdog->FileCount(), 0);
   EXPECT_EQ(LinesWith("changed while they were not watched"), 0u);

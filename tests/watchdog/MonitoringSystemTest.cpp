@@ -134,7 +134,11 @@ protected:
     FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, Setup);
     ASSERT_EQ(FWatchdog->AddMonTask(std::make_unique<TMonTask>(PathOf("task.buj"), FRoot.string())), atAdded);
     ASSERT_TRUE(FWatchdog->StartMonitoring());
+    // The watcher walks the tree on a thread of its own; changes count from
+    // when it is in place.
+    ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return !FWatchdog->WatchersStarting(); }, MarkerTimeout));
     ASSERT_TRUE(Task().DirWatch) << (FView.LogLines.empty() ? "" : FView.LogLines.back());
+    ASSERT_TRUE(Task().DirWatch->Running());
   }
 
   TMonTask& Task() { return FWatchdog->MonTask(0); }
@@ -293,14 +297,20 @@ TEST_F(MonitoringSystemTest, MoreChangesThanTheQueueHoldsAreAllCollected) {
   FQueue.Release();
   Sync();
 
+  // The rescan walks the tree off the main thread; its line says when its
+  // files have arrived.
+  const bool Rescanned = FQueue.WaitWhileProcessing(
+      [this] {
+        return std::any_of(FView.LogLines.begin(), FView.LogLines.end(), [](const std::string& Line) {
+          return Line.find("was scanned again") != std::string::npos;
+        });
+      },
+      MarkerTimeout);
+  EXPECT_TRUE(Rescanned) << "the queue did not run over, so the rescan was not tested; log: "
+                         << ::testing::PrintToString(FView.LogLines);
   std::sort(Expected.begin(), Expected.end());
   EXPECT_EQ(Pending(), Expected);
   EXPECT_EQ(FWatchdog->FileCount(), static_cast<std::int32_t>(Task().FileList.Count()));
-  const bool Rescanned = std::any_of(FView.LogLines.begin(), FView.LogLines.end(), [](const std::string& Line) {
-    return Line.find("was scanned again") != std::string::npos;
-  });
-  EXPECT_TRUE(Rescanned) << "the queue did not run over, so the rescan was not tested; log: "
-                         << ::testing::PrintToString(FView.LogLines);
 
   // Watching goes on.
   Write("after.txt");

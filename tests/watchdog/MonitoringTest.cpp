@@ -25,9 +25,11 @@
 #include "platform/SysError.h"
 #include "settings/ProgramLocations.h"
 #include "support/FakeDirWatchBackend.h"
+#include "support/Gate.h"
 #include "support/TestFiles.h"
 #include "watchdog/FakeWatchdogView.h"
 #include "watchdog/Watchdog.h"
+#include "watchdog/WatchdogSettings.h"
 
 namespace dz {
 namespace {
@@ -111,13 +113,33 @@ protected:
     FQueue.ProcessPending();
   }
 
+  // A lost burst: the rescan runs off the main thread, and its line in the
+  // log says that it is done.
+  void ReportLost(std::size_t I, system_clock::time_point Since = system_clock::now()) {
+    const std::size_t Lines = FView.LogLines.size();
+    ReportError(I, ErrNotifyEnumDir, "Too many changes at once in directory", Since);
+    WaitForLines(Lines + 1);
+  }
+  void WaitForLines(std::size_t Count) {
+    ASSERT_TRUE(FQueue.WaitWhileProcessing([&] { return FView.LogLines.size() >= Count; }, std::chrono::minutes(2)))
+        << ::testing::PrintToString(FView.LogLines);
+  }
+
   std::int64_t ListedFiles() {
     std::int64_t Sum = 0;
     for (std::size_t I = 0; I < FWatchdog->MonTaskCount(); ++I) Sum += static_cast<std::int64_t>(Pending(I).size());
     return Sum;
   }
 
-  void Start() { ASSERT_TRUE(FWatchdog->StartMonitoring()); }
+  // Monitoring starts, and the test goes on once every watcher's start has
+  // ended.
+  void Start() {
+    ASSERT_TRUE(FWatchdog->StartMonitoring());
+    WaitForWatchers();
+  }
+  void WaitForWatchers() {
+    ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return !FWatchdog->WatchersStarting(); }, std::chrono::minutes(2)));
+  }
 
   TFakeWatchdogView FView;
   TPlainMainThreadQueue FQueue;
@@ -134,7 +156,7 @@ TEST_F(MonitoringTest, StartWatchesEveryUsableEntryAsConfigured) {
   AddEntry("work", AllFiles, mtEnabled, {"w.txt"});
   FWatchdog->SelectDirItem(2);
 
-  ASSERT_TRUE(FWatchdog->StartMonitoring());
+  Start();
 
   ASSERT_EQ(FBackends.ActiveCount(), 2u);
   for (const std::size_t I : {0u, 2u}) {
@@ -203,6 +225,7 @@ TEST_F(MonitoringTest, StartSkipsInvalidTasksAndNamesThem) {
     test::WriteFileBytes(Task(Bad).BuTask, Case.Global);
 
     EXPECT_TRUE(FWatchdog->StartMonitoring());
+    WaitForWatchers();
 
     EXPECT_NE(Backend(Good), nullptr);
     EXPECT_EQ(Backend(Bad), nullptr);
@@ -333,6 +356,87 @@ TEST_F(MonitoringTest, DestroyingTheControllerStopsItsWatchers) {
   FWatchdog.reset();
   EXPECT_TRUE(FBackends.At(0).Destroyed());
   EXPECT_EQ(FBackends.At(0).StopCalls(), 1);
+}
+
+// ---------------------------------------------------------------------------
+// Watchers starting in the background
+
+// A tree of many directories takes its watcher seconds to start: monitoring
+// runs meanwhile, and what the watcher reports while it starts is collected.
+TEST_F(MonitoringTest, StartReturnsWhileAWatcherIsStillStarting) {
+  const std::size_t Docs = AddEntry("docs");
+  const std::size_t Work = AddEntry("work");
+  FBackends.HoldStart(Task(Docs).Dir);
+
+  ASSERT_TRUE(FWatchdog->StartMonitoring());
+
+  EXPECT_TRUE(FWatchdog->Monitoring());
+  EXPECT_TRUE(FView.State.Monitoring);
+  EXPECT_TRUE(FView.State.StopEnabled);
+  ASSERT_TRUE(FBackends.At(Docs).WaitUntilHeld());
+  EXPECT_TRUE(FWatchdog->WatchersStarting());
+  ASSERT_TRUE(Task(Docs).DirWatch);
+  EXPECT_TRUE(Task(Docs).DirWatch->Starting());
+  EXPECT_FALSE(Task(Docs).DirWatch->Running());
+  EXPECT_EQ(Task(Docs).GetRunStatus(), rsWatch);
+
+  // Reported while the watcher still walks its tree.
+  Report(Docs, {{DirActionAdded, "early.txt"}});
+  EXPECT_EQ(Pending(Docs), TFiles{"early.txt"});
+  EXPECT_EQ(FWatchdog->FileCount(), 1);
+  // Until every watcher is in place, changes are not known to be collected
+  // up to now: the settings file keeps no time to catch up from.
+  ASSERT_TRUE(FWatchdog->SaveSettings());
+  EXPECT_FALSE(LoadWatchdogSettings(PathOf("DeZedodiru.ini")).LastSave.has_value());
+
+  FBackends.At(Docs).ReleaseStart();
+  WaitForWatchers();
+  EXPECT_TRUE(Task(Docs).DirWatch->Running());
+  EXPECT_TRUE(Task(Work).DirWatch->Running());
+  ASSERT_TRUE(FWatchdog->SaveSettings());
+  EXPECT_TRUE(LoadWatchdogSettings(PathOf("DeZedodiru.ini")).LastSave.has_value());
+  Report(Docs, {{DirActionAdded, "later.txt"}});
+  EXPECT_EQ(Pending(Docs), (TFiles{"early.txt", "later.txt"}));
+  EXPECT_TRUE(FView.LogLines.empty()) << ::testing::PrintToString(FView.LogLines);
+}
+
+// Stopping monitoring or destroying the controller while a watcher's start
+// is held cancels that start, and what the watcher had reported stays
+// pending.
+TEST_F(MonitoringTest, AStartInProgressIsCancelledByAStopOrTheEnd) {
+  for (const bool Destroy : {false, true}) {
+    SCOPED_TRACE(Destroy ? "destroyed" : "stopped");
+    Restart();
+    const std::size_t Docs = AddEntry("docs");
+    test::WriteFileBytes(FDir / "docs" / "a.txt", "reported while starting");
+    FBackends.HoldStart(Task(Docs).Dir);
+    ASSERT_TRUE(FWatchdog->StartMonitoring());
+    test::TFakeDirWatch& Held = FBackends.At(0);
+    ASSERT_TRUE(Held.WaitUntilHeld());
+    // Read by the watcher, not yet handled on the main thread.
+    ASSERT_TRUE(Held.Push({{DirActionAdded, "a.txt"}}));
+
+    if (Destroy) {
+      FWatchdog.reset();
+      EXPECT_EQ(Held.CancelCalls(), 1);
+      EXPECT_FALSE(Held.Started());
+      EXPECT_TRUE(Held.Destroyed());
+      FQueue.ProcessPending();  // nothing queued may reach the destroyed controller
+      continue;
+    }
+    FWatchdog->StopMonitoring();
+
+    EXPECT_EQ(Held.CancelCalls(), 1);
+    EXPECT_FALSE(Held.Started());
+    EXPECT_FALSE(FWatchdog->Monitoring());
+    EXPECT_FALSE(FWatchdog->WatchersStarting());
+    EXPECT_EQ(FView.LogLines.size(), 1u) << "only the backup's line, no failed start: "
+                                         << ::testing::PrintToString(FView.LogLines);
+    const fs::path Copy = fs::path(PathOf("dest")) / fs::path(Task(Docs).Dir).relative_path() / "a.txt";
+    EXPECT_EQ(test::ReadFileBytes(Copy), "reported while starting") << "the report was collected and backed up";
+    FQueue.ProcessPending();
+    EXPECT_EQ(FView.LogLines.size(), 1u) << "a cancelled start reports nothing later";
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -528,6 +632,16 @@ protected:
     return Times;
   }
 
+  // A new controller whose walks of the trees wait at Walk.
+  void HoldWalksAt(test::TGate& Walk) {
+    TWatchdogSetup S = Setup();
+    S.ScanTree = [&Walk](const std::string& Dir, const TMonFilter& Filter, TFileTime Since, TFiles& Files) {
+      Walk.Pass();
+      return ScanChangedFiles(Dir, Filter, Since, Files);
+    };
+    FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, S, FBackends.Factory());
+  }
+
   static system_clock::time_point ClockTime(TFileTime Time) {
     return system_clock::time_point(std::chrono::duration_cast<system_clock::duration>(
         std::chrono::nanoseconds((Time - FileTimeOfUnixEpoch) * 100)));
@@ -585,7 +699,7 @@ TEST_F(LostChangesTest, ARescanCollectsWhatChangedSinceChangesWereLost) {
   fs::create_symlink(Root / "sub", Root / "link-to-dir");
   fs::create_symlink(Root / "new.txt", Root / "link.txt");
 
-  ReportError(Docs, ErrNotifyEnumDir, "Too many changes at once in directory", LostSince);
+  ReportLost(Docs, LostSince);
 
   const TFiles Expected{"deep/er/new3.txt", "link.txt", "moved.txt", "new.txt", "pending.txt", "sub/new2.txt"};
   EXPECT_EQ(Pending(Docs), Expected);
@@ -608,7 +722,7 @@ TEST_F(LostChangesTest, ARescanBeforeAnyReportCoversTheTimeSinceTheStart) {
   const system_clock::time_point Started = ClockTime(NextFileSystemTick(Before)) + std::chrono::seconds(1);
   Start();
   test::WriteFileBytes(Root / "new.txt", "lost");
-  ReportError(Docs, ErrNotifyEnumDir, "Too many changes", Started);
+  ReportLost(Docs, Started);
   EXPECT_EQ(Pending(Docs), TFiles{"new.txt"});
 }
 
@@ -635,6 +749,7 @@ TEST_F(LostChangesTest, ALostBurstHandledLateIsRescannedFromWhenItWasLost) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
   FQueue.ProcessPending();
+  WaitForLines(1);
 
   EXPECT_EQ(Pending(Docs), (TFiles{"lost.txt", "seen.txt"}));
 }
@@ -666,7 +781,7 @@ TEST_F(LostChangesTest, ARescanEntersDirectoriesTheFilterCannotDecide) {
     test::WriteFileBytes(Root / Case.Excluded / "c.txt", "excluded");
     test::WriteFileBytes(Root / "top.txt", "lost");
 
-    ReportError(Docs, ErrNotifyEnumDir, "Too many changes", Since);
+    ReportLost(Docs, Since);
 
     const TFiles Expected{Case.Undecided + "/a.txt", Case.Undecided + "/deep/b.txt", "top.txt"};
     EXPECT_EQ(Pending(Docs), Expected);
@@ -674,6 +789,52 @@ TEST_F(LostChangesTest, ARescanEntersDirectoriesTheFilterCannotDecide) {
     for (const std::string& File : Expected) EXPECT_TRUE(PassesMonFilter(Task(Docs).MonFilter, File)) << File;
     EXPECT_FALSE(PassesMonFilter(Task(Docs).MonFilter, Case.Excluded + "/c.txt"));
   }
+}
+
+// The rescan walks the tree on a thread of its own: the main thread goes on
+// while it is held, and its files arrive when it is done.
+TEST_F(LostChangesTest, ARescanRunsOffTheMainThread) {
+  test::TGate Walk;
+  HoldWalksAt(Walk);
+  const std::size_t Docs = AddEntry("docs");
+  Start();
+  const system_clock::time_point Since = system_clock::now() - std::chrono::seconds(10);
+  test::WriteFileBytes(FDir / "docs" / "lost.txt", "its report was lost");
+
+  ReportError(Docs, ErrNotifyEnumDir, "Too many changes", Since);  // returns with the walk held
+  ASSERT_TRUE(Walk.WaitForArrivals(1));
+  EXPECT_NE(Walk.LastThread(), std::this_thread::get_id());
+  Report(Docs, {{DirActionAdded, "seen.txt"}});
+  EXPECT_EQ(Pending(Docs), TFiles{"seen.txt"}) << "reports are collected while the walk runs";
+  ASSERT_TRUE(FWatchdog->SaveSettings());
+  EXPECT_FALSE(LoadWatchdogSettings(PathOf("DeZedodiru.ini")).LastSave.has_value())
+      << "while lost changes are looked for, they are not collected";
+
+  Walk.Open();
+  WaitForLines(1);
+  EXPECT_EQ(Pending(Docs), (TFiles{"lost.txt", "seen.txt"}));
+  EXPECT_EQ(FView.LogLines[0], "01: " + SafeFormat("More changes in \"%s\" than the system could report at once: the "
+                                                   "directory was scanned again, %u changed files were added.",
+                                                   Task(Docs).Dir, 1u));
+}
+
+// A stop while the rescan runs waits for it: its files are backed up too.
+TEST_F(LostChangesTest, AStopWaitsForARescanAndBacksUpWhatItFinds) {
+  test::TGate Walk;
+  HoldWalksAt(Walk);
+  const std::size_t Docs = AddEntry("docs");
+  Start();
+  test::WriteFileBytes(FDir / "docs" / "lost.txt", "its report was lost");
+  ReportError(Docs, ErrNotifyEnumDir, "Too many changes", system_clock::now() - std::chrono::seconds(10));
+  ASSERT_TRUE(Walk.WaitForArrivals(1));
+  // The walk goes on only once the stop has begun.
+  Backend(Docs)->OnStop([&Walk] { Walk.Open(); });
+
+  FWatchdog->StopMonitoring();
+
+  const fs::path Copy = fs::path(PathOf("dest")) / fs::path(Task(Docs).Dir).relative_path() / "lost.txt";
+  EXPECT_EQ(test::ReadFileBytes(Copy), "its report was lost");
+  EXPECT_EQ(FWatchdog->FileCount(), 0);
 }
 
 TEST_F(MonitoringTest, RunningOutOfWatchesIsLoggedOnceWithTheRemedy) {
@@ -723,7 +884,7 @@ TEST_F(MonitoringTest, OtherWatcherErrorsAreLoggedEachTime) {
   // Lost changes in a directory that has gone cannot be rescanned.
   FView.LogLines.clear();
   fs::remove_all(Task(Docs).Dir);
-  ReportError(Docs, ErrNotifyEnumDir, "Too many changes");
+  ReportLost(Docs);
   EXPECT_EQ(FView.LogLines, TFiles{"  *** 01: Error monitoring directory \"" + Task(Docs).Dir + "\": " +
                                PlatformErrorText(ErrFileNotFound) + " (2)"});
 }

@@ -173,6 +173,9 @@ public:
   // The worker thread's body. Whatever is raised inside ends here.
   void Run() noexcept;
 
+  // Any thread, while Setup runs: the walk of the tree ends early. Only the
+  // flag: the wake-up descriptor may not exist yet.
+  void CancelSetup() { FStopping.store(true); }
   void RequestStop() {
     FStopping.store(true);
     const std::uint64_t One = 1;
@@ -1123,7 +1126,25 @@ public:
   void Start(const TDirWatchRequest& Request, TDirWatchSink& Sink) override {
     Stop();
     auto Worker = std::make_shared<TInotifyWorker>(Request, Sink);
-    Worker->Setup();
+    {
+      std::lock_guard<std::mutex> Lock(FStartLock);
+      FStarting = Worker;
+    }
+    if (FCancelled.load()) Worker->CancelSetup();
+    try {
+      Worker->Setup();
+    } catch (...) {
+      std::lock_guard<std::mutex> Lock(FStartLock);
+      FStarting.reset();
+      throw;
+    }
+    {
+      std::lock_guard<std::mutex> Lock(FStartLock);
+      FStarting.reset();
+    }
+    // A walk cut short watches only part of the tree: that is no start.
+    if (FCancelled.load())
+      throw EDirWatchOpenError(PlatformErrorText(ErrOperationAborted), ErrOperationAborted);
     // The thread keeps the worker alive too, so that Stop need not wait for
     // it to let go of its resources.
     FThread = std::thread([Worker] {
@@ -1151,9 +1172,18 @@ public:
     FWorker.reset();
   }
 
+  void CancelStart() override {
+    FCancelled.store(true);
+    std::lock_guard<std::mutex> Lock(FStartLock);
+    if (FStarting) FStarting->CancelSetup();
+  }
+
 private:
   std::shared_ptr<TInotifyWorker> FWorker;
   std::thread FThread;
+  std::atomic<bool> FCancelled{false};
+  std::mutex FStartLock;
+  std::shared_ptr<TInotifyWorker> FStarting;  // while Start walks the tree
 };
 
 }  // namespace
