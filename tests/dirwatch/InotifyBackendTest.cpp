@@ -60,8 +60,10 @@ public:
     FSignal.wait(Lock, [this] { return !FHold; });
     FInside = false;
     if (FClosed) ADD_FAILURE() << "the sink was called after Stop returned";
-    if (FRaiseInChanges > 0) {
-      --FRaiseInChanges;
+    if (FRaiseInChanges > 0 || !FRaiseUntil.empty()) {
+      if (FRaiseInChanges > 0) --FRaiseInChanges;
+      for (const TDirChange& Change : Batch)
+        if (Change.FileName == FRaiseUntil) FRaiseUntil.clear();
       for (TDirChange& Change : Batch) FRefused.push_back(std::move(Change));
       FSignal.notify_all();
       throw std::bad_alloc();
@@ -87,6 +89,12 @@ public:
   void RaiseInChanges(int Count) {
     std::lock_guard<std::mutex> Lock(FLock);
     FRaiseInChanges = Count;
+  }
+  // Every call of Changes raises until it has refused a batch holding Name:
+  // events left over from earlier writes may come first, in batches of their own.
+  void RaiseInChangesUntil(std::string Name) {
+    std::lock_guard<std::mutex> Lock(FLock);
+    FRaiseUntil = std::move(Name);
   }
   // Every call of Error raises std::system_error.
   void RaiseInErrors() {
@@ -186,6 +194,7 @@ private:
   std::vector<TDirWatchClock::time_point> FErrorSince;  // beside FErrors
   int FRaisedErrors = 0;
   int FRaiseInChanges = 0;
+  std::string FRaiseUntil;
   bool FRaiseInErrors = false;
   bool FHold = false;
   bool FInside = false;
@@ -773,7 +782,7 @@ TEST_F(InotifyBackendTest, AnOverflowsSinceIsNotLaterThanTheChangesLostInIt) {
 TEST_F(InotifyBackendTest, AReceiverThatRaisesEndsNeitherTheProgramNorTheWatchingUntilItRefusesErrorsToo) {
   Start();
   Sync();
-  FSink.RaiseInChanges(1);
+  FSink.RaiseInChangesUntil("refused.txt");
   WriteFileBytes(FRoot / "refused.txt", "r");
   // The worker may still read the marker's last events in between, so the
   // time that bounds Since is the end of the write, not its start.
