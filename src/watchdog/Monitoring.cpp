@@ -174,6 +174,7 @@ void TWatchdog::StopMonitoring() {
   } else {
     FScans.clear();
   }
+  FRescans.clear();
   if (FMonitoring)
     FCollectedUntil = FSetup.Clock();
   // The last backup of everything pending, and the end of any backup that
@@ -284,14 +285,32 @@ void TWatchdog::DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std:
 }
 
 void TWatchdog::RescanAfterLostChanges(std::size_t Index, std::chrono::system_clock::time_point LostSince) {
-  StartScan(Index, FileTimeOf(LostSince - RescanSlack), &TWatchdog::RescanFound);
+  const TFileTime Since = FileTimeOf(LostSince - RescanSlack);
+  // Overflows come in bursts: while a walk of the tree runs, the losses
+  // after it wait for one more walk from the earliest of them, instead of
+  // piling up walks of one tree.
+  const auto [Running, New] = FRescans.try_emplace(FMonTasks[Index].get());
+  if (!New) {
+    Running->second = std::min(Running->second.value_or(Since), Since);
+    return;
+  }
+  StartScan(Index, Since, &TWatchdog::RescanFound);
 }
 
 void TWatchdog::RescanFound(std::size_t Index, const TMonTask* Task, int ErrorCode, std::vector<std::string> Files) {
+  std::optional<TFileTime> Again;
+  if (const auto It = FRescans.find(Task); It != FRescans.end()) {
+    Again = It->second;
+    FRescans.erase(It);
+  }
   // The entry may have gone or moved, and monitoring may have stopped.
   if (Index >= FMonTasks.size() || FMonTasks[Index].get() != Task || !Task->DirWatch)
     return;
   TMonTask& Entry = *FMonTasks[Index];
+  if (Again) {
+    FRescans.emplace(Task, std::nullopt);
+    StartScan(Index, *Again, &TWatchdog::RescanFound);
+  }
   if (ErrorCode != 0) {
     // The directory itself is gone or closed to us: nothing was scanned.
     AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +

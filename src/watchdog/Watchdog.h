@@ -335,6 +335,9 @@ private:
   std::map<int, std::jthread> FScans;
   int FNextScan = 0;
   int FScansPending = 0;  // scans whose result has not been taken yet
+  // The entries whose tree is walked after lost changes, each with the
+  // earliest loss since that walk began, for one more walk after it.
+  std::map<const TMonTask*, std::optional<TFileTime>> FRescans;
   std::shared_ptr<int> FLife = std::make_shared<int>(0);
   // The looks at destinations that have not answered, by destination; the
   // threads are left to end on their own (a dead mount may hold them for

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -444,6 +445,38 @@ TEST_F(BackupSchedulingTest, AHangingLookAtTheDestinationCountsAsNotReady) {
   EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt")), "one");
   EXPECT_EQ(test::ReadFileBytes(CopyOf(Work, "b.txt")), "two");
   EXPECT_EQ(FWatchdog->FileCount(), 0);
+}
+
+// The controller may go while a look at a destination hangs: its end does
+// not wait for the look, and the late answer reaches nothing.
+TEST_F(BackupSchedulingTest, TheControllerGoesWhileALookHangs) {
+  auto Look = std::make_shared<test::TGate>();
+  TWatchdogSetup S = WatchdogSetup();
+  S.ProbeDestination = [Look](const std::string& DestDir, const TVolumeTables&) {
+    Look->Pass();
+    return TDestinationVerdict{true, DestDir, ""};
+  };
+  S.DestinationProbeTimeout = std::chrono::milliseconds(0);
+  FWatchdog.reset();
+  FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, std::move(S), FBackends.Factory());
+  const std::size_t Docs = AddEntry("docs");
+  StartMonitoring();
+  Change(Docs, "a.txt", "one");
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  ASSERT_TRUE(Look->WaitForArrivals(1));
+  EXPECT_EQ(Task(Docs).ErrCount, 1);
+  FWatchdog->SaveSettings();
+
+  FWatchdog.reset();  // returns with the look held
+  EXPECT_EQ(StoredPending(Docs), TFiles{"a.txt"}) << "the file stays pending in the settings file";
+  Look->Open();
+  // The look's thread lets go of the gate when it ends.
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (Look.use_count() > 1 && std::chrono::steady_clock::now() < Deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(Look.use_count(), 1);
+  EXPECT_EQ(FQueue.ProcessPending(), 0u) << "nothing posted for the controller that is gone";
 }
 
 TEST_F(BackupSchedulingTest, TheWarningNamesTheFirstOfTheWorstEntries) {

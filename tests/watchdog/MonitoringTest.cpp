@@ -793,7 +793,7 @@ TEST_F(LostChangesTest, ARescanEntersDirectoriesTheFilterCannotDecide) {
 
 // The rescan walks the tree on a thread of its own: the main thread goes on
 // while it is held, and its files arrive when it is done.
-TEST_F(LostChangesTest, ARescanRunsOffTheMainThread) {
+TEST_F(LostChangesTest, RescansRunOffTheMainThreadOneAtATime) {
   test::TGate Walk;
   HoldWalksAt(Walk);
   const std::size_t Docs = AddEntry("docs");
@@ -810,12 +810,21 @@ TEST_F(LostChangesTest, ARescanRunsOffTheMainThread) {
   EXPECT_FALSE(LoadWatchdogSettings(PathOf("DeZedodiru.ini")).LastSave.has_value())
       << "while lost changes are looked for, they are not collected";
 
+  // Two more losses while the walk runs: one more walk after it, from the
+  // earlier of them, not a walk each.
+  test::WriteFileBytes(FDir / "docs" / "lost2.txt", "lost as well");
+  ReportError(Docs, ErrNotifyEnumDir, "Too many changes", Since + std::chrono::seconds(5));
+  ReportError(Docs, ErrNotifyEnumDir, "Too many changes", Since + std::chrono::seconds(2));
+
   Walk.Open();
-  WaitForLines(1);
-  EXPECT_EQ(Pending(Docs), (TFiles{"lost.txt", "seen.txt"}));
-  EXPECT_EQ(FView.LogLines[0], "01: " + SafeFormat("More changes in \"%s\" than the system could report at once: the "
-                                                   "directory was scanned again, %u changed files were added.",
-                                                   Task(Docs).Dir, 1u));
+  WaitForLines(2);
+  EXPECT_EQ(Pending(Docs), (TFiles{"lost.txt", "lost2.txt", "seen.txt"}));
+  const std::string Line = "01: More changes in \"" + Task(Docs).Dir +
+                           "\" than the system could report at once: the directory was scanned again, ";
+  EXPECT_EQ(FView.LogLines, (TFiles{Line + "2 changed files were added.", Line + "0 changed files were added."}));
+  ASSERT_TRUE(FWatchdog->SaveSettings());
+  EXPECT_TRUE(LoadWatchdogSettings(PathOf("DeZedodiru.ini")).LastSave.has_value()) << "no walk is left";
+  EXPECT_EQ(Walk.Arrivals(), 2);
 }
 
 // A stop while the rescan runs waits for it: its files are backed up too.
