@@ -8,7 +8,7 @@
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
 #include "console/ConsoleApp.h"
-#include "filesys/PathUtils.h"
+#include "desktop/Help.h"
 #include "platform/Console.h"
 #include "settings/ProgramLocations.h"
 #include "ui/window/WindowApp.h"
@@ -22,15 +22,15 @@ void ShowVersionAndOptions() {
   std::printf("%s\n\n", Tr("File change monitoring with direct backup").c_str());
   std::printf("%s\n", Tr("Options (begin with / or -, may be abbreviated):").c_str());
   const struct { const char* Name; const char* Text; } Options[] = {
-      {"hide", "start in the notification area"},
-      {"dark", "use the dark style"},
-      {"force", "start monitoring at once, in the background"},
-      {"console", "run without a window; commands b, s, q on standard input"},
-      {"add:TASK", "with console: monitor the source directory of this backup task"},
-      {"lang:CODE", "use the language with this two-letter code"},
-      {"ini:DIR/", "keep the settings file in DIR"},
-      {"portable", "keep the configuration file beside the program"},
-      {"help", "show this list (also /?)"},
+      {"hide", dz::TrMark("start in the notification area")},
+      {"dark", dz::TrMark("use the dark style")},
+      {"force", dz::TrMark("start monitoring at once, in the background")},
+      {"console", dz::TrMark("run without a window; commands b, s, q on standard input")},
+      {"add:TASK", dz::TrMark("with console: monitor the source directory of this backup task")},
+      {"lang:CODE", dz::TrMark("use the language with this two-letter code")},
+      {"ini:DIR/", dz::TrMark("keep the settings file in DIR")},
+      {"portable", dz::TrMark("keep the configuration file beside the program")},
+      {"help", dz::TrMark("show this list (also /?)")},
   };
   for (const auto& Option : Options)
     std::printf("  /%-10s %s\n", Option.Name, Tr(Option.Text).c_str());
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   const dz::TLocationInputs Inputs = dz::ProcessLocationInputs(argc, argv);
   const dz::TCommandLine CommandLine = dz::ParseCommandLine(Inputs.Args);
   const dz::TProgramLocations Locations = dz::FindProgramLocations(Inputs);
-  dz::InitTranslation(dz::JoinPath(Locations.ProgramDir, "locale"), Locations.LanguageCode);
+  dz::InitTranslation(dz::LocaleFolder(Locations.ProgramDir), Locations.LanguageCode);
 
   if (CommandLine.Help) {
     ShowVersionAndOptions();

@@ -25,6 +25,9 @@
 #include <string>
 #include <vector>
 
+#include "desktop/Process.h"
+#include "filesys/ErrorTexts.h"
+#include "platform/SysError.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/QtMainThreadQueue.h"
 #include "ui/window/WindowDialogs.h"
@@ -245,14 +248,28 @@ private slots:
     }
   }
 
+  void anEditThatFailsIsReportedAndTheTaskNotReadAgain_data() {
+    QTest::addColumn<bool>("Started");
+    QTest::addColumn<int>("Result");
+    QTest::addColumn<QString>("Message");
+    QTest::newRow("ended with exit code 2") << true << (2 | ExitCodeFlag)
+                                            << "Error on executing Zentivo: The program ended with exit code 2";
+    QTest::newRow("the wait failed") << true << int{ErrNotEnoughMemory}
+                                     << QString::fromStdString("Error on executing Zentivo: " +
+                                                               GetSystemErrorText(ErrNotEnoughMemory));
+    QTest::newRow("not started") << false << 0 << "Error on executing Zentivo: No such program";
+  }
   void anEditThatFailsIsReportedAndTheTaskNotReadAgain() {
+    QFETCH(bool, Started);
+    QFETCH(int, Result);
+    QFETCH(QString, Message);
     AddEntry("a");
     FWatchdog->SelectDirItem(0);
     FWatchdog->DirItemChecked(0, false);
-    FLog.MainAppOutcome = {true, 2, {}};
+    FLog.MainAppOutcome = {Started, Result, Started ? std::string() : std::string("No such program")};
     W<QPushButton>("bbEdit")->click();
     QCOMPARE(FLog.Messages.size(), std::size_t{1});
-    QVERIFY(FLog.Messages[0].startsWith("Error on executing Zentivo: "));
+    QCOMPARE(FLog.Messages[0], Message);
     QCOMPARE(FWatchdog->MonTask(0).MonStatus, mtDisabled);  // not read again
     FLog.MainAppOutcome = {true, 0, {}};
     W<QPushButton>("bbEdit")->click();

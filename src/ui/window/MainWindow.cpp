@@ -32,6 +32,7 @@
 #include "base/BuildInfo.h"
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
+#include "desktop/Process.h"
 #include "filesys/ErrorTexts.h"
 #include "filesys/PathUtils.h"
 #include "platform/FileIo.h"
@@ -719,12 +720,12 @@ void TMainWindow::bbEditClick() {
   bbEdit->setEnabled(false);
   TProcessOutcome Outcome;
   // The controller waits with it: nothing else may start meanwhile.
-  Call([&](TWatchdog&) { Outcome = FDialogs->RunMainApplication(this, {FSetup.ZvPath, TaskFile, "/edit"}); });
+  Call([&](TWatchdog&) { Outcome = FDialogs->RunMainApplication(this, EditTaskCommand(FSetup.ZvPath, TaskFile)); });
   FEditRunning = false;
   if (!Outcome.Started) {
-    if (!Outcome.Error.empty()) FDialogs->Message(this, Q(Outcome.Error));
+    FDialogs->Message(this, Q(SafeFormat(Tr("Error on executing Zentivo: %s"), Outcome.Error)));
   } else if (Outcome.ExitCode != 0) {
-    FDialogs->Message(this, Q(SafeFormat(Tr("Error on executing Zentivo: %s"), GetSystemErrorText(Outcome.ExitCode))));
+    FDialogs->Message(this, Q(EditTaskFailureMessage(Outcome.ExitCode)));
   } else if (Index < FWatchdog->MonTaskCount()) {
     Call([Index](TWatchdog& W) { W.TaskEdited(Index); });
   }

@@ -7,13 +7,16 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "base/Translate.h"
+#include "desktop/Autostart.h"
 #include "platform/Console.h"
 #include "platform/Display.h"
 #include "platform/Environment.h"
 #include "settings/MainAppSettings.h"
 #include "settings/UnicodeIniFile.h"
+#include "ui/desktop/Style.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/QtMainThreadQueue.h"
 #include "ui/window/WindowDialogs.h"
@@ -34,11 +37,20 @@ int RunWindowProgram(int& Argc, char** Argv, const TProgramLocations& Locations,
   QApplication::setApplicationName(QStringLiteral("DeZedodiru"));
   TQtMainThreadQueue Queue;
 
+  ApplyStartStyle(App, CommandLine.Dark, Locations.ConfigFile, Locations.AppDataDir);
+
   TWindowSetup WindowSetup;
   WindowSetup.ZvPath = Locations.ZvPath;
   WindowSetup.ProgVersDate = Locations.ProgVersDate;
-  const TMainAppSettings MainApp = ReadMainAppSettings(Locations.SettingsDir, Locations.LanguageCode);
-  TMainWindow Window(Queue, WindowSetup, std::make_unique<TQtWindowDialogs>(MainApp.Margins));
+  TDesktopSetup Desktop;
+  Desktop.Margins = ReadMainAppSettings(Locations.SettingsDir, Locations.LanguageCode).Margins;
+  Desktop.ZvPath = Locations.ZvPath;
+  Desktop.AutostartFile = AutostartFileName(Locations.StartupDir);
+  Desktop.Executable = ExecutableFileName();
+  Desktop.LanguageCode = Locations.LanguageCode;
+  // An entry of an earlier copy of the program is pointed at this one.
+  Desktop.StartsOnLogon = RefreshStartOnLogon(Desktop.AutostartFile, Desktop.Executable, ProgVersName());
+  TMainWindow Window(Queue, WindowSetup, std::make_unique<TQtWindowDialogs>(std::move(Desktop)));
 
   auto Watchdog = std::make_unique<TWatchdog>(Window, Queue, StartupWatchdogSetup(Locations));
   try {

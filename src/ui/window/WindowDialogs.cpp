@@ -1,15 +1,19 @@
 #include "ui/window/WindowDialogs.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
+#include "desktop/Autostart.h"
+#include "desktop/Process.h"
 #include "settings/ProgramLocations.h"
 #include "ui/dialogs/QtFileFilter.h"
 #include "ui/dialogs/ShowFilterDialog.h"
 #include "ui/dialogs/ShowTextDialog.h"
+#include "ui/desktop/Help.h"
 #include "ui/window/WindowWidgets.h"
 
 namespace dz::ui {
@@ -18,10 +22,6 @@ QString Q(const std::string& Text) {
   QString Result = QString::fromStdString(Text);
   Result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   return Result;
-}
-
-void ShowNotAvailableYet(QWidget* Parent, const QString& What) {
-  QMessageBox::information(Parent, Q(ProgVersName()), What + QStringLiteral(": ") + Q(Tr("not available yet")));
 }
 
 std::optional<std::string> TQtWindowDialogs::ChooseTaskFile(QWidget* Parent, const std::string& StartDir) {
@@ -66,21 +66,41 @@ void TQtWindowDialogs::ShowFilterSettings(QWidget* Parent, const TMonFilter& Fil
 }
 
 void TQtWindowDialogs::ShowLogFile(QWidget* Parent, const std::string& LogDir) {
-  dz::ui::ShowLogFile(Parent, LogDir, FMargins);
+  dz::ui::ShowLogFile(Parent, LogDir, FSetup.Margins);
 }
 
-void TQtWindowDialogs::OpenHelp(QWidget* Parent) { ShowNotAvailableYet(Parent, Q(Tr("Help"))); }
+void TQtWindowDialogs::OpenHelp(QWidget* Parent) { ShowHelp(Parent, WatchdogHelpTopic, FSetup.LanguageCode); }
 
-bool TQtWindowDialogs::SetStartOnLogon(QWidget* Parent, bool) {
-  ShowNotAvailableYet(Parent, Q(Tr("Start on logon")));
-  return false;
+bool TQtWindowDialogs::SetStartOnLogon(QWidget* Parent, bool On) {
+  const TStartOnLogonChange Change = dz::SetStartOnLogon(On, FSetup.AutostartFile, FSetup.Executable, ProgVersName());
+  if (!Change.Error.empty()) QMessageBox::critical(Parent, Q(ProgVersName()), Q(Change.Error));
+  FSetup.StartsOnLogon = Change.Checked;
+  return Change.Checked == On;
 }
 
-TProcessOutcome TQtWindowDialogs::RunMainApplication(QWidget* Parent, const std::vector<std::string>&) {
-  ShowNotAvailableYet(Parent, Q(Tr("Edit backup task")));
-  return {};
+TProcessOutcome TQtWindowDialogs::RunMainApplication(QWidget*, const std::vector<std::string>& Args) {
+  TProcessOutcome Outcome;
+  try {
+    TChildProcess Child = StartProcess(Args, std::string());
+    Outcome.Started = true;
+    // The window goes on drawing itself and taking input; the handlers that
+    // must not run meanwhile ask whether the window is busy.
+    Outcome.ExitCode = WaitForProcess(Child, 0, false, [] { QCoreApplication::processEvents(); });
+  } catch (const EProcessError& E) {
+    Outcome.Error = E.what();
+  }
+  return Outcome;
 }
 
-void TQtWindowDialogs::OpenMainApplication(QWidget* Parent) { ShowNotAvailableYet(Parent, QStringLiteral("Zentivo")); }
+void TQtWindowDialogs::OpenMainApplication(QWidget* Parent) {
+  if (FSetup.ZvPath.empty()) return;  // not found: there is nothing to open
+  try {
+    TChildProcess Child = StartProcess({FSetup.ZvPath}, std::string());
+    // Let go of it at once: its end is collected in the background.
+    WaitForProcess(Child, 1, true);
+  } catch (const EProcessError& E) {
+    QMessageBox::warning(Parent, Q(ProgVersName()), Q(SafeFormat(Tr("Error on executing Zentivo: %s"), E.what())));
+  }
+}
 
 }  // namespace dz::ui

@@ -2,9 +2,6 @@
 // Everything the main window asks of a modal dialog or of another part of
 // the desktop goes through this one interface, so that tests replace it and
 // drive the handlers without modal loops; TQtWindowDialogs is the real one.
-// The pieces of the desktop integration (help, start on logon, running the
-// main application) say that they are not available yet until that part is
-// wired in here.
 
 #include <QPoint>
 #include <QString>
@@ -12,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QWidget;
@@ -56,19 +54,26 @@ public:
   virtual bool StartsOnLogon() = 0;
   virtual bool SetStartOnLogon(QWidget* Parent, bool On) = 0;
   // Runs the main application with Args and waits for it while the event
-  // loop runs.
+  // loop runs. ExitCode is the result of the wait (0: it ended with exit
+  // code 0).
   virtual TProcessOutcome RunMainApplication(QWidget* Parent, const std::vector<std::string>& Args) = 0;
   // Opens the main application without waiting.
   virtual void OpenMainApplication(QWidget* Parent) = 0;
 };
 
-// The message shown where a piece of another part is not wired in yet.
-void ShowNotAvailableYet(QWidget* Parent, const QString& What);
+// What the real dialogs need to know of the desktop.
+struct TDesktopSetup {
+  TPrinterMargins Margins;     // the log viewer's print margins
+  std::string ZvPath;          // the main application; empty when not found
+  std::string AutostartFile;   // the start-on-logon entry
+  std::string Executable;      // the program that entry starts
+  std::string LanguageCode;    // selects the help page
+  bool StartsOnLogon = false;  // whether the entry existed at start-up
+};
 
 class TQtWindowDialogs : public TWindowDialogs {
 public:
-  // Margins: the log viewer's print margins.
-  explicit TQtWindowDialogs(const TPrinterMargins& Margins = {}) : FMargins(Margins) {}
+  explicit TQtWindowDialogs(TDesktopSetup Setup = {}) : FSetup(std::move(Setup)) {}
 
   std::optional<std::string> ChooseTaskFile(QWidget* Parent, const std::string& StartDir) override;
   std::optional<int> SelectListItem(QWidget* Parent, QPoint At, const QString& Title, const QString& Description,
@@ -80,13 +85,13 @@ public:
   void ShowFilterSettings(QWidget* Parent, const TMonFilter& Filter) override;
   void ShowLogFile(QWidget* Parent, const std::string& LogDir) override;
   void OpenHelp(QWidget* Parent) override;
-  bool StartsOnLogon() override { return false; }
+  bool StartsOnLogon() override { return FSetup.StartsOnLogon; }
   bool SetStartOnLogon(QWidget* Parent, bool On) override;
   TProcessOutcome RunMainApplication(QWidget* Parent, const std::vector<std::string>& Args) override;
   void OpenMainApplication(QWidget* Parent) override;
 
 private:
-  TPrinterMargins FMargins;
+  TDesktopSetup FSetup;
 };
 
 // A text of the core as Qt shows it: UTF-8, CR LF as a line break.

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "base/Translate.h"
+#include "ui/desktop/Style.h"
 #include "ui/window/WindowDialogs.h"
 
 namespace dz::ui {
@@ -77,7 +78,10 @@ void TDirListDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Opti
   const bool Selected = Option.state.testFlag(QStyle::State_Selected);
   const QPalette& Pal = Option.palette;
   Painter->save();
-  Painter->fillRect(R, Selected ? Pal.color(QPalette::Highlight) : Pal.color(QPalette::Base));
+  // The dark look has colours of its own for the list; the light one keeps
+  // the palette's.
+  Painter->fillRect(R, Selected ? StyleColor(SeSelectedBack, Pal.color(QPalette::Highlight))
+                                : StyleColor(SeItemBack, Pal.color(QPalette::Base)));
 
   QStyleOptionButton Check;
   Check.rect = CheckRect(R);
@@ -95,7 +99,8 @@ void TDirListDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Opti
     QSvgRenderer Svg(QStringLiteral(":/dz/%1.svg").arg(IconName));
     Svg.render(Painter, QRectF(IconRect).adjusted(1, 1, -1, -1));
   }
-  Painter->setPen(Selected ? Pal.color(QPalette::HighlightedText) : Pal.color(QPalette::Text));
+  Painter->setPen(Selected ? StyleFontColor(SeSelectedText, Pal.color(QPalette::HighlightedText))
+                           : StyleFontColor(SeItemText, Pal.color(QPalette::Text)));
   const QRect TextRect = R.adjusted(IconRect.right() + 3 - R.left(), 0, 0, 0);
   Painter->drawText(TextRect, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
                     Index.data(Qt::DisplayRole).toString());
