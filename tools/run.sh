@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release preset and starts the console
-# watchdog.
+# Installs what is missing, builds the release preset and starts the
+# watchdog: with its window where a display answers, else on the console.
 #
 #   bash tools/run.sh                  a small example in a new temporary folder
 #   DZ_EXAMPLE_DIR=DIR bash tools/run.sh
 #                                      the example in DIR, kept from run to run
 #   bash tools/run.sh -- OPTIONS       dezedodiru with your options instead,
 #                                      e.g. -- /console  (your own settings)
+#   DZ_CONSOLE=1 bash tools/run.sh     the example on the console even where
+#                                      a display answers
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
@@ -36,7 +38,11 @@ Within 10 seconds its copy appears below
     $dir/backup$dir/source
 (the destination keeps the source's whole path). Settings and the daily log
 file are in $dir/settings.
-Type b and Enter for a backup at once, s for the status, q to quit.
+In the window: "Start monitoring" first; "Start immediate backup" for a
+backup at once, the quit button to end. On the console: type b and Enter for a backup at once, s
+for the status, q to quit.
 
 EOF
-exec "$exe" /console "/ini:$dir/settings/" "${add[@]}"
+console=()
+[ -n "${DZ_CONSOLE:-}" ] && console=(/console)
+exec "$exe" "${console[@]}" "/ini:$dir/settings/" "${add[@]}"

@@ -26,7 +26,7 @@ void ShowVersionAndOptions() {
       {"dark", dz::TrMark("use the dark style")},
       {"force", dz::TrMark("start monitoring at once, in the background")},
       {"console", dz::TrMark("run without a window; commands b, s, q on standard input")},
-      {"add:TASK", dz::TrMark("with console: monitor the source directory of this backup task")},
+      {"add:TASK", dz::TrMark("monitor the source directory of this backup task")},
       {"lang:CODE", dz::TrMark("use the language with this two-letter code")},
       {"ini:DIR/", dz::TrMark("keep the settings file in DIR")},
       {"portable", dz::TrMark("keep the configuration file beside the program")},

@@ -179,6 +179,10 @@ private slots:
     QTest::newRow("a task that does not exist") << "missing" << -1 << -1 << false << ""
                                                 << "Task file not found: ";
     QTest::newRow("no task chosen") << "cancel" << -1 << -1 << false << "" << "";
+    // The option "add:" names the task: the same steps without the file dialog.
+    QTest::newRow("add: with three sources, the second picked") << "add:" << 3 << 1 << true << "s1" << "";
+    QTest::newRow("add: of an unusable task") << "add: placeholder" << -1 << -1 << false << ""
+                                              << "The backup task \"";
   }
   void addingADirectory() {
     QFETCH(QString, Case);
@@ -189,6 +193,8 @@ private slots:
     QFETCH(QString, Message);
     std::vector<std::string> Dirs;
     for (int I = 0; I < Sources; ++I) Dirs.push_back("s" + std::to_string(I));
+    const bool FromCommandLine = Case.startsWith("add:");
+    if (FromCommandLine) Case = Case.mid(4).trimmed();
     if (Case == "placeholder")
       FLog.TaskFile = WriteTask("t.buj", {"s0"}, "%TEMP%/x");
     else if (Case == "missing")
@@ -197,7 +203,10 @@ private slots:
       FLog.TaskFile = WriteTask("t.buj", Dirs);
     if (Picked >= 0) FLog.Picked = Picked;
 
-    Find<QPushButton>(FWindow.get(), "btnAdd")->click();
+    if (FromCommandLine)
+      FWindow->AddTaskFile(*FLog.TaskFile);
+    else
+      Find<QPushButton>(FWindow.get(), "btnAdd")->click();
 
     QCOMPARE(FLog.PickerItems.size(), std::size_t(PickerShown ? 1 : 0));
     if (PickerShown) QCOMPARE(FLog.PickerItems[0].size(), qsizetype(Sources));

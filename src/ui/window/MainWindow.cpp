@@ -678,15 +678,18 @@ void TMainWindow::btnAddClick() {
   if (FWatchdog == nullptr) return;
   const std::string StartDir =
       FState.TaskInfo && !FState.TaskInfo->Task.empty() ? ExtractFileDir(FState.TaskInfo->Task) : FWatchdog->JobDir();
-  const std::optional<std::string> File = FDialogs->ChooseTaskFile(this, StartDir);
-  if (!File) return;
-  const TTaskSources Found = FWatchdog->TaskSourcesForAdding(*File);
+  if (const std::optional<std::string> File = FDialogs->ChooseTaskFile(this, StartDir)) AddTaskFile(*File);
+}
+
+void TMainWindow::AddTaskFile(const std::string& TaskFile) {
+  if (FWatchdog == nullptr) return;
+  const TTaskSources Found = FWatchdog->TaskSourcesForAdding(TaskFile);
   if (Found.Result != tcUsable) {
     FDialogs->Message(this, Q(Found.Message));
     return;
   }
   if (Found.Sources.empty()) {
-    FDialogs->Message(this, Q(SafeFormat(Tr("The backup task \"%s\" names no existing source directory."), *File)));
+    FDialogs->Message(this, Q(SafeFormat(Tr("The backup task \"%s\" names no existing source directory."), TaskFile)));
     return;
   }
   std::string Dir = Found.Sources.front().Dir;
@@ -695,11 +698,11 @@ void TMainWindow::btnAddClick() {
     for (const TTaskSource& Source : Found.Sources) Items << QString::fromStdString(Source.Dir);
     const std::optional<int> Chosen = FDialogs->SelectListItem(
         this, btnAdd->mapToGlobal(QPoint(0, btnAdd->height())), Q(Tr("Select directory to be monitored")),
-        Q(SafeFormat(Tr("Source directories found in the backup task \"%s\""), ExtractFileName(*File))), Items);
+        Q(SafeFormat(Tr("Source directories found in the backup task \"%s\""), ExtractFileName(TaskFile))), Items);
     if (!Chosen || *Chosen < 0 || *Chosen >= Items.size()) return;
     Dir = Found.Sources[static_cast<std::size_t>(*Chosen)].Dir;
   }
-  Call([&](TWatchdog& W) { W.AddDirectory(*File, Dir); });
+  Call([&](TWatchdog& W) { W.AddDirectory(TaskFile, Dir); });
 }
 
 void TMainWindow::btnRemoveClick() {

@@ -68,6 +68,10 @@ public:
   // The start: shows the window, or with Force starts monitoring and goes
   // to the background behind the start screen.
   void CheckForce(bool Force);
+  // Adds the entry of a task file as "Add directory" does once the file is
+  // chosen: the item picker for several sources, a message when it cannot
+  // be used.
+  void AddTaskFile(const std::string& TaskFile);
 
   // The close request of the quit button, the menu or the close box:
   // whether it moves the program to the background.

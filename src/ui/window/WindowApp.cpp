@@ -63,6 +63,11 @@ int RunWindowProgram(int& Argc, char** Argv, const TProgramLocations& Locations,
     return 2;
   }
   Window.SetWatchdog(Watchdog.get());
+  if (!CommandLine.AddTasks.empty()) {
+    // The settings file keeps the names for later starts from anywhere.
+    for (const std::string& Name : CommandLine.AddTasks) Window.AddTaskFile(Name.empty() ? Name : AbsolutePath(Name));
+    Watchdog->SaveSettings();
+  }
   if (CommandLine.Hide) Watchdog->SysTrayClicked(true);
 
   // Logging off saves, as the console's SIGHUP does; SIGINT and SIGTERM
