@@ -19,7 +19,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -474,6 +476,30 @@ private slots:
     QCOMPARE(FWindow->findChild<TClockProgressWidget*>("cpWait")->Foreground(), QColor(220, 20, 60));
     W<QPushButton>("bbStart")->click();
     QVERIFY(!Enabled("bbStart"));  // until the next tick
+  }
+
+  // The whole way with the real watcher and worker: a file saved in a
+  // watched tree is collected, backed up on "Start immediate backup", and
+  // the log panel shows its line.
+  void aSavedFileIsBackedUpAndTheLogPanelShowsIt() {
+    AddEntry("watched");
+    Start();
+    QTRY_VERIFY_WITH_TIMEOUT(!FWatchdog->WatchersStarting(), 60000);
+    std::ofstream(PathOf("watched/saved.txt"), std::ios::binary) << "saved text";
+    QTRY_VERIFY_WITH_TIMEOUT(W<QPushButton>("bbStart")->isEnabled(), 60000);  // pending
+    W<QPushButton>("bbStart")->click();
+    const auto CopyExists = [this] {
+      std::error_code Error;
+      for (std::filesystem::recursive_directory_iterator It(PathOf("dest"), Error), End; !Error && It != End;
+           It.increment(Error)) {
+        if (It->path().filename() != "saved.txt") continue;
+        std::ifstream In(It->path(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(In), {}) == "saved text";
+      }
+      return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(CopyExists(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(W<QPlainTextEdit>("meLog")->toPlainText().contains("saved.txt"), 60000);
   }
 
   void anInvalidEntryShowsTheRedBall() {
