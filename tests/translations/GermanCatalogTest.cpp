@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
@@ -80,6 +81,33 @@ TEST_F(GermanCatalogTest, LanguageFromTheOptionOrTheConfigurationFile) {
 
   InitTranslation(BuildLocaleFolder(), FromFile);
   EXPECT_EQ(Tr("Help is not available on this system!"), "Die Hilfe ist auf diesem System nicht verf\xC3\xBCgbar!");
+}
+
+// Every help page has its German page beside it, with the same sections
+// (the ids the pages link to), so neither language loses a part of the help.
+TEST(GermanHelpTest, EveryPageHasAGermanPageWithTheSameSections) {
+  const fs::path Help = HelpFolder(ExtractFileDir(ExecutableFileName()));
+  ASSERT_TRUE(fs::exists(Help / WatchdogHelpTopic)) << Help;
+  const auto Ids = [](const fs::path& Page) {
+    const std::string Text = test::ReadFileBytes(Page);
+    std::vector<std::string> Found;
+    for (std::size_t At = Text.find(" id=\""); At != std::string::npos; At = Text.find(" id=\"", At + 1)) {
+      const std::size_t Start = At + 5;
+      Found.push_back(Text.substr(Start, Text.find('"', Start) - Start));
+    }
+    return Found;
+  };
+  int Pages = 0;
+  for (const fs::directory_entry& Entry : fs::directory_iterator(Help)) {
+    if (Entry.path().extension() != ".html") continue;
+    ++Pages;
+    const fs::path German = Help / "de" / Entry.path().filename();
+    ASSERT_TRUE(fs::exists(German)) << German;
+    EXPECT_EQ(Ids(German), Ids(Entry.path())) << German;
+    EXPECT_NE(test::ReadFileBytes(German).find("<html lang=\"de\">"), std::string::npos) << German;
+  }
+  EXPECT_GE(Pages, 1);
+  EXPECT_EQ(HelpFileName(Help.string() + "/", WatchdogHelpTopic, "de"), (Help / "de" / WatchdogHelpTopic).string());
 }
 
 }  // namespace
