@@ -50,10 +50,13 @@ public:
   TWindowRig& operator=(const TWindowRig&) = delete;
 
   std::string Root() const { return FDir->path().toStdString(); }
-  std::string PathOf(const std::string& Relative) const { return Root() + "/" + Relative; }
+  // Relative names are taken from the rig's folder.
+  std::string PathOf(const std::string& Name) const {
+    return !Name.empty() && Name[0] == '/' ? Name : Root() + "/" + Name;
+  }
 
-  // A task file Name backing up the directory Source (relative, created)
-  // into the folder Dest (relative); an entry for it at the end of the list.
+  // A task file Name backing up the directory Source (created) into the
+  // folder Dest; an entry for it at the end of the list.
   std::size_t AddEntry(const std::string& Name, const std::string& Source, const std::string& Dest = "backup") {
     std::filesystem::create_directories(PathOf(Source));
     const std::string Task = PathOf(Name + ".buj");
