@@ -437,13 +437,19 @@ class StatusEntry:
 
 class Watchdog:
     """One run of `dezedodiru /console /ini:SETTINGS`, with its output
-    collected line by line."""
+    collected line by line. With console false the program chooses its
+    front-end itself (the window where base_env names a display); base_env
+    replaces the test's own environment, before the folders of the
+    sandbox's home are set."""
 
-    def __init__(self, exe: str, settings_dir: str, home: str, args: Iterable[str] = ()):
+    def __init__(self, exe: str, settings_dir: str, home: str, args: Iterable[str] = (), console: bool = True,
+                 base_env: Optional[dict] = None):
         self.exe = exe
         self.settings_dir = settings_dir
         self.home = home
         self.args = list(args)
+        self.console = console
+        self.base_env = base_env
         self.proc: Optional[subprocess.Popen] = None
         self.lines: list = []
         self.errors: list = []
@@ -452,7 +458,7 @@ class Watchdog:
         self._readers: list = []
 
     def environment(self) -> dict:
-        env = dict(os.environ)
+        env = dict(os.environ if self.base_env is None else self.base_env)
         env.update(HOME=self.home, XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
                    XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
                    XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
@@ -462,7 +468,8 @@ class Watchdog:
     def start(self, extra_args: Iterable[str] = ()) -> "Watchdog":
         assert self.proc is None or self.proc.poll() is not None, "already running"
         self.lines, self.errors, self.returncode = [], [], None
-        cmd = [self.exe, "/console", f"/ini:{self.settings_dir}", *self.args, *extra_args]
+        front = ["/console"] if self.console else []
+        cmd = [self.exe, *front, f"/ini:{self.settings_dir}", *self.args, *extra_args]
         self.proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      env=self.environment(), start_new_session=True)
         self._readers = [threading.Thread(target=self._read, args=(self.proc.stdout, self.lines), daemon=True),
@@ -586,6 +593,16 @@ class Watchdog:
 
     def signal(self, sig: int) -> None:
         self.proc.send_signal(sig)
+
+    def catches(self, sig: int) -> bool:
+        """Whether the program has its handler for sig in place (before
+        that, SIGHUP would end it)."""
+        try:
+            with open(f"/proc/{self.proc.pid}/status") as f:
+                caught = next(int(l.split()[1], 16) for l in f if l.startswith("SigCgt:"))
+        except (OSError, StopIteration):
+            return False
+        return bool(caught & (1 << (sig - 1)))
 
     def kill(self) -> None:
         if self.running():
