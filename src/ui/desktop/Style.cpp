@@ -6,9 +6,11 @@
 #include <QDBusVariant>
 #include <QPalette>
 #include <QProcess>
+#include <QProxyStyle>
 #include <QStandardPaths>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QStyleOption>
 
 #include "desktop/Appearance.h"
 #include "settings/MainAppSettings.h"
@@ -57,6 +59,36 @@ QPalette DarkPalette() {
   return P;
 }
 
+// Fusion draws the frame of a check box or a radio button a shade darker
+// than the window; on the dark window that frame cannot be seen, so an
+// unchecked box vanishes. The dark look draws it from a light window colour.
+class TDarkFusionStyle final : public QProxyStyle {
+public:
+  TDarkFusionStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+  void drawPrimitive(PrimitiveElement Element, const QStyleOption* Option, QPainter* Painter,
+                     const QWidget* Widget) const override {
+    if (Option == nullptr || (Element != PE_IndicatorCheckBox && Element != PE_IndicatorRadioButton)) {
+      QProxyStyle::drawPrimitive(Element, Option, Painter, Widget);
+      return;
+    }
+    const auto WithFrame = [](QStyleOption& Copy) { Copy.palette.setColor(QPalette::Window, IndicatorFrameBase); };
+    if (const auto* Button = qstyleoption_cast<const QStyleOptionButton*>(Option)) {
+      QStyleOptionButton Copy(*Button);
+      WithFrame(Copy);
+      QProxyStyle::drawPrimitive(Element, &Copy, Painter, Widget);
+    } else {
+      QStyleOption Copy(*Option);
+      WithFrame(Copy);
+      QProxyStyle::drawPrimitive(Element, &Copy, Painter, Widget);
+    }
+  }
+
+private:
+  // Fusion darkens this by 40 % for the frame: a mid grey on the dark window.
+  static constexpr QColor IndicatorFrameBase = QColor(170, 170, 178);
+};
+
 // The portal wraps the value in one variant (ReadOne) or two (Read).
 QVariant Unwrapped(QVariant Value) {
   while (Value.userType() == qMetaTypeId<QDBusVariant>())
@@ -97,8 +129,10 @@ TColorScheme GnomeColorScheme() {
 
 void ApplyStyle(QApplication& App, bool Dark) {
   if (StyleApplied && Dark == DarkActive) return;
-  if (QStyle* Fusion = QStyleFactory::create("Fusion")) {
-    App.setStyle(Fusion);  // the application owns it
+  if (Dark) {
+    App.setStyle(new TDarkFusionStyle);  // the application owns it
+  } else if (QStyle* Fusion = QStyleFactory::create("Fusion")) {
+    App.setStyle(Fusion);
   }
   App.setPalette(Dark ? DarkPalette() : App.style()->standardPalette());
   DarkActive = Dark;

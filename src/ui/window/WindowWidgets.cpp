@@ -55,7 +55,7 @@ void TClockProgressWidget::paintEvent(QPaintEvent*) {
   const int Side = std::min(width(), height()) - 2;
   const QRectF Face((width() - Side) / 2.0, (height() - Side) / 2.0, Side, Side);
   P.setPen(QPen(palette().color(QPalette::Mid), 1));
-  P.setBrush(Qt::white);
+  P.setBrush(palette().color(QPalette::Base));
   P.drawEllipse(Face);
   if (FProgress.Period > 0) {
     const double Part = std::clamp(static_cast<double>(FProgress.Position) / FProgress.Period, 0.0, 1.0);

@@ -7,11 +7,17 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <QImage>
+#include <QPainter>
 #include <QPalette>
+#include <QProxyStyle>
 #include <QStyle>
+#include <QStyleOption>
 #include <QTest>
 #include <QUrl>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -59,11 +65,45 @@ QApplication& App() { return *qobject_cast<QApplication*>(QCoreApplication::inst
 
 int Lightness(const QColor& C) { return C.lightness(); }
 
+// How far the most different pixel of an unchecked box or radio button
+// lies from the window colour it is drawn on: a frame that cannot be seen
+// leaves the box invisible on the window.
+int IndicatorContrast(QStyle::PrimitiveElement Element) {
+  const QPalette P = QApplication::palette();
+  QImage Image(20, 20, QImage::Format_ARGB32);
+  Image.fill(P.color(QPalette::Window));
+  QStyleOptionButton Option;
+  Option.rect = QRect(2, 2, 16, 16);
+  Option.state = QStyle::State_Enabled | QStyle::State_Off;
+  Option.palette = P;
+  {
+    QPainter Painter(&Image);
+    App().style()->drawPrimitive(Element, &Option, &Painter, nullptr);
+  }
+  int Most = 0;
+  for (int Y = 0; Y < Image.height(); ++Y)
+    for (int X = 0; X < Image.width(); ++X)
+      Most = std::max(Most, std::abs(QColor(Image.pixel(X, Y)).lightness() - P.color(QPalette::Window).lightness()));
+  return Most;
+}
+
+TEST(Style, UncheckedBoxesCanBeSeenInBothLooks) {
+  for (const bool Dark : {true, false}) {
+    ApplyStyle(App(), Dark);
+    for (const auto Element : {QStyle::PE_IndicatorCheckBox, QStyle::PE_IndicatorRadioButton}) {
+      EXPECT_GE(IndicatorContrast(Element), 40) << (Dark ? "dark" : "light") << " look, element " << Element;
+    }
+  }
+  ApplyStyle(App(), false);
+}
+
 TEST(Style, DarkAndLightLooks) {
   const QColor Default(166, 202, 240);
   ApplyStyle(App(), true);
   EXPECT_TRUE(DarkStyleActive());
-  EXPECT_EQ(App().style()->name().toLower(), "fusion");
+  const auto* Proxy = qobject_cast<const QProxyStyle*>(App().style());
+  ASSERT_NE(Proxy, nullptr);
+  EXPECT_EQ(Proxy->baseStyle()->name().toLower(), "fusion");
   const QPalette Dark = QApplication::palette();
   EXPECT_LT(Lightness(Dark.color(QPalette::Window)), 100);
   EXPECT_LT(Lightness(Dark.color(QPalette::Base)), 100);

@@ -1,8 +1,8 @@
 // The pictures of the README and docs/screenshots: the real window with the
 // real controller on a fixture of three monitored directories (the first
 // one monitoring, with log lines of a real backup and a file pending), the
-// status dialog and the settings menu, in the light and the dark look, in
-// English and German. tools/make-screenshots.sh runs it.
+// status dialog, the settings menu, the filter display and the log viewer,
+// in the light and the dark look, in English and German. tools/make-screenshots.sh runs it.
 //
 //   dz-screenshots OUTDIR [LOCALEDIR]
 //
@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QImage>
 #include <QMenu>
 #include <QPixmap>
@@ -28,6 +29,8 @@
 #include "filesys/PathUtils.h"
 #include "platform/Environment.h"
 #include "ui/desktop/Style.h"
+#include "ui/dialogs/ShowFilterDialog.h"
+#include "ui/dialogs/ShowTextDialog.h"
 #include "ui/window/WindowWidgets.h"
 
 using namespace dz;
@@ -65,6 +68,7 @@ bool Shoot(const QString& OutDir, const std::string& Home, const QString& Suffix
   W.DirItemChecked(1, false);
   W.DirItemChecked(2, false);
   W.SelectDirItem(0);
+  W.WriteLogClicked(true);  // for the log viewer's picture
   if (!W.StartMonitoring() || !WaitUntil([&] { return !W.WatchersStarting(); })) return false;
 
   const std::string Letters = Home + "/Documents/Letters/";
@@ -92,6 +96,24 @@ bool Shoot(const QString& OutDir, const std::string& Home, const QString& Suffix
   QCoreApplication::processEvents();
   Ok = Save(Menu->grab(), OutDir + "/settings-menu-" + Suffix + ".png") && Ok;
   Menu->hide();
+
+  TShowFilterDialog Filter(&Window);
+  Filter.ShowFilter(W.MonTask(0).MonFilter);
+  Filter.show();
+  QCoreApplication::processEvents();
+  Ok = Save(Filter.grab(), OutDir + "/filter-dialog-" + Suffix + ".png") && Ok;
+  Filter.hide();
+
+  const QFileInfoList Logs = QDir(QString::fromStdString(W.LogDir()))
+                                 .entryInfoList({QStringLiteral("DeZedodiru*.log")}, QDir::Files, QDir::Time);
+  TShowTextDialog Viewer(LogViewerOptions({}), &Window);
+  Ok = !Logs.isEmpty() && Viewer.LoadFile(Logs.constFirst().absoluteFilePath()) && Ok;
+  Viewer.resize(760, 400);
+  Viewer.show();
+  QCoreApplication::processEvents();
+  Ok = Save(Viewer.grab(), OutDir + "/log-viewer-" + Suffix + ".png") && Ok;
+  Viewer.hide();
+
   W.StopMonitoring();
   return Ok;
 }
