@@ -1,5 +1,6 @@
 #include "filters/TextFilter.h"
 
+#include "base/SafeFormat.h"
 #include "base/Translate.h"
 #include "base/Utf.h"
 
@@ -231,8 +232,10 @@ constexpr std::uint32_t RegExpMatchLimit = 100'000;
 constexpr std::uint32_t RegExpDepthLimit = 10'000;
 constexpr std::uint32_t RegExpHeapLimitKiB = 20 * 1024;
 
-// Null when the expression does not compile (or memory runs out).
-std::shared_ptr<const TRegExpCode> CompileRegExp(std::string_view APattern, bool AIgnoreCase) {
+// Null when the expression does not compile (or memory runs out); AError
+// then receives the compiler's text and the position it stopped at.
+std::shared_ptr<const TRegExpCode> CompileRegExp(std::string_view APattern, bool AIgnoreCase,
+                                                 std::string* AError = nullptr) {
   auto Result = std::make_shared<TRegExpCode>();
   // MATCH_INVALID_UTF: a Linux file name need not be valid UTF-8, and the
   // search must stay safe on it. \C could split a character: refused.
@@ -243,8 +246,16 @@ std::shared_ptr<const TRegExpCode> CompileRegExp(std::string_view APattern, bool
   PCRE2_SIZE ErrorOffset = 0;
   Result->Code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(APattern.data()), APattern.size(), Options,
                                &ErrorCode, &ErrorOffset, nullptr);
-  if (Result->Code == nullptr)
+  if (Result->Code == nullptr) {
+    if (AError != nullptr) {
+      PCRE2_UCHAR Buffer[256];
+      const int Length = pcre2_get_error_message(ErrorCode, Buffer, sizeof Buffer);
+      const std::string Text = Length > 0 ? std::string(reinterpret_cast<const char*>(Buffer), static_cast<std::size_t>(Length))
+                                          : std::to_string(ErrorCode);
+      *AError = SafeFormat(Tr("%s (at character %u)"), Text, static_cast<unsigned>(ErrorOffset) + 1);
+    }
     return nullptr;
+  }
   Result->Context = pcre2_match_context_create(nullptr);
   if (Result->Context == nullptr)
     return nullptr;
@@ -274,11 +285,12 @@ void TTextFilter::Reset() {
 void TTextFilter::SetFilter(std::string_view AValue) {
   if (FRegExp) {
     FRegExpText = AValue.empty() ? std::string_view(".") : AValue;
-    FCode = CompileRegExp(FRegExpText, FIgnoreCase);
+    std::string Detail;
+    FCode = CompileRegExp(FRegExpText, FIgnoreCase, &Detail);
     if (FCode == nullptr) {
       FRegExpText = ".";
       FCode = CompileRegExp(FRegExpText, FIgnoreCase);
-      throw EFilterError(Tr("Illegal regular expression!"));
+      throw EFilterError(Tr("Illegal regular expression!"), Detail);
     }
     return;
   }
@@ -310,11 +322,25 @@ void TTextFilter::SetFilter(std::string_view AValue) {
   ParseMaskList();
   for (const TMaskItem& Item : FItems) {
     if (!Item.Mask.IsValid()) {
+      const std::string Detail = SafeFormat(Tr("Invalid mask: %s"), InvalidMaskItem());
       FMask = "*";
       ParseMaskList();
-      throw EFilterError(Tr("Illegal mask!"));
+      throw EFilterError(Tr("Illegal mask!"), Detail);
     }
   }
+}
+
+std::string TTextFilter::InvalidMaskItem() const {
+  std::string_view Rest = FMask;
+  if (!Rest.empty() && Rest.front() == '+')
+    Rest.remove_prefix(1);
+  while (!Rest.empty()) {
+    const std::string_view Item = CutItem(Rest, FSep);
+    const std::string_view Mask = Item.starts_with('!') ? Item.substr(1) : Item;
+    if (!Item.empty() && !IsValidMask(Mask))
+      return std::string(Item);
+  }
+  return {};
 }
 
 void TTextFilter::ParseMaskList() {

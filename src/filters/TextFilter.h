@@ -18,14 +18,22 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace dz {
 
-// Raised only when a filter text is written that cannot be used.
+// Raised only when a filter text is written that cannot be used. Detail()
+// says what is wrong for a user who is typing the filter: the expression
+// compiler's own text with the position, or the mask that is not valid.
 class EFilterError : public std::runtime_error {
 public:
-  explicit EFilterError(const std::string& AMessage) : std::runtime_error(AMessage) {}
+  explicit EFilterError(const std::string& AMessage, std::string ADetail = {})
+      : std::runtime_error(AMessage), FDetail(std::move(ADetail)) {}
+  const std::string& Detail() const noexcept { return FDetail; }
+
+private:
+  std::string FDetail;
 };
 
 // The values are stored in task files as 0, 1, 2.
@@ -138,6 +146,8 @@ private:
   };
 
   void ParseMaskList();
+  // The first item of the mask list that is not a valid mask, as written.
+  std::string InvalidMaskItem() const;
   bool MatchesMaskList(std::string_view AText) const noexcept;
   // Empty when the search could not decide.
   std::optional<bool> MatchesRegExp(std::string_view AText) const noexcept;

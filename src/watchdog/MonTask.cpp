@@ -39,18 +39,26 @@ bool PathMatchesDirFilter(std::string_view P, const TTextFilter& SubDirFilter, c
   return false;
 }
 
-bool PassesMonFilter(const TMonFilter& Filter, std::string_view FileName, const TPathStyle& Style) {
+TFilterVerdict MonFilterVerdict(const TMonFilter& Filter, std::string_view FileName, const TPathStyle& Style) {
   const std::size_t NameStart = FileName.rfind(Style.Delimiter) + 1;  // 0 without a delimiter
   const std::string_view P = FileName.substr(0, NameStart);
   const std::string_view N = FileName.substr(NameStart);
-  bool Pass = Filter.ExtList.Contains(GetExtension(FileName, Style)) == Filter.IncludeExts &&
-              Filter.FileFilter.MatchesFilter(N);
-  if (Pass && !Filter.SubDirList.Empty())
-    Pass = PathInSubDirList(P, Filter.SubDirList) == Filter.IncludeSubDirs;
-  if (Pass && Filter.SubDirFilter.Mode() != fmOff)
-    Pass = PathMatchesDirFilter(P, Filter.SubDirFilter, Style.Delimiter, Filter.IncludeSubDirs) ==
-           Filter.IncludeSubDirs;
-  return Pass;
+  if (Filter.ExtList.Contains(GetExtension(FileName, Style)) != Filter.IncludeExts) return fvExtension;
+  if (!Filter.FileFilter.MatchesFilter(N)) return fvFileFilter;
+  if (!Filter.SubDirList.Empty() && PathInSubDirList(P, Filter.SubDirList) != Filter.IncludeSubDirs)
+    return fvSubDirRule;
+  if (Filter.SubDirFilter.Mode() != fmOff &&
+      PathMatchesDirFilter(P, Filter.SubDirFilter, Style.Delimiter, Filter.IncludeSubDirs) != Filter.IncludeSubDirs)
+    return fvSubDirRule;
+  return fvPasses;
+}
+
+bool PassesMonFilter(const TMonFilter& Filter, std::string_view FileName, const TPathStyle& Style) {
+  return MonFilterVerdict(Filter, FileName, Style) == fvPasses;
+}
+
+bool WalkEntryIsFile(const std::string& Dir, const TDirWalkEntry& Entry) {
+  return Entry.Kind == dekFile || (Entry.Kind == dekLink && !XlDirectoryExists(JoinPath(Dir, Entry.RelPath)));
 }
 
 int ScanChangedFiles(const std::string& Dir, const TMonFilter& Filter, TFileTime Since,
@@ -69,11 +77,7 @@ int ScanChangedFiles(const std::string& Dir, const TMonFilter& Filter, TFileTime
             PathMatchesDirFilter(Sub, Filter.SubDirFilter, PathDelimiter, /*UndecidedIsHit=*/false)));
       return Excluded ? dwvSkip : dwvContinue;
     }
-    // A link counts as the watcher reports it: as a file unless it points to
-    // a directory.
-    const bool IsFile =
-        Entry.Kind == dekFile || (Entry.Kind == dekLink && !XlDirectoryExists(JoinPath(Dir, Entry.RelPath)));
-    if (IsFile && std::max(Entry.ModifyTime, Entry.ChangeTime) >= Since && PassesMonFilter(Filter, Entry.RelPath))
+    if (WalkEntryIsFile(Dir, Entry) && std::max(Entry.ModifyTime, Entry.ChangeTime) >= Since && PassesMonFilter(Filter, Entry.RelPath))
       Files.push_back(Entry.RelPath);
     return dwvContinue;
   });

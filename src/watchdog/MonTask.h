@@ -16,6 +16,7 @@
 #include "dirwatch/WatchTypes.h"
 #include "filesys/PathUtils.h"
 #include "filters/TextFilter.h"
+#include "platform/DirWalk.h"
 #include "platform/FileOps.h"
 
 namespace dz {
@@ -48,10 +49,22 @@ bool PathInSubDirList(std::string_view P, const TMatchList& SubDirList);
 // that keeps the files below such a name whichever sense the filter has.
 bool PathMatchesDirFilter(std::string_view P, const TTextFilter& SubDirFilter, char Delimiter, bool UndecidedIsHit);
 
-// Whether a file, named relative to the monitored directory, passes the
-// filters of its task: its extension, its name, the sub-directory list and
-// the sub-directory filter.
+// Which rule of its task's filters a file, named relative to the monitored
+// directory, fails first, in the order they are tried: its extension, its
+// name (the file filter), the sub-directory list and the sub-directory
+// filter (both the sub-directory rule).
+enum TFilterVerdict : int { fvPasses = 0, fvExtension, fvFileFilter, fvSubDirRule };
+TFilterVerdict MonFilterVerdict(const TMonFilter& Filter, std::string_view FileName,
+                                const TPathStyle& Style = NativePathStyle);
+
+// Whether a file passes the filters of its task: MonFilterVerdict gives
+// fvPasses.
 bool PassesMonFilter(const TMonFilter& Filter, std::string_view FileName, const TPathStyle& Style = NativePathStyle);
+
+// Whether an entry of a walk below Dir is backed up as a file: a regular
+// file, or a link that does not lead to a directory (the watcher reports
+// such a link as a file).
+bool WalkEntryIsFile(const std::string& Dir, const TDirWalkEntry& Entry);
 
 // The files below Dir (relative to it) that pass Filter and whose content or
 // status changed at Since or later, in no particular order. Directories

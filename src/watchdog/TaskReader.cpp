@@ -84,7 +84,7 @@ std::vector<TSourceSection> ReadSources(const TUnicodeIniFile& Ini, std::int32_t
 // opening a FIFO blocks until a writer comes, and reading a device such as
 // /dev/zero never ends. A directory is left to CreateForRead, whose message
 // says what it is.
-TUnicodeIniFile OpenTaskFile(const std::string& FileName) {
+TUnicodeIniFile OpenTaskFileChecked(const std::string& FileName) {
   TFileStatus Status;
   if (PathStatus(FileName, true, Status) != 0) {
     // Missing or unreadable: CreateForRead says which.
@@ -119,41 +119,18 @@ TFilterMode FilterModeFromFile(std::int32_t Value) {
 }
 
 void ReadFileFilter(const TUnicodeIniFile& Ini, const std::string& Section, TTextFilter& Filter) {
-  Filter.SetRegular(Ini.ReadBool(Section, "Regular", false));
-  Filter.SetMode(FilterModeFromFile(Ini.ReadInteger(Section, "FilterMode", 0)));
-  std::string Text = Ini.ReadString(Section, "Filter", Filter.MatchAll());
-  if (Text == "*.*") Text = Filter.MatchAll();
   try {
-    Filter.SetFilter(Text);
+    SetTaskFileFilter(Filter, Ini.ReadBool(Section, "Regular", false), Ini.ReadInteger(Section, "FilterMode", 0),
+                      Ini.ReadString(Section, "Filter", Ini.ReadBool(Section, "Regular", false) ? "." : "*"));
   } catch (const EFilterError&) {
     // The filter now lets everything through, which is what a task with a
     // broken filter should get.
   }
-  // A file filter stores "*" as "*.*", which no longer matches names
-  // without an extension (Makefile, README). A filter meant to let
-  // everything through is switched off instead, so those names are backed
-  // up as well.
-  if (!Filter.Regular() && (Filter.Filter() == "*" || Filter.Filter() == "*.*")) Filter.SetMode(fmOff);
 }
 
-// "DirFilter": empty for none, "#" before a regular expression ("##" stands
-// for a mask list that begins with "#"), otherwise masks separated by
-// commas.
 void ReadDirFilter(const TUnicodeIniFile& Ini, const std::string& Section, TTextFilter& Filter) {
-  Filter.SetRegular(false);
-  std::string Text = Ini.ReadString(Section, "DirFilter", "");
-  if (!Text.empty() && Text.front() == '#') {
-    Filter.SetRegular(Text.size() >= 2 && Text[1] != '#');
-    Text.erase(0, 1);
-  }
-  // Commas separate masks; in an expression they belong to it, as in a
-  // count such as {2,4}.
-  if (!Filter.Regular()) std::replace(Text.begin(), Text.end(), ',', '|');
-  // A lone "#" leaves nothing to filter with; an empty mask list in include
-  // mode would match every directory name instead.
-  Filter.SetMode(Text.empty() ? fmOff : fmInclude);
   try {
-    Filter.SetFilter(Text);
+    SetTaskDirFilter(Filter, Ini.ReadString(Section, "DirFilter", ""));
   } catch (const EFilterError&) {
   }
 }
@@ -209,13 +186,7 @@ void TakeOverSettings(const TUnicodeIniFile& Ini, const std::string& Section, co
   else
     Task.NoCompCommaText = NoComp.empty() ? Defaults.NoCompress : NoComp;
 
-  TMonFilter& Filter = Task.MonFilter;
-  ReadFileFilter(Ini, Section, Filter.FileFilter);
-  Filter.IncludeExts = Ini.ReadInteger(Section, "BackupMode", 0) == 0;
-  Filter.ExtList.Assign(ReadExtensions(Ini, Section, Filter.IncludeExts ? "Include" : "Exclude"));
-  Filter.IncludeSubDirs = Ini.ReadBool(Section, "IncludeDirs", false);
-  ReadSubDirList(Ini, Section, Filter.SubDirList);
-  ReadDirFilter(Ini, Section, Filter.SubDirFilter);
+  ReadSourceFilters(Ini, Section, Task.MonFilter);
 }
 
 // Without trailing delimiters, but a root stays a root.
@@ -233,16 +204,110 @@ bool SameSourceDir(std::string_view A, std::string_view B, const TPathStyle& Sty
   return Style.IgnoreCase ? SameText(A, B) : A == B;
 }
 
-bool HasPlaceholders(const TUnicodeIniFile& Ini) {
-  return MatchesMask(DirWithDelimiter(Ini.ReadString(SecGlobal, "Destination", "")), "*%*%*");
+void SetTaskFileFilter(TTextFilter& Filter, bool Regular, std::int32_t Mode, std::string Text) {
+  Filter.SetRegular(Regular);
+  Filter.SetMode(FilterModeFromFile(Mode));
+  if (Text == "*.*") Text = Filter.MatchAll();
+  std::optional<EFilterError> Error;
+  try {
+    Filter.SetFilter(Text);
+  } catch (const EFilterError& E) {
+    Error = E;
+  }
+  // A file filter stores "*" as "*.*", which no longer matches names
+  // without an extension (Makefile, README). A filter meant to let
+  // everything through is switched off instead, so those names are backed
+  // up as well.
+  if (!Filter.Regular() && (Filter.Filter() == "*" || Filter.Filter() == "*.*")) Filter.SetMode(fmOff);
+  if (Error) throw *Error;
 }
 
-TTaskCheck CheckTaskFile(const std::string& FileName, std::vector<TTaskSource>* List) {
-  if (TaskFileMissing(FileName)) return tcNotFound;
+// "DirFilter": empty for none, "#" before a regular expression ("##" stands
+// for a mask list that begins with "#"), otherwise masks separated by
+// commas.
+void SetTaskDirFilter(TTextFilter& Filter, std::string_view Value) {
+  std::string Text(Value);
+  Filter.SetRegular(false);
+  if (!Text.empty() && Text.front() == '#') {
+    Filter.SetRegular(Text.size() >= 2 && Text[1] != '#');
+    Text.erase(0, 1);
+  }
+  // Commas separate masks; in an expression they belong to it, as in a
+  // count such as {2,4}.
+  if (!Filter.Regular()) std::replace(Text.begin(), Text.end(), ',', '|');
+  // A lone "#" leaves nothing to filter with; an empty mask list in include
+  // mode would match every directory name instead.
+  Filter.SetMode(Text.empty() ? fmOff : fmInclude);
+  Filter.SetFilter(Text);
+}
+
+void ReadSourceFilters(const TUnicodeIniFile& Ini, std::string_view Section, TMonFilter& Filter) {
+  const std::string Name(Section);
+  ReadFileFilter(Ini, Name, Filter.FileFilter);
+  Filter.IncludeExts = Ini.ReadInteger(Name, "BackupMode", 0) == 0;
+  Filter.ExtList.Assign(ReadExtensions(Ini, Name, Filter.IncludeExts ? "Include" : "Exclude"));
+  Filter.IncludeSubDirs = Ini.ReadBool(Name, "IncludeDirs", false);
+  ReadSubDirList(Ini, Name, Filter.SubDirList);
+  ReadDirFilter(Ini, Name, Filter.SubDirFilter);
+}
+
+TUnicodeIniFile OpenTaskFile(const std::string& FileName) { return OpenTaskFileChecked(FileName); }
+
+std::string TaskIndexedName(std::string_view Prefix, int Index) { return IndexedName(Prefix, Index); }
+
+std::optional<int> ParseTaskIndexedName(std::string_view Name, std::string_view Prefix) {
+  return ParseIndexedName(Name, Prefix);
+}
+
+std::vector<int> TaskSourceIndexes(const TUnicodeIniFile& Ini) {
+  std::vector<int> Indexes;
+  for (const TSourceSection& Source : ReadSources(Ini, Ini.ReadInteger(SecGlobal, "DirCount", 0)))
+    Indexes.push_back(Source.Index);
+  return Indexes;
+}
+
+std::vector<int> TaskSubDirIndexes(const TUnicodeIniFile& Ini, std::string_view Section) {
+  return IndexesBelow(Ini.ReadSection(Section), SubDirPrefix, Ini.ReadInteger(Section, "SubCount", 0));
+}
+
+bool DestinationHasPlaceholders(std::string_view Destination) {
+  return MatchesMask(DirWithDelimiter(Destination), "*%*%*");
+}
+
+bool HasPlaceholders(const TUnicodeIniFile& Ini) {
+  return DestinationHasPlaceholders(Ini.ReadString(SecGlobal, "Destination", ""));
+}
+
+TTaskCheck CheckTaskFile(const std::string& FileName, std::vector<TTaskSource>* List,
+                         std::vector<std::string>* Reasons) {
+  const auto Refuse = [Reasons](std::string Reason) {
+    if (Reasons) Reasons->push_back(std::move(Reason));
+  };
+  if (TaskFileMissing(FileName)) {
+    Refuse(Tr("The task file does not exist."));
+    return tcNotFound;
+  }
   try {
-    const TUnicodeIniFile Ini = OpenTaskFile(FileName);
-    bool Usable = !Ini.ReadBool(SecGlobal, "FtpBackup", false) && Ini.ReadInteger(SecGlobal, "DestMode", 0) <= 1 &&
-                  Ini.ReadInteger(SecGlobal, "Encrypt", 0) == 0 && !HasPlaceholders(Ini);
+    const TUnicodeIniFile Ini = OpenTaskFileChecked(FileName);
+    // Every condition is looked at, so that the reasons name them all.
+    bool Usable = true;
+    if (Ini.ReadBool(SecGlobal, "FtpBackup", false)) {
+      Usable = false;
+      Refuse(Tr("The task backs up to an FTP server."));
+    }
+    if (Ini.ReadInteger(SecGlobal, "DestMode", 0) > 1) {
+      Usable = false;
+      Refuse(Tr("The task's backup method is neither separate directories for drives nor the full original "
+                "directory structure."));
+    }
+    if (Ini.ReadInteger(SecGlobal, "Encrypt", 0) != 0) {
+      Usable = false;
+      Refuse(Tr("The task encrypts its copies."));
+    }
+    if (HasPlaceholders(Ini)) {
+      Usable = false;
+      Refuse(Tr("The task's destination holds placeholders (two \"%\" signs)."));
+    }
     if (Usable && List) {
       // Only a count of 0 is refused. A negative one lists no sources, and
       // the task is usable as one whose sources are all gone: no directory
@@ -250,6 +315,7 @@ TTaskCheck CheckTaskFile(const std::string& FileName, std::vector<TTaskSource>* 
       const std::int32_t Count = Ini.ReadInteger(SecGlobal, "DirCount", 0);
       if (Count == 0) {
         Usable = false;
+        Refuse(Tr("The task names no source directory."));
       } else {
         for (TSourceSection& Source : ReadSources(Ini, Count))
           if (!Source.Source.empty() && XlDirectoryExists(Source.Source))
@@ -257,7 +323,8 @@ TTaskCheck CheckTaskFile(const std::string& FileName, std::vector<TTaskSource>* 
       }
     }
     return Usable ? tcUsable : tcInvalidSettings;
-  } catch (const std::exception&) {
+  } catch (const std::exception& E) {
+    Refuse(E.what());
     return tcUnreadable;
   }
 }
@@ -265,7 +332,7 @@ TTaskCheck CheckTaskFile(const std::string& FileName, std::vector<TTaskSource>* 
 int ReadTaskSettings(TMonTask& Task, const TTaskDefaults& Defaults, TLogSink& Log) {
   std::optional<TUnicodeIniFile> Ini;
   try {
-    Ini.emplace(OpenTaskFile(Task.BuTask));
+    Ini.emplace(OpenTaskFileChecked(Task.BuTask));
   } catch (const std::exception& E) {
     Log.AddLogLine(Task.BuTask + ": " + E.what());
     Task.MonStatus = mtInvalid;

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,12 +55,48 @@ inline constexpr std::uintmax_t MaxTaskFileSize = std::uintmax_t{16} << 20;
 // "DirCount" other than 0, and every source that names an existing
 // directory is appended to List in the order of the section indexes (none
 // for a negative count).
+// When Reasons is given, it receives one translated sentence for every
+// condition that makes the task unusable (the system's message for a file
+// that cannot be read).
 // Never raises.
-TTaskCheck CheckTaskFile(const std::string& FileName, std::vector<TTaskSource>* List = nullptr);
+TTaskCheck CheckTaskFile(const std::string& FileName, std::vector<TTaskSource>* List = nullptr,
+                         std::vector<std::string>* Reasons = nullptr);
+
+// Loads a task file for reading as the watchdog does: what is not a plain
+// file or is larger than MaxTaskFileSize is refused. Raises EFOpenError
+// when the file exists but cannot be read; a missing file is an empty task.
+TUnicodeIniFile OpenTaskFile(const std::string& FileName);
+
+// Section and key names with an index, as task files write them ("Dir000",
+// "SubDir012"), and the index of such a name (nullopt for any other name,
+// another prefix, or another spelling of the index such as Dir0001).
+std::string TaskIndexedName(std::string_view Prefix, int Index);
+std::optional<int> ParseTaskIndexedName(std::string_view Name, std::string_view Prefix);
+
+// The indexes of the source sections the watchdog reads: the "Dir"
+// sections below "DirCount" that hold a key, ascending.
+std::vector<int> TaskSourceIndexes(const TUnicodeIniFile& Ini);
+// The indexes of the "SubDir" keys of Section below its "SubCount",
+// ascending.
+std::vector<int> TaskSubDirIndexes(const TUnicodeIniFile& Ini, std::string_view Section);
 
 // True when the destination holds two "%" signs (an environment-variable or
 // date placeholder the watchdog cannot resolve).
 bool HasPlaceholders(const TUnicodeIniFile& Ini);
+bool DestinationHasPlaceholders(std::string_view Destination);
+
+// The filters of the source section Section, as the watchdog uses them:
+// file filter, extension rule, sub-directory list and sub-directory filter.
+// A filter that cannot be used lets everything through; never raises.
+void ReadSourceFilters(const TUnicodeIniFile& Ini, std::string_view Section, TMonFilter& Filter);
+
+// Sets a file filter from the values "Regular", "FilterMode" and "Filter" of
+// a source section, and a sub-directory filter from a "DirFilter" value, as
+// ReadSourceFilters does. When the text cannot be used, the filter is left
+// as the watchdog would use it (letting everything through) and then
+// EFilterError is raised, for callers that tell the user why.
+void SetTaskFileFilter(TTextFilter& Filter, bool Regular, std::int32_t Mode, std::string Text);
+void SetTaskDirFilter(TTextFilter& Filter, std::string_view Value);
 
 // Takes the settings of Task.Dir's source section of Task.BuTask over into
 // Task. 0 on success; 2 when the file cannot be read, does not list the
