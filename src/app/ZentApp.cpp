@@ -1,6 +1,6 @@
 // The task editor's entry point: ZentApp writes and checks the backup tasks
-// that the watchdog runs. The command-line forms work without a window; the
-// window forms (ZentApp alone, ZentApp TASK /edit) are not there yet.
+// that the watchdog runs. The command-line forms work without a window;
+// the others open the list of the task folder or the editor on one task.
 
 #include <iostream>
 #include <optional>
@@ -12,6 +12,7 @@
 #include "platform/Environment.h"
 #include "settings/ProgramLocations.h"
 #include "taskedit/TaskEditCommandLine.h"
+#include "ui/taskedit/TaskEditApp.h"
 
 int main(int argc, char** argv) {
   dz::OpenMissingStandardStreams();
@@ -22,7 +23,12 @@ int main(int argc, char** argv) {
 
   if (const std::optional<int> Code = dz::RunTaskEditCommandLine(Inputs.Args, std::cout, std::cerr, Inputs.CurrentDir))
     return *Code;
-  std::cerr << dz::Tr("The task editor's window is not available yet; ZentApp --help lists the command-line forms.")
-            << "\n";
-  return dz::teNoForm;
+  const dz::ui::TTaskEditWindowArgs WindowArgs = dz::ui::ParseTaskEditWindowArgs(Inputs.Args);
+  if (!dz::ui::TaskEditDisplayAvailable()) {
+    std::cerr << dz::Tr("No display can be opened for the task editor's window; ZentApp --help lists the forms "
+                        "that work without one.")
+              << "\n";
+    return dz::ui::ewNoDisplay;
+  }
+  return dz::ui::RunTaskEditWindow(argc, argv, Locations, WindowArgs, Inputs.CurrentDir);
 }
