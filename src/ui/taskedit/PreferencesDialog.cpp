@@ -41,7 +41,7 @@ TPreferencesDialog::TPreferencesDialog(TTaskEditDialogs& Dialogs, const TMainApp
   ProtLayout->setContentsMargins(0, 0, 0, 0);
   edProtDir = Named(new QLineEdit(Qs(Prefs.ProtDir)), "edProtDir");
   edProtDir->setPlaceholderText(Qs(Tr("the settings folder")));
-  auto* btProtDir = Named(new QPushButton(QStringLiteral("…")), "btProtDir");
+  auto* btProtDir = Named(new QPushButton(QStringLiteral("...")), "btProtDir");
   btProtDir->setToolTip(Qs(Tr("Choose a folder")));
   btProtDir->setFixedWidth(32);
   ProtLayout->addWidget(edProtDir, 1);

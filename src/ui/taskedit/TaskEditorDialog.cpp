@@ -60,7 +60,7 @@ QWidget* Row(QWidget* Field, QWidget* Button) {
 }
 
 QPushButton* FolderButton(const char* Name) {
-  auto* Button = Named(new QPushButton(QStringLiteral("…")), Name);
+  auto* Button = Named(new QPushButton(QStringLiteral("...")), Name);
   Button->setToolTip(Qs(Tr("Choose a folder")));
   Button->setFixedWidth(32);
   return Button;
@@ -134,7 +134,7 @@ void TTaskPreviewPanel::Show(const TTaskSourceEntry& Entry) {
     return;
   }
   FDone = false;
-  FStatus->setText(Qs(Tr("Looking through the source directory…")));
+  FStatus->setText(Qs(Tr("Looking through the source directory...")));
   // The callback runs on the walk's thread; the panel outlives the walk
   // (its destructor joins it), so the queued call finds it.
   FPreview = std::make_unique<TTaskPreview>(

@@ -85,11 +85,11 @@ TTaskListWindow::TTaskListWindow(TTaskEditDialogs& Dialogs, std::string JobDir, 
   Layout->addWidget(tvTasks, 1);
 
   auto* Buttons = new QHBoxLayout;
-  btNew = Named(new QPushButton(Qs(Tr("New…"))), "btNew");
-  btEdit = Named(new QPushButton(Qs(Tr("Edit…"))), "btEdit");
-  btDuplicate = Named(new QPushButton(Qs(Tr("Duplicate…"))), "btDuplicate");
+  btNew = Named(new QPushButton(Qs(Tr("New..."))), "btNew");
+  btEdit = Named(new QPushButton(Qs(Tr("Edit..."))), "btEdit");
+  btDuplicate = Named(new QPushButton(Qs(Tr("Duplicate..."))), "btDuplicate");
   btDelete = Named(new QPushButton(Qs(Tr("Delete"))), "btDelete");
-  btPreferences = Named(new QPushButton(Qs(Tr("Preferences…"))), "btPreferences");
+  btPreferences = Named(new QPushButton(Qs(Tr("Preferences..."))), "btPreferences");
   btHelp = Named(new QPushButton(Qs(Tr("Help"))), "btHelp");
   for (QPushButton* Button : {btNew, btEdit, btDuplicate, btDelete}) Buttons->addWidget(Button);
   Buttons->addStretch(1);

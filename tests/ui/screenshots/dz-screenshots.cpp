@@ -2,7 +2,9 @@
 // real controller on a fixture of three monitored directories (the first
 // one monitoring, with log lines of a real backup and a file pending), the
 // status dialog, the settings menu, the filter display and the log viewer,
-// in the light and the dark look, in English and German. tools/make-screenshots.sh runs it.
+// in the light and the dark look, in English and German; and ZentApp's task
+// list, editor and preview on a task folder of the same user (the editor
+// also dark in German). tools/make-screenshots.sh runs it.
 //
 //   dz-screenshots OUTDIR [LOCALEDIR]
 //
@@ -14,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPixmap>
 
@@ -30,7 +33,11 @@
 #include "platform/Environment.h"
 #include "ui/desktop/Style.h"
 #include "ui/dialogs/ShowFilterDialog.h"
+#include "taskedit/TaskDocument.h"
 #include "ui/dialogs/ShowTextDialog.h"
+#include "ui/taskedit/TaskEditDialogs.h"
+#include "ui/taskedit/TaskEditorDialog.h"
+#include "ui/taskedit/TaskListWindow.h"
 #include "ui/window/WindowWidgets.h"
 
 using namespace dz;
@@ -118,6 +125,59 @@ bool Shoot(const QString& OutDir, const std::string& Home, const QString& Suffix
   return Ok;
 }
 
+// ZentApp on three tasks of the user, one of which the watchdog cannot use.
+// All: the list, the editor and its preview; else the editor only, with a
+// finding shown.
+bool ShootTaskEditor(const QString& OutDir, const std::string& Home, const QString& Suffix, bool All) {
+  const std::string JobDir = Home + "/Documents/ZentApp/";
+  const std::string Letters = Home + "/Documents/Letters";
+  std::filesystem::create_directories(JobDir);
+  for (const char* File : {"offer-2025.odt", "tax/receipts.pdf", "tax/receipts.pdf.part", "~lock.offer-2025.odt",
+                           "notes.txt", "drafts/reply.odt", "drafts/old.bak", ".cache/thumb.png"}) {
+    std::filesystem::create_directories(std::filesystem::path(Letters + "/" + File).parent_path());
+    std::ofstream(Letters + "/" + File) << File;
+  }
+  std::filesystem::create_directories(Home + "/Pictures/Holidays 2024");
+  TTaskDocument Doc = NewTaskDocument({Letters}, Home + "/Backups");
+  Doc.Compression = cmZip;
+  Doc.Sources[0].FilterMode = fmExclude;
+  Doc.Sources[0].Filter = "~*|*.part";
+  Doc.Sources[0].Exclude = {"bak", "tmp"};
+  Doc.Sources[0].SubDirs = {".cache"};
+  WriteTaskDocument(Doc, JobDir + "letters.buj");
+  WriteTaskDocument(NewTaskDocument({Home + "/Pictures/Holidays 2024"}, ":USB-DISK:/Pictures"), JobDir + "holidays.buj");
+  std::ofstream(JobDir + "old server.buj") << "[Global]\nDestination=ftp://backup.example/anna/\nFtpBackup=1\n"
+                                           << "DirCount=1\n[Dir000]\nSource=" << Home << "/Projects\n";
+
+  TTaskEditSetup Setup;
+  Setup.JobDir = JobDir;
+  TQtTaskEditDialogs Dialogs(Setup);
+  bool Ok = true;
+  if (All) {
+    TTaskListWindow List(Dialogs, JobDir);
+    List.SelectTask(JobDir + "letters.buj");
+    List.show();
+    QCoreApplication::processEvents();
+    Ok = Save(List.grab(), OutDir + "/zentapp-list.png") && Ok;
+    List.hide();
+  }
+  TTaskEditorDialog Editor(Dialogs, JobDir + "letters.buj", ReadTaskDocument(JobDir + "letters.buj"));
+  Editor.show();
+  if (!WaitUntil([&] { return !Editor.Preview()->Running(); })) return false;
+  QCoreApplication::processEvents();
+  if (All) {
+    Ok = Save(Editor.findChild<QWidget*>(QStringLiteral("gbPreview"))->grab(), OutDir + "/zentapp-preview.png") && Ok;
+  }
+  // A mistake as a user makes it: the finding shows below the field.
+  Editor.findChild<QLineEdit*>(QStringLiteral("edDirFilter"))->setText(QStringLiteral("temp["));
+  QCoreApplication::processEvents();
+  Ok = Save(Editor.grab(), OutDir + (All ? QStringLiteral("/zentapp-editor.png")
+                                         : QStringLiteral("/zentapp-editor-") + Suffix + QStringLiteral(".png"))) &&
+       Ok;
+  Editor.hide();
+  return Ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -141,8 +201,14 @@ int main(int argc, char** argv) {
     InitTranslation(Locale, Language);
     for (const bool Dark : {false, true}) {
       ApplyStyle(App, Dark);
-      Ok = Shoot(OutDir, Home, QStringLiteral("%1-%2").arg(Dark ? "dark" : "light", Language)) && Ok;
+      const QString Suffix = QStringLiteral("%1-%2").arg(Dark ? "dark" : "light", Language);
+      Ok = Shoot(OutDir, Home, Suffix) && Ok;
       std::filesystem::remove_all(Home);
+      const bool English = std::string(Language) == "en";
+      if (English != Dark) {  // light English: all three; dark German: the editor
+        Ok = ShootTaskEditor(OutDir, Home, Suffix, English) && Ok;
+        std::filesystem::remove_all(Home);
+      }
     }
   }
   std::error_code NotEmpty;  // then it was there before, and stays
