@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake --preset release
-cmake --build --preset release --target dezedodiru
+cmake --build --preset release --target dezedodiru ZentApp
 exe=$PWD/build/release/bin/dezedodiru
 
 if [ $# -gt 0 ]; then
@@ -25,7 +25,7 @@ dir=${DZ_EXAMPLE_DIR:-$(mktemp -d -t dezedodiru-example.XXXXXX)}
 add=()
 # The task is added once; after that the settings file holds the entry.
 if [ ! -f "$dir/example.buj" ]; then
-  bash tools/example-setup.sh "$dir"
+  DZ_ZENTAPP=$PWD/build/release/bin/ZentApp bash tools/example-setup.sh "$dir"
   add=("/add:$dir/example.buj")
 fi
 dir=$(cd "$dir" && pwd)

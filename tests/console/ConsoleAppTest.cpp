@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Environment.h"
+#include "settings/UnicodeIniFile.h"
 #include "support/FakeDirWatchBackend.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestFiles.h"
@@ -137,9 +138,12 @@ protected:
     return Watch;
   }
 
-  // The README's example, made by its script below the test's folder.
-  std::string MakeExample() {
-    const std::string Command = "PATH='" + FSystemPath + "'; export PATH; bash '" DZ_SOURCE_DIR
+  // The README's example, made by its script below the test's folder; its
+  // task written by the built ZentApp, as tools/run.sh has it, or by the
+  // script itself.
+  std::string MakeExample(bool ByZentApp = false) {
+    const std::string ZentApp = ByZentApp ? "DZ_ZENTAPP='" DZ_ZENTAPP_PATH "'; export DZ_ZENTAPP; " : "";
+    const std::string Command = "PATH='" + FSystemPath + "'; export PATH; " + ZentApp + "bash '" DZ_SOURCE_DIR
                                 "/tools/example-setup.sh' '" + PathOf("ex") + "' >/dev/null";
     EXPECT_EQ(std::system(Command.c_str()), 0);
     return PathOf("ex");
@@ -273,8 +277,12 @@ TEST_F(ConsoleAppTest, SeveralSourcesAreListedAndTheAnswerChooses) {
   }
 }
 
-TEST_F(ConsoleAppTest, TheExampleBacksUpAChangeAndQuitsWithALastBackup) {
-  const std::string Ex = MakeExample();
+class ConsoleExampleTest : public ConsoleAppTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(ConsoleExampleTest, TheExampleBacksUpAChangeAndQuitsWithALastBackup) {
+  const std::string Ex = MakeExample(GetParam());
+  // Only ZentApp writes the keys the script leaves to their defaults.
+  EXPECT_EQ(TUnicodeIniFile::CreateForRead(Ex + "/example.buj").ValueExists("Global", "CompressAsZip"), GetParam());
   const std::string Source = Ex + "/source";
   RunOnThread({"/console", "/ini:" + Ex + "/settings/", "/add:" + Ex + "/example.buj"});
   test::TFakeDirWatch* Watch = WaitForWatcher(Source);
@@ -310,6 +318,9 @@ TEST_F(ConsoleAppTest, TheExampleBacksUpAChangeAndQuitsWithALastBackup) {
   FQueue.Post([this] { FApp.Request(crQuit); });
   EXPECT_EQ(Finish(), ceQuit);
 }
+
+INSTANTIATE_TEST_SUITE_P(TaskWrittenBy, ConsoleExampleTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& Info) { return Info.param ? "ZentApp" : "Script"; });
 
 TEST_F(ConsoleAppTest, ASecondQuitDuringTheLastBackupSavesAndEndsAtOnce) {
   const std::string Task = WriteTask("t.buj", {PathOf("a")});
