@@ -9,6 +9,7 @@
 #include "base/Translate.h"
 #include "desktop/Help.h"
 #include "platform/Console.h"
+#include "platform/Display.h"
 #include "platform/Environment.h"
 #include "settings/ProgramLocations.h"
 #include "taskedit/TaskEditCommandLine.h"
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
   if (const std::optional<int> Code = dz::RunTaskEditCommandLine(Inputs.Args, std::cout, std::cerr, Inputs.CurrentDir))
     return *Code;
   const dz::ui::TTaskEditWindowArgs WindowArgs = dz::ui::ParseTaskEditWindowArgs(Inputs.Args);
-  if (!dz::ui::TaskEditDisplayAvailable()) {
+  if (!dz::WindowCanBeOpened()) {
     std::cerr << dz::Tr("No display can be opened for the task editor's window; ZentApp --help lists the forms "
                         "that work without one.")
               << "\n";

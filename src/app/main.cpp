@@ -10,6 +10,7 @@
 #include "console/ConsoleApp.h"
 #include "desktop/Help.h"
 #include "platform/Console.h"
+#include "platform/Display.h"
 #include "settings/ProgramLocations.h"
 #include "ui/window/WindowApp.h"
 #include "watchdog/CommandLine.h"
@@ -53,7 +54,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!CommandLine.Console) {
-    if (dz::ui::DisplayAvailable()) return dz::ui::RunWindowProgram(argc, argv, Locations, CommandLine);
+    // Asked before the toolkit starts: one that cannot connect ends the process.
+    if (dz::WindowCanBeOpened()) return dz::ui::RunWindowProgram(argc, argv, Locations, CommandLine);
     std::fprintf(stderr, "%s\n", dz::Tr("No display can be opened; the watchdog runs on the console.").c_str());
   }
   return dz::RunConsoleProgram(Locations, CommandLine);

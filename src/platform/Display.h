@@ -22,4 +22,9 @@ TDisplayInfo ProcessDisplayInfo();
 // port 6000 + N. The connection is closed at once.
 bool CanConnectToDisplay(const TDisplayInfo& Info);
 
+// Whether a window can be opened at all: the user chose the toolkit's
+// platform ($QT_QPA_PLATFORM, which may need no display), or the process's
+// display answers.
+bool WindowCanBeOpened();
+
 }  // namespace dz

@@ -88,4 +88,10 @@ bool CanConnectToDisplay(const TDisplayInfo& Info) {
   return ConnectTcp(Host, 6000 + Number);
 }
 
+bool WindowCanBeOpened() {
+  const char* Platform = std::getenv("QT_QPA_PLATFORM");
+  if (Platform != nullptr && *Platform != '\0') return true;
+  return CanConnectToDisplay(ProcessDisplayInfo());
+}
+
 }  // namespace dz

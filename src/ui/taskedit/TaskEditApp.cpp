@@ -13,7 +13,6 @@
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
 #include "filesys/PathUtils.h"
-#include "platform/Display.h"
 #include "platform/Environment.h"
 #include "platform/FileIo.h"
 #include "taskedit/TaskDocument.h"
@@ -102,11 +101,6 @@ TTaskEditWindowArgs ParseTaskEditWindowArgs(const std::vector<std::string>& Args
   // A task file alone (opened from a file manager) is edited too.
   if (!Result.Task.empty()) Result.Edit = true;
   return Result;
-}
-
-bool TaskEditDisplayAvailable() {
-  if (!EnvVar("QT_QPA_PLATFORM").empty()) return true;
-  return CanConnectToDisplay(ProcessDisplayInfo());
 }
 
 int RunTaskEditWindow(int& Argc, char** Argv, const TProgramLocations& Locations, const TTaskEditWindowArgs& Args,

@@ -30,10 +30,6 @@ struct TTaskEditWindowArgs {
 // absolute path, not an option.
 TTaskEditWindowArgs ParseTaskEditWindowArgs(const std::vector<std::string>& Args);
 
-// Whether a window can be opened at all: the user chose a platform
-// (QT_QPA_PLATFORM), or a Wayland or X display answers.
-bool TaskEditDisplayAvailable();
-
 // Runs the window form until it ends and returns the exit code. A relative
 // task file is taken from CurrentDir.
 //

@@ -12,7 +12,6 @@
 #include "base/Translate.h"
 #include "desktop/Autostart.h"
 #include "platform/Console.h"
-#include "platform/Display.h"
 #include "platform/Environment.h"
 #include "settings/MainAppSettings.h"
 #include "settings/UnicodeIniFile.h"
@@ -23,11 +22,6 @@
 #include "watchdog/Watchdog.h"
 
 namespace dz::ui {
-
-bool DisplayAvailable() {
-  if (!EnvVar("QT_QPA_PLATFORM").empty()) return true;
-  return CanConnectToDisplay(ProcessDisplayInfo());
-}
 
 int RunWindowProgram(int& Argc, char** Argv, const TProgramLocations& Locations, const TCommandLine& CommandLine) {
   QApplication App(Argc, Argv);

@@ -8,12 +8,6 @@
 
 namespace dz::ui {
 
-// Whether the window can be opened at all: the user chose a platform
-// (QT_QPA_PLATFORM), or a Wayland or X display answers. Asked before the
-// application object exists, whose failure to connect would end the
-// process.
-bool DisplayAvailable();
-
 // Runs the program with its window until it ends; the result is the exit
 // code (0, or 2 when the settings file cannot be read).
 int RunWindowProgram(int& Argc, char** Argv, const TProgramLocations& Locations, const TCommandLine& CommandLine);
