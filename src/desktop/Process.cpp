@@ -46,9 +46,13 @@ std::vector<std::string> EditTaskCommand(const std::string& ZvPath, const std::s
   return {ZvPath, TaskFile, "/edit"};
 }
 
-int EditTask(const std::string& ZvPath, const std::string& TaskFile, const TKeepAlive& KeepAlive) {
-  TChildProcess Child = StartProcess(EditTaskCommand(ZvPath, TaskFile), std::string());
+int RunProcess(const std::vector<std::string>& Args, const TKeepAlive& KeepAlive) {
+  TChildProcess Child = StartProcess(Args, std::string());
   return WaitForProcess(Child, 0, false, KeepAlive);
+}
+
+int EditTask(const std::string& ZvPath, const std::string& TaskFile, const TKeepAlive& KeepAlive) {
+  return RunProcess(EditTaskCommand(ZvPath, TaskFile), KeepAlive);
 }
 
 std::string ProcessResultText(int Result) {

@@ -49,6 +49,10 @@ TChildProcess StartProcess(const std::vector<std::string>& Args, const std::stri
 // lets go of it gives WaitTimeout; its end is collected in the background.
 int WaitForProcess(TChildProcess& Process, int Timeout, bool Always, const TKeepAlive& KeepAlive = {});
 
+// Starts Args[0] with the further arguments and waits for its end as long
+// as it takes, calling KeepAlive every 100 ms: a result of WaitForProcess.
+// Raises EProcessError when the program cannot be started.
+int RunProcess(const std::vector<std::string>& Args, const TKeepAlive& KeepAlive);
 // The command that lets Zentivo (ZvPath) edit TaskFile: the program, the
 // task file and the option "/edit", each one argument.
 std::vector<std::string> EditTaskCommand(const std::string& ZvPath, const std::string& TaskFile);

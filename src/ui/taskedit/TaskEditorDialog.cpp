@@ -245,9 +245,7 @@ void TTaskEditorDialog::BuildGlobalPart(QWidget* Page) {
   edDestination->setPlaceholderText(Qs(Tr("a folder, or :LABEL:/folder on a drive with that label")));
   btDestination = FolderButton("btDestination");
   Form->addRow(Qs(Tr("Destination folder:")), Row(edDestination, btDestination));
-  FFindingLabels.resize(std::size(FindingLabelNames));
-  FFindingLabels[tfDestination] = NewFindingLabel(FindingLabelNames[tfDestination]);
-  Form->addRow(FFindingLabels[tfDestination]);
+  Form->addRow(FindingLabel(tfDestination));
 
   cbStructure = Named(new QComboBox, "cbStructure");
   cbStructure->addItem(Qs(Tr("the whole path of the source")), dsFullPath);
@@ -256,8 +254,7 @@ void TTaskEditorDialog::BuildGlobalPart(QWidget* Page) {
   edDriveId = Named(new QLineEdit, "edDriveId");
   edDriveId->setPlaceholderText(Qs(Tr("the pattern of the preferences")));
   Form->addRow(Qs(Tr("Drive folder name:")), edDriveId);
-  FFindingLabels[tfDestMode] = NewFindingLabel(FindingLabelNames[tfDestMode]);
-  Form->addRow(FFindingLabels[tfDestMode]);
+  Form->addRow(FindingLabel(tfDestMode));
 
   cbCompression = Named(new QComboBox, "cbCompression");
   cbCompression->addItem(Qs(Tr("none (plain copies)")), cmNone);
@@ -279,6 +276,12 @@ void TTaskEditorDialog::BuildGlobalPart(QWidget* Page) {
   connect(btDestination, &QPushButton::clicked, this, [this] { ChooseDestination(); });
 }
 
+QLabel* TTaskEditorDialog::FindingLabel(TTaskField Field) {
+  FFindingLabels.resize(std::size(FindingLabelNames));  // one per field, sized at the first
+  FFindingLabels[Field] = NewFindingLabel(FindingLabelNames[Field]);
+  return FFindingLabels[Field];
+}
+
 void TTaskEditorDialog::BuildSourcePart(QWidget* Page) {
   auto* Layout = new QVBoxLayout(Page);
   auto* ListRow = new QHBoxLayout;
@@ -293,8 +296,7 @@ void TTaskEditorDialog::BuildSourcePart(QWidget* Page) {
   ListButtons->addStretch(1);
   ListRow->addLayout(ListButtons);
   Layout->addLayout(ListRow);
-  FFindingLabels[tfSources] = NewFindingLabel(FindingLabelNames[tfSources]);
-  Layout->addWidget(FFindingLabels[tfSources]);
+  Layout->addWidget(FindingLabel(tfSources));
 
   gbSource = Named(new QWidget, "gbSource");
   auto* Form = new QFormLayout(gbSource);
@@ -302,8 +304,7 @@ void TTaskEditorDialog::BuildSourcePart(QWidget* Page) {
   edSource = Named(new QLineEdit, "edSource");
   btSource = FolderButton("btSource");
   Form->addRow(Qs(Tr("Source directory:")), Row(edSource, btSource));
-  FFindingLabels[tfSource] = NewFindingLabel(FindingLabelNames[tfSource]);
-  Form->addRow(FFindingLabels[tfSource]);
+  Form->addRow(FindingLabel(tfSource));
 
   cbFilterMode = Named(new QComboBox, "cbFilterMode");
   cbFilterMode->addItem(Qs(Tr("off")), fmOff);
@@ -314,8 +315,7 @@ void TTaskEditorDialog::BuildSourcePart(QWidget* Page) {
   edFilter = Named(new QLineEdit, "edFilter");
   edFilter->setPlaceholderText(Qs(Tr("masks separated by |, such as *.doc|report?.txt")));
   Form->addRow(cxRegular, edFilter);
-  FFindingLabels[tfFileFilter] = NewFindingLabel(FindingLabelNames[tfFileFilter]);
-  Form->addRow(FFindingLabels[tfFileFilter]);
+  Form->addRow(FindingLabel(tfFileFilter));
 
   cbExtRule = Named(new QComboBox, "cbExtRule");
   cbExtRule->addItem(Qs(Tr("back up all but these")), false);
@@ -324,8 +324,7 @@ void TTaskEditorDialog::BuildSourcePart(QWidget* Page) {
   edExtensions = Named(new QLineEdit, "edExtensions");
   edExtensions->setPlaceholderText(Qs(Tr("separated by commas, such as tmp, bak")));
   Form->addRow(QString(), edExtensions);
-  FFindingLabels[tfExtensions] = NewFindingLabel(FindingLabelNames[tfExtensions]);
-  Form->addRow(FFindingLabels[tfExtensions]);
+  Form->addRow(FindingLabel(tfExtensions));
 
   cbDirRule = Named(new QComboBox, "cbDirRule");
   cbDirRule->addItem(Qs(Tr("leave out these")), false);
@@ -335,14 +334,12 @@ void TTaskEditorDialog::BuildSourcePart(QWidget* Page) {
   meSubDirs->setPlaceholderText(Qs(Tr("one per line, relative to the source directory")));
   meSubDirs->setMaximumHeight(70);
   Form->addRow(QString(), meSubDirs);
-  FFindingLabels[tfSubDirs] = NewFindingLabel(FindingLabelNames[tfSubDirs]);
-  Form->addRow(FFindingLabels[tfSubDirs]);
+  Form->addRow(FindingLabel(tfSubDirs));
   cxDirRegular = Named(new QCheckBox(Qs(Tr("Regular expression"))), "cxDirRegular");
   edDirFilter = Named(new QLineEdit, "edDirFilter");
   edDirFilter->setPlaceholderText(Qs(Tr("names of directories: masks separated by |")));
   Form->addRow(cxDirRegular, edDirFilter);
-  FFindingLabels[tfDirFilter] = NewFindingLabel(FindingLabelNames[tfDirFilter]);
-  Form->addRow(FFindingLabels[tfDirFilter]);
+  Form->addRow(FindingLabel(tfDirFilter));
   Layout->addWidget(gbSource, 1);
 
   connect(lbSources, &QListWidget::currentRowChanged, this, [this](int Row) {

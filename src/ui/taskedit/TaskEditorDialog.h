@@ -87,6 +87,8 @@ protected:
 private:
   void BuildGlobalPart(QWidget* Page);
   void BuildSourcePart(QWidget* Page);
+  // A new, hidden label for the findings of Field, kept for showing them.
+  QLabel* FindingLabel(TTaskField Field);
   void LoadGlobal();
   void LoadSource();
   void GlobalEdited();

@@ -81,11 +81,10 @@ bool TQtWindowDialogs::SetStartOnLogon(QWidget* Parent, bool On) {
 TProcessOutcome TQtWindowDialogs::RunMainApplication(QWidget*, const std::vector<std::string>& Args) {
   TProcessOutcome Outcome;
   try {
-    TChildProcess Child = StartProcess(Args, std::string());
-    Outcome.Started = true;
     // The window goes on drawing itself and taking input; the handlers that
     // must not run meanwhile ask whether the window is busy.
-    Outcome.ExitCode = WaitForProcess(Child, 0, false, [] { QCoreApplication::processEvents(); });
+    Outcome.ExitCode = RunProcess(Args, [] { QCoreApplication::processEvents(); });
+    Outcome.Started = true;
   } catch (const EProcessError& E) {
     Outcome.Error = E.what();
   }
