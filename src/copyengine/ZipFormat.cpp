@@ -15,13 +15,6 @@ namespace dz {
 
 namespace {
 
-constexpr std::uint32_t ZipLocalSignature = 0x04034B50;
-constexpr std::uint32_t ZipCentralSignature = 0x02014B50;
-constexpr std::uint32_t Zip64EndSignature = 0x06064B50;
-constexpr std::uint32_t Zip64LocatorSignature = 0x07064B50;
-constexpr std::uint32_t ZipEndSignature = 0x06054B50;
-constexpr std::uint16_t Zip64ExtraTag = 0x0001;
-
 // Latin-1 characters and their code page 437 bytes. The table also lists
 // the section and pilcrow signs, whose bytes (0x15, 0x14) are control codes
 // to most readers: an entry at or below 0x20 counts as no mapping, so names

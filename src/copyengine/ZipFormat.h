@@ -28,6 +28,13 @@ inline constexpr std::uint16_t ZipMethodDeflated = 8;
 inline constexpr std::uint16_t ZipVersionDefault = 20;
 inline constexpr std::uint16_t ZipVersionZip64 = 45;
 
+inline constexpr std::uint32_t ZipLocalSignature = 0x04034B50;
+inline constexpr std::uint32_t ZipCentralSignature = 0x02014B50;
+inline constexpr std::uint32_t Zip64EndSignature = 0x06064B50;
+inline constexpr std::uint32_t Zip64LocatorSignature = 0x07064B50;
+inline constexpr std::uint32_t ZipEndSignature = 0x06054B50;
+inline constexpr std::uint16_t Zip64ExtraTag = 0x0001;
+
 inline constexpr std::size_t ZipLocalHeaderSize = 30;
 inline constexpr std::size_t ZipLocalZip64ExtraSize = 20;
 inline constexpr std::size_t ZipCentralHeaderSize = 46;

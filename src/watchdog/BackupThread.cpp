@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/CaseFold.h"
 #include "base/CommaText.h"
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
@@ -14,6 +15,7 @@
 #include "platform/FileOps.h"
 #include "platform/SysError.h"
 #include "settings/PathConventions.h"
+#include "watchdog/CurrentCopy.h"
 
 namespace dz {
 
@@ -29,10 +31,12 @@ bool IsTemporaryNameOf(std::string_view Name, std::string_view FinalName) {
 
 }  // namespace
 
-TBackupCopyKind BackupCopyKind(std::int32_t Compress, bool NoComp) {
+TBackupCopyKind BackupCopyKind(std::int32_t Compress, bool NoComp, std::string_view Extension) {
   switch (Compress) {
     case 1:
-      return NoComp ? TBackupCopyKind{CopyOptionsPlain, ""} : TBackupCopyKind{CopyOptionsGzip, ".gz"};
+      if (!NoComp) return {CopyOptionsGzip, ".gz"};
+      if (SameText(Extension, "gz")) return {CopyOptionsGzip, ".gz", TZCompressionLevel::zcNone};
+      return {CopyOptionsPlain, ""};
     case 2:
       return {NoComp ? CopyOptionsZipStored : CopyOptionsZipDeflated, ".zip"};
     default:
@@ -111,7 +115,7 @@ void TBackupThread::SendLines() {
   if (FOnStringMsg || FOnFileDone)
     FQueue.Send([this] {
       for (const TOutLine& Out : FLines) {
-        if (FOnStringMsg) FOnStringMsg(Out.Line);
+        if (FOnStringMsg && !Out.Line.empty()) FOnStringMsg(Out.Line);
         if (Out.Result != NoResult && FOnFileDone) FOnFileDone(FResults[Out.Result]);
       }
     });
@@ -225,11 +229,20 @@ TBackupThread::TBatchFile TBackupThread::CopyToTemporary(std::size_t Index, cons
   TDestFolder& Folder = PrepareFolder(ExtractFileDir(Final));
   RemoveLeftovers(Folder, Source, Final);
 
+  // Nothing is written for a file whose current copy is the file as it is.
+  const TCurrentCopyQuery Query{Source, Final, Kind.Options, FSourceFolder.For(ExtractFileDir(Source)),
+                                FCopyFolder.For(ExtractFileDir(Final))};
+  const TCurrentCopy Current = CompareWithCurrentCopy(Query, FCompareBuffer, Stop);
+  Stopped = Current == TCurrentCopy::ccStopped;
+  if (Current != TCurrentCopy::ccDifferent)
+    return {Index, Source, Target, {}, Kind.Suffix, Kind.Options, 0, 0, true};
+
   // A copy that its batch's flush does not reach is flushed by the job
   // (coNoCache) before it is closed.
   TCopyOptions Options = Kind.Options;
   if (FFlush && !Folder.FlushedWithBatch) Options |= coNoCache;
   TCopyRequest Request(Source, Final + ".tmp", Options);
+  Request.CompressionLevel = Kind.Level;
   // The first free temporary name: the job creates it exclusively, so that
   // a name taken meanwhile is never written into.
   Request.NewDestination = true;
@@ -269,7 +282,9 @@ void TBackupThread::StartBatchFlush() {
   // point: nothing of the batch is renamed or removed there.
   const int Overlapped = std::exchange(FOverlappedFlushError, 0);
   const int Early = DestinationStillThere() ? Overlapped : ErrPathNotFound;
-  FFlushRan = Early == 0 && FBatchFlush;
+  // A batch of files that were all up to date wrote nothing to flush.
+  FFlushRan = Early == 0 && FBatchFlush &&
+              std::any_of(FBatch.begin(), FBatch.end(), [](const TBatchFile& File) { return !File.UpToDate; });
   if (FFlushRan)
     FFlushResult = std::async(std::launch::async, [this] { return FDestRoot.SyncFileSystem(); });
   else {
@@ -294,6 +309,12 @@ void TBackupThread::CompleteFlushedBatch() {
 
   for (const TBatchFile& File : FFlushing) {
     FIndex = File.Index;
+    if (File.UpToDate) {
+      // Nothing of it was written: whatever the flush met was not its.
+      FResults.push_back({FFileList[File.Index], 0, true, true});
+      FLines.push_back({std::string(), FResults.size() - 1});
+      continue;
+    }
     int E = File.ErrorCode;
     int Moved = 0;
     if (E == 0 && FlushError != 0) {
@@ -361,7 +382,8 @@ void TBackupThread::Execute(std::stop_token Stop) {
     const std::string S = JoinPath(FBase, R);
     const std::string B = FDrv.empty() ? FDest : JoinPath(FDest, DriveFolderName(FDrv, DrivePart(S)));
     const std::string T = JoinPath(B, PathWithoutDrive(S));
-    const TBackupCopyKind Kind = BackupCopyKind(FCompress, FNoCompList.Contains(GetExtension(S)));
+    const std::string Extension = GetExtension(S);
+    const TBackupCopyKind Kind = BackupCopyKind(FCompress, FNoCompList.Contains(Extension), Extension);
 
     // The lines of a flushed batch go out as soon as its flush is over.
     if (FFlushResult.valid() && FFlushResult.wait_for(std::chrono::seconds(0)) == std::future_status::ready)

@@ -23,6 +23,11 @@
 // flushed as a whole (network and FUSE file systems, a folder mounted below
 // the destination), each copy is flushed on its own before it is closed.
 //
+// A file whose current copy is already that file as it is now (see
+// CurrentCopy.h) is not copied at all: no temporary file, no version moved
+// and no line, as a restart or an interrupted run hands over many such
+// files; its outcome tells the owner that it is done.
+//
 // A current copy that is replaced keeps its name until the new copy takes it
 // in one rename (it gets its ".bak-1" name as a hard link first; without hard
 // links it is renamed away first). Leftover temporary files of an
@@ -63,21 +68,35 @@ struct TBackupFileResult {
   std::string FileName;       // as in the worker's list, relative to the directory
   int ErrorCode = 0;          // 0, or what the line reports
   bool SourceExists = true;   // false when the source was gone after a failure
+  // Its current copy was the file as it is: nothing was written, no version
+  // moved and no line sent, but the file is done like one copied.
+  bool UpToDate = false;
 };
 
 // Told on the main thread, together with the file's log line, how a file
 // went: once its copy has its final name, or once it failed.
 using TFileDoneProc = std::function<void(const TBackupFileResult&)>;
 
-// The options and name suffix of a copy.
+// The options, name suffix and compression level of a copy.
 struct TBackupCopyKind {
   TCopyOptions Options;
   std::string_view Suffix;
+  TZCompressionLevel Level = TZCompressionLevel::zcDefault;
 };
 
 // Compress: 0 none, 1 gzip, 2 zip; NoComp: the file's extension is in the
-// list of extensions never compressed.
-TBackupCopyKind BackupCopyKind(std::int32_t Compress, bool NoComp);
+// list of extensions never compressed; Extension: the file's extension.
+//
+// Every copy's name is its source's name, plus ".gz" or ".zip" when it is
+// compressed, and no two sources of one folder share a copy: in gzip mode a
+// file whose extension is "gz" (in any case) is never stored as it is, where
+// it would take the name of the compressed copy of the file named without
+// ".gz". When "gz" is in the list it goes into a gzip member of stored
+// (uncompressed) deflate blocks instead: "X.gz" becomes "X.gz.gz", beside
+// "X.gz" made from "X". So every copy named "... .gz" in a gzip tree is a
+// gzip member of the source named without that ".gz". Zip mode always adds
+// ".zip" and plain mode nothing, so neither can meet two sources on one name.
+TBackupCopyKind BackupCopyKind(std::int32_t Compress, bool NoComp, std::string_view Extension = {});
 
 class TBackupThread {
 public:
@@ -147,6 +166,7 @@ private:
     TCopyOptions Options;
     int ErrorCode;  // of the copy
     std::int64_t Size;  // of the source as it was copied; -1 when it could not be opened
+    bool UpToDate = false;  // not copied: the current copy is the source as it is
   };
   // Temporary names are tried up to "<target>.tmp<MaxTemporaryNumber>".
   static constexpr int MaxTemporaryNumber = 9999;
@@ -170,7 +190,7 @@ private:
     const TFileHandle* For(const std::string& Dir);
   };
   // A line for the main thread and the index of its file's outcome in
-  // FResults, if it has one.
+  // FResults, if it has one. An empty line is not sent: only the outcome.
   struct TOutLine {
     std::string Line;
     std::size_t Result;
@@ -178,8 +198,9 @@ private:
   static constexpr std::size_t NoResult = static_cast<std::size_t>(-1);
 
   void Execute(std::stop_token Stop);
-  // Copies one file to a temporary name; Stopped when a stop request ended
-  // the copy (nothing of it is left).
+  // Copies one file to a temporary name, unless its current copy is the
+  // file as it is (UpToDate); Stopped when a stop request ended the copy
+  // (nothing of it is left) or the comparison.
   TBatchFile CopyToTemporary(std::size_t Index, const std::string& Source, const std::string& Target,
                              const TBackupCopyKind& Kind, std::stop_token Stop, bool& Stopped);
   // Starts the flush of the batch in progress, after the batch flushed
@@ -237,6 +258,7 @@ private:
   std::chrono::steady_clock::time_point FBatchStart;
   TOpenFolder FSourceFolder, FCopyFolder, FRenameFolder;
   std::vector<TOutLine> FLines;
+  std::vector<char> FCompareBuffer;  // for reading what a current copy's time does not decide
   std::vector<std::string> FDirsWritten;
   std::map<std::string, TDestFolder> FFolders;
   std::vector<TBackupFileResult> FResults;

@@ -97,7 +97,8 @@ int ShowNames(const std::string& Dest, const std::string& Source, int Compress, 
   dz::TMatchList NoCompList{dz::TListCompare::lcIgnoreCase};
   NoCompList.Assign(dz::SplitCommaText(NoComp));
   const std::string Target = dz::JoinPath(Dest, dz::PathWithoutDrive(Source));
-  const std::string Suffix(dz::BackupCopyKind(Compress, NoCompList.Contains(dz::GetExtension(Source))).Suffix);
+  const std::string Extension = dz::GetExtension(Source);
+  const std::string Suffix(dz::BackupCopyKind(Compress, NoCompList.Contains(Extension), Extension).Suffix);
   std::printf("current=%s\n", (Target + Suffix).c_str());
   for (int N = 1; N <= 3; ++N)
     std::printf("version%d=%s\n", N, (dz::InsertBeforeExtension(Target, ".bak-" + std::to_string(N)) + Suffix).c_str());

@@ -1,6 +1,7 @@
 #include "watchdog/BackupThread.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +16,8 @@
 #include "filesys/ErrorTexts.h"
 #include "filesys/PathUtils.h"
 #include "support/LoopVolumes.h"
+#include "watchdog/CurrentCopy.h"
+#include "platform/FileOps.h"
 #include "support/TestFiles.h"
 
 namespace dz {
@@ -78,7 +81,7 @@ protected:
     FCurrent.store(nullptr);
     TCountingQueue Queue;
     FWorker = std::make_unique<TBackupThread>(
-        1, FDst, FSrc, Drv, "jpg,Zip", List, Compress, Retain,
+        1, FDst, FSrc, Drv, FNoComp, List, Compress, Retain,
         [this](const std::string& Line) {
           FLines.push_back(Line);
           ++FLinesTaken;
@@ -115,6 +118,7 @@ protected:
   }
 
   std::string FSrc, FDst;
+  std::string FNoComp = "jpg,Zip";  // the extensions never compressed
   std::vector<std::string> FLines;
   std::vector<TBackupFileResult> FDone;  // as told on the main thread, in order
   std::vector<TStepAt> FSteps;
@@ -127,18 +131,32 @@ protected:
 using TBackupThreadTest = TBackupThreadFixture<test::TTempDirTest>;
 
 TEST(BackupCopyKindTest, OptionsAndSuffixFollowTheCompressionAndTheNoCompressList) {
+  constexpr auto Default = TZCompressionLevel::zcDefault;
   struct TCase {
     int Compress;
     bool NoComp;
+    const char* Extension;
     TCopyOptions Options;
     const char* Suffix;
+    TZCompressionLevel Level;
   };
-  const TCase Cases[] = {{0, false, 0x188, ""}, {0, true, 0x188, ""},   {1, false, 0x189, ".gz"},
-                         {1, true, 0x188, ""},  {2, false, 0x18B, ".zip"}, {2, true, 0x18A, ".zip"}};
+  const TCase Cases[] = {
+      {0, false, "txt", 0x188, "", Default},   {0, true, "jpg", 0x188, "", Default},
+      {1, false, "txt", 0x189, ".gz", Default}, {1, true, "jpg", 0x188, "", Default},
+      {2, false, "txt", 0x18B, ".zip", Default}, {2, true, "jpg", 0x18A, ".zip", Default},
+      // A gzip file never keeps its name in gzip mode: it would be the name
+      // of another file's compressed copy. Not compressed again, it is
+      // stored in a member of its own.
+      {1, true, "gz", 0x189, ".gz", TZCompressionLevel::zcNone}, {1, true, "Gz", 0x189, ".gz", TZCompressionLevel::zcNone},
+      {1, false, "gz", 0x189, ".gz", Default},  {0, true, "gz", 0x188, "", Default},
+      {2, true, "gz", 0x18A, ".zip", Default},  {2, true, "zip", 0x18A, ".zip", Default},
+  };
   for (const TCase& C : Cases) {
-    const TBackupCopyKind Kind = BackupCopyKind(C.Compress, C.NoComp);
-    EXPECT_EQ(Kind.Options, C.Options) << C.Compress << " " << C.NoComp;
-    EXPECT_EQ(Kind.Suffix, C.Suffix) << C.Compress << " " << C.NoComp;
+    SCOPED_TRACE(std::to_string(C.Compress) + " " + std::to_string(C.NoComp) + " " + C.Extension);
+    const TBackupCopyKind Kind = BackupCopyKind(C.Compress, C.NoComp, C.Extension);
+    EXPECT_EQ(Kind.Options, C.Options);
+    EXPECT_EQ(Kind.Suffix, C.Suffix);
+    EXPECT_EQ(Kind.Level, C.Level);
   }
 }
 
@@ -427,6 +445,281 @@ TEST_F(TBackupThreadTest, OnlyTheMeasuringSwitchLeavesOutTheDirectoryFlushes) {
     else
       EXPECT_TRUE(FWorker->SyncedDirectories().empty());
   }
+}
+
+// The suffix of a copy in each compression mode.
+constexpr const char* CopySuffix[] = {"", ".gz", ".zip"};
+
+TFileTime At(std::int64_t UnixSeconds, TFileTime Ticks = 0) {
+  return FileTimeOfUnixEpoch + UnixSeconds * FileTimeTicksPerSecond + Ticks;
+}
+
+void SetWriteTime(const std::string& Path, TFileTime Time) {
+  ASSERT_EQ(SetPathTimes(Path, 0, Time, true), 0) << Path;
+}
+
+TFileStatus StatusOf(const std::string& Path) {
+  TFileStatus Status;
+  EXPECT_EQ(PathStatus(Path, false, Status), 0) << Path;
+  return Status;
+}
+
+std::string Inflated(std::string_view Data, int WindowBits) {
+  z_stream Z{};
+  EXPECT_EQ(inflateInit2(&Z, WindowBits), Z_OK);
+  Z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
+  Z.avail_in = static_cast<uInt>(Data.size());
+  std::string Out;
+  char Chunk[4096];
+  int Result = Z_OK;
+  while (Result == Z_OK) {
+    Z.next_out = reinterpret_cast<Bytef*>(Chunk);
+    Z.avail_out = sizeof Chunk;
+    Result = inflate(&Z, Z_NO_FLUSH);
+    Out.append(Chunk, sizeof Chunk - Z.avail_out);
+  }
+  EXPECT_EQ(Result, Z_STREAM_END);
+  inflateEnd(&Z);
+  return Out;
+}
+
+// The source bytes a copy holds: as they are, through zlib's gzip reader, or
+// from the one entry of a zip archive as its local header describes it.
+std::string Restored(const std::string& Path, int Compress) {
+  const std::string Bytes = ReadFileBytes(Path);
+  if (Compress == 1) return Inflated(Bytes, 16 + MAX_WBITS);
+  if (Compress != 2) return Bytes;
+  const auto Le = [&](std::size_t At, int Count) {
+    std::uint32_t V = 0;
+    for (int I = Count - 1; I >= 0; --I) V = (V << 8) | static_cast<unsigned char>(Bytes.at(At + static_cast<std::size_t>(I)));
+    return V;
+  };
+  const std::string Data = Bytes.substr(30 + Le(26, 2) + Le(28, 2), Le(18, 4));
+  return Le(8, 2) == 0 ? Data : Inflated(Data, -MAX_WBITS);
+}
+
+TEST(JudgeCopyTimesTest, TimeDecidesUnlessRoundedOrMadeRightAfterTheWrite) {
+  using enum TCopyVerdict;
+  const TFileTime S = At(1700000000, 1234567);  // 0.1234567 s past an even second
+  const TFileTime Later = S + 60 * FileTimeTicksPerSecond;
+  struct TCase {
+    const char* Why;
+    TFileTime Copy, Change;
+    TCopyVerdict Verdict;
+  };
+  const TCase Cases[] = {
+      {"the same time, copied long after", S, Later, cvSame},
+      {"the same time, copied within the margin", S, S + RacyMargin - 1, cvCompareContent},
+      {"the same time, copied just beyond the margin", S, S + RacyMargin, cvSame},
+      {"the copy changed before the source's time (clocks apart)", S, S - FileTimeTicksPerSecond, cvCompareContent},
+      {"rounded down to 2 s (FAT)", At(1700000000), Later, cvCompareContent},
+      {"rounded up to 2 s", At(1700000002), Later, cvCompareContent},
+      {"rounded up to 1 s", At(1700000001), Later, cvCompareContent},
+      {"rounded down to 10 ms (exFAT)", At(1700000000, 1200000), Later, cvCompareContent},
+      {"rounded down to 1 us", At(1700000000, 1234560), Later, cvCompareContent},
+      {"100 ns apart", S + 1, Later, cvDifferent},
+      {"3 s earlier", S - 3 * FileTimeTicksPerSecond, Later, cvDifferent},
+      {"an hour later", S + 3600 * FileTimeTicksPerSecond, Later, cvDifferent},
+  };
+  for (const TCase& C : Cases) EXPECT_EQ(JudgeCopyTimes(S, C.Copy, C.Change), C.Verdict) << C.Why;
+}
+
+// A file whose current copy already is the file as it is (after a restart,
+// an interrupted run) is not copied again, and so moves no real previous
+// version out; a change of the same size is backed up as ever.
+TEST_F(TBackupThreadTest, UnchangedFileKeepsItsCopyAndItsVersions) {
+  const char* Contents[] = {"first version", "secnd version", "third version"};  // one size
+  for (int Compress = 0; Compress <= 2; ++Compress)
+    for (int Retain = 1; Retain <= 3; ++Retain) {
+      SCOPED_TRACE("compress " + std::to_string(Compress) + " retain " + std::to_string(Retain));
+      fs::remove_all(FDst);
+      fs::create_directories(FDst);
+      const std::string Current = Target("r.txt") + CopySuffix[Compress];
+      const auto Version = [&](int N) {
+        return JoinPath(TargetDir(), "r.bak-" + std::to_string(N) + ".txt") + CopySuffix[Compress];
+      };
+      // Each change made long before its backup.
+      const auto Change = [&](int N) {
+        WriteFileBytes(Source("r.txt"), Contents[N]);
+        SetWriteTime(Source("r.txt"), At(1700000000 + 1000 * N, 2500000));
+      };
+      Change(0);
+      Run({"r.txt"}, Compress, Retain);
+      Change(1);
+      Run({"r.txt"}, Compress, Retain);
+      ASSERT_EQ(FLines, std::vector<std::string>{LineFor("r.txt", 1)});
+      const TFileStatus Before = StatusOf(Current);
+      const std::vector<std::string> ListingBefore = Listing(TargetDir());
+
+      Run({"r.txt"}, Compress, Retain);
+      EXPECT_TRUE(FLines.empty()) << FLines.front();
+      ASSERT_EQ(FDone.size(), 1u);
+      EXPECT_EQ(FDone[0].FileName, "r.txt");
+      EXPECT_EQ(FDone[0].ErrorCode, 0);
+      EXPECT_TRUE(FDone[0].UpToDate);
+      EXPECT_TRUE(FWorker->NotDone().empty());
+      EXPECT_EQ(Listing(TargetDir()), ListingBefore);
+      EXPECT_EQ(StatusOf(Current).Inode, Before.Inode) << "the copy was written again";
+      EXPECT_EQ(StatusOf(Current).LastWriteTime, Before.LastWriteTime);
+      EXPECT_EQ(Restored(Current, Compress), Contents[1]);
+      EXPECT_EQ(Restored(Version(1), Compress), Contents[0]);
+      EXPECT_FALSE(fs::exists(Version(2)));
+
+      Change(2);
+      Run({"r.txt"}, Compress, Retain);
+      EXPECT_EQ(FLines, std::vector<std::string>{LineFor("r.txt", Retain >= 2 ? 2 : 1)});
+      ASSERT_EQ(FDone.size(), 1u);
+      EXPECT_FALSE(FDone[0].UpToDate);
+      EXPECT_EQ(Restored(Current, Compress), Contents[2]);
+      EXPECT_EQ(Restored(Version(1), Compress), Contents[1]);
+      if (Retain >= 2)
+        EXPECT_EQ(Restored(Version(2), Compress), Contents[0]);
+      else
+        EXPECT_FALSE(fs::exists(Version(2)));
+    }
+}
+
+// Up-to-date files among copied ones: each outcome in list order, lines for
+// the copies only, and the copy's permission bits follow a source that only
+// had them changed.
+TEST_F(TBackupThreadTest, UpToDateFilesAmongCopiesAreToldInListOrder) {
+  for (const char* Name : {"a", "b", "c"}) {
+    WriteFileBytes(Source(Name), Name);
+    SetWriteTime(Source(Name), At(1700000000));
+  }
+  Run({"a", "b", "c"});
+  test::SetMode(Source("a"), 0600);
+  WriteFileBytes(Source("b"), "B");
+  SetWriteTime(Source("b"), At(1700000100));
+  Run({"a", "b", "c"});
+  EXPECT_EQ(FLines, std::vector<std::string>{LineFor("b")});
+  ASSERT_EQ(FDone.size(), 3u);
+  for (std::size_t I = 0; I < 3; ++I) {
+    EXPECT_EQ(FDone[I].FileName, std::string(1, static_cast<char>('a' + I)));
+    EXPECT_EQ(FDone[I].ErrorCode, 0);
+    EXPECT_EQ(FDone[I].UpToDate, I != 1);
+  }
+  EXPECT_EQ(test::ModeOf(Target("a")), 0600u);
+  EXPECT_EQ(ReadFileBytes(Target("b")), "B");
+}
+
+// Where the copy's time is its source's rounded to a coarser step (as FAT
+// keeps times), the content decides: the times in the gzip and zip headers
+// (1 s, 2 s) cannot tell apart two versions saved in one second.
+TEST_F(TBackupThreadTest, CopyTimeRoundedByTheFileSystemLeavesTheDecisionToTheContent) {
+  for (int Compress = 0; Compress <= 2; ++Compress)
+    for (const bool Changed : {false, true}) {
+      SCOPED_TRACE("compress " + std::to_string(Compress) + (Changed ? " changed" : " unchanged"));
+      fs::remove_all(FDst);
+      fs::create_directories(FDst);
+      const std::string Current = Target("c.txt") + CopySuffix[Compress];
+      const std::string Version1 = JoinPath(TargetDir(), "c.bak-1.txt") + CopySuffix[Compress];
+      WriteFileBytes(Source("c.txt"), "aaaa aaaa");
+      SetWriteTime(Source("c.txt"), At(1700000000, 3000000));
+      Run({"c.txt"}, Compress, 1);
+      SetWriteTime(Current, At(1700000000));  // as a file system with 2-second times keeps it
+      if (Changed) {
+        // Another content of the same size in the same second.
+        WriteFileBytes(Source("c.txt"), "bbbb bbbb");
+        SetWriteTime(Source("c.txt"), At(1700000000, 4000000));
+      }
+      Run({"c.txt"}, Compress, 1);
+      ASSERT_EQ(FDone.size(), 1u);
+      EXPECT_EQ(FDone[0].UpToDate, !Changed);
+      if (Changed) {
+        EXPECT_EQ(FLines, std::vector<std::string>{LineFor("c.txt", 1)});
+        EXPECT_EQ(Restored(Current, Compress), "bbbb bbbb");
+        EXPECT_EQ(Restored(Version1, Compress), "aaaa aaaa");
+      } else {
+        EXPECT_TRUE(FLines.empty());
+        EXPECT_EQ(Restored(Current, Compress), "aaaa aaaa");
+        EXPECT_FALSE(fs::exists(Version1));
+      }
+    }
+}
+
+// A write just after the copy read the file can keep the source's time as it
+// was (file times move in clock ticks): a copy made so soon after the last
+// write does not vouch for the file by its time.
+TEST_F(TBackupThreadTest, WriteInTheCopysClockTickIsNotTakenForNoChange) {
+  for (int Compress = 0; Compress <= 2; ++Compress) {
+    SCOPED_TRACE("compress " + std::to_string(Compress));
+    fs::remove_all(FDst);
+    fs::create_directories(FDst);
+    const std::string Current = Target("w.txt") + CopySuffix[Compress];
+    WriteFileBytes(Source("w.txt"), "before");
+    Run({"w.txt"}, Compress, 1);
+    const TFileTime Written = StatusOf(Source("w.txt")).LastWriteTime;
+    WriteFileBytes(Source("w.txt"), "after!");
+    SetWriteTime(Source("w.txt"), Written);
+    Run({"w.txt"}, Compress, 1);
+    EXPECT_EQ(FLines, std::vector<std::string>{LineFor("w.txt", 1)});
+    EXPECT_EQ(Restored(Current, Compress), "after!");
+    // At once again: the content shows the copy is current.
+    Run({"w.txt"}, Compress, 1);
+    EXPECT_TRUE(FLines.empty());
+    ASSERT_EQ(FDone.size(), 1u);
+    EXPECT_TRUE(FDone[0].UpToDate);
+  }
+}
+
+// Two files of one folder never share a copy: in gzip mode "X" is compressed
+// to "X.gz", so a file named "X.gz" cannot keep that name even where "gz" is
+// never compressed. Each copy restores its own file, and each file's
+// versions are its own.
+TEST_F(TBackupThreadTest, EveryFileOfAFolderHasACopyOfItsOwn) {
+  struct TCase {
+    int Compress;
+    const char* NoComp;
+    std::vector<std::string> Sources;
+    std::vector<std::pair<std::string, int>> Copies;  // per source: the copy's name and how it restores
+  };
+  const TCase Cases[] = {
+      {1, "jpg,gz", {"X", "X.gz", "Y.GZ"}, {{"X.gz", 1}, {"X.gz.gz", 1}, {"Y.GZ.gz", 1}}},
+      {1, "jpg", {"X", "X.gz"}, {{"X.gz", 1}, {"X.gz.gz", 1}}},
+      {1, "jpg,gz", {"P.jpg", "P.jpg.gz"}, {{"P.jpg", 0}, {"P.jpg.gz.gz", 1}}},
+      {2, "jpg,gz,zip", {"X", "X.zip", "X.gz"}, {{"X.zip", 2}, {"X.zip.zip", 2}, {"X.gz.zip", 2}}},
+      {0, "jpg,gz", {"X", "X.gz"}, {{"X", 0}, {"X.gz", 0}}},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE("compress " + std::to_string(C.Compress) + " never compressed " + C.NoComp);
+    fs::remove_all(FDst);
+    fs::remove_all(FSrc);
+    fs::create_directories(FSrc);
+    FNoComp = C.NoComp;
+    // Two versions of each file, all of different content.
+    for (int Round = 0; Round < 2; ++Round) {
+      for (const std::string& Name : C.Sources) {
+        WriteFileBytes(Source(Name), std::string(300, 'a' + static_cast<char>(Round)) + " " + Name);
+        SetWriteTime(Source(Name), At(1700000000 + 100 * Round));
+      }
+      Run(C.Sources, C.Compress, 1);
+      ASSERT_EQ(FLines.size(), C.Sources.size());
+    }
+    std::vector<std::string> Expected;
+    for (std::size_t I = 0; I < C.Sources.size(); ++I) {
+      SCOPED_TRACE(C.Sources[I]);
+      const auto& [CopyName, Decode] = C.Copies[I];
+      const std::string Copy = JoinPath(TargetDir(), CopyName);
+      EXPECT_EQ(Restored(Copy, Decode), std::string(300, 'b') + " " + C.Sources[I]);
+      // Version 1 is the file's own first version.
+      const std::string Suffix = CopyName.substr(C.Sources[I].size());
+      const std::string Version = InsertBeforeExtension(Target(C.Sources[I]), ".bak-1") + Suffix;
+      EXPECT_EQ(Restored(Version, Decode), std::string(300, 'a') + " " + C.Sources[I]);
+      Expected.push_back(CopyName);
+      Expected.push_back(ExtractFileName(Version));
+    }
+    std::sort(Expected.begin(), Expected.end());
+    EXPECT_EQ(Listing(TargetDir()), Expected);
+  }
+  // A gzip file that is not compressed again is stored: its member is larger
+  // than the file, which deflate would have made much smaller.
+  FNoComp = "gz";
+  fs::remove_all(FDst);
+  WriteFileBytes(Source("S.gz"), std::string(10000, 's'));
+  Run({"S.gz"}, 1, 0);
+  EXPECT_GT(fs::file_size(Target("S.gz") + ".gz"), 10000u);
+  EXPECT_EQ(Restored(Target("S.gz") + ".gz", 1), std::string(10000, 's'));
 }
 
 // The destination is a small tmpfs.
