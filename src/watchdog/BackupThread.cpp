@@ -29,6 +29,22 @@ bool IsTemporaryNameOf(std::string_view Name, std::string_view FinalName) {
                      [](char C) { return C >= '0' && C <= '9'; });
 }
 
+// Why a source that the job could not open or did not find is none that can
+// be backed up, or nothing when it may be one (a name gone, no access): a
+// name that is no regular file, a link to nothing.
+std::string WhyNoFile(const std::string& Source, bool& NotAFile) {
+  TFileStatus Status;
+  NotAFile = false;
+  if (PathStatus(Source, true, Status) == 0) {
+    NotAFile = Status.Kind != TFileKind::fkRegular;
+    return NotAFile ? Tr("not a regular file (a directory, FIFO, socket or device): it is not backed up")
+                    : std::string();
+  }
+  if (PathStatus(Source, false, Status) == 0 && Status.Kind == TFileKind::fkSymLink)
+    return Tr("a symbolic link whose target is missing");
+  return {};
+}
+
 }  // namespace
 
 TBackupCopyKind BackupCopyKind(std::int32_t Compress, bool NoComp, std::string_view Extension) {
@@ -263,12 +279,17 @@ TBackupThread::TBatchFile TBackupThread::CopyToTemporary(std::size_t Index, cons
     Request.DestName = Final + ".tmp" + std::to_string(N);
     Result = FJob.Run(Request, Stop);
   }
+  TBatchFile File{Index, Source, Target, std::move(Request.DestName), Kind.Suffix, Kind.Options, Result.ErrorCode,
+                  Result.SourceSize};
   if (Result.ErrorCode != 0) {
-    if (!Result.DestNameTaken) XlDeleteFile(Request.DestName, true);
+    if (!Result.DestNameTaken) XlDeleteFile(File.Temp, true);
     Stopped = Stop.stop_requested();
+    const int Number = Result.ErrorCode & CopyNumberMask;
+    if (Number == cnOpenFile || Number == cnFileNotFound)
+      File.Reason = WhyNoFile(Source, File.NotAFile);
+    if (File.Reason.empty()) File.Reason = std::move(Result.SysErrorMsg);
   }
-  return {Index, Source, Target, std::move(Request.DestName), Kind.Suffix, Kind.Options, Result.ErrorCode,
-          Result.SourceSize};
+  return File;
 }
 
 bool TBackupThread::BatchFull() const {
@@ -324,11 +345,15 @@ void TBackupThread::CompleteFlushedBatch() {
     } else if (E == 0) {
       E = ReplaceTarget(File.Temp, File.Target, File.Suffix, Moved);
     }
-    FResults.push_back({FFileList[File.Index], E, E == 0 || XlFileExists(File.Source, true)});
+    FResults.push_back({FFileList[File.Index], E, E == 0 || (!File.NotAFile && XlFileExists(File.Source, true))});
     std::string Line = (FTimeText ? FTimeText() : std::string()) + " - " + SafeFormat("%.2d", FId) + ": " +
                        File.Source + " => " + FDest;
     if (Moved > 0) Line += " (+" + std::to_string(Moved) + ")";
-    if (E != 0) Line += "\r\n  *** " + GetCopyErrorText(E);
+    if (E != 0) {
+      Line += "\r\n  *** " + GetCopyErrorText(E);
+      // The copy's own reason; a flush that failed has none of the file's.
+      if (!File.Reason.empty() && E == File.ErrorCode) Line += ": " + File.Reason;
+    }
     FLines.push_back({std::move(Line), FResults.size() - 1});
   }
   FFlushing.clear();

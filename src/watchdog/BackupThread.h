@@ -67,7 +67,9 @@ using TTimeTextFunc = std::function<std::string()>;
 struct TBackupFileResult {
   std::string FileName;       // as in the worker's list, relative to the directory
   int ErrorCode = 0;          // 0, or what the line reports
-  bool SourceExists = true;   // false when the source was gone after a failure
+  // False when a failure left nothing to back up under the name: the source
+  // was gone, or is no file (a directory, FIFO, socket, device).
+  bool SourceExists = true;
   // Its current copy was the file as it is: nothing was written, no version
   // moved and no line sent, but the file is done like one copied.
   bool UpToDate = false;
@@ -167,6 +169,9 @@ private:
     int ErrorCode;  // of the copy
     std::int64_t Size;  // of the source as it was copied; -1 when it could not be opened
     bool UpToDate = false;  // not copied: the current copy is the source as it is
+    // Of a failed copy: why, as the job or a look at the source tells it.
+    std::string Reason = {};
+    bool NotAFile = false;  // the source is no file the job can read
   };
   // Temporary names are tried up to "<target>.tmp<MaxTemporaryNumber>".
   static constexpr int MaxTemporaryNumber = 9999;

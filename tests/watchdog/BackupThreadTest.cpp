@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <zlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <cstring>
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +19,7 @@
 #include "copyengine/CopyJobCodes.h"
 #include "filesys/ErrorTexts.h"
 #include "filesys/PathUtils.h"
+#include "support/AsUser.h"
 #include "support/LoopVolumes.h"
 #include "watchdog/CurrentCopy.h"
 #include "platform/FileOps.h"
@@ -720,6 +725,83 @@ TEST_F(TBackupThreadTest, EveryFileOfAFolderHasACopyOfItsOwn) {
   Run({"S.gz"}, 1, 0);
   EXPECT_GT(fs::file_size(Target("S.gz") + ".gz"), 10000u);
   EXPECT_EQ(Restored(Target("S.gz") + ".gz", 1), std::string(10000, 's'));
+}
+
+// What users keep in watched trees besides files: none of it may hold up
+// the worker (a FIFO without a writer would block a plain open), each line
+// says why its name was not backed up, and what can never be backed up is
+// not handed back for another try. A link to a file is backed up with the
+// file's content.
+TEST_F(TBackupThreadTest, NamesThatAreNoFilesFailWithTheirReasonAndAreNotTriedAgain) {
+  ASSERT_EQ(::mkfifo(Source("fifo").c_str(), 0644), 0);
+  const int Socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(Socket, 0);
+  sockaddr_un Address{};
+  Address.sun_family = AF_UNIX;
+  ASSERT_LT(Source("sock").size(), sizeof Address.sun_path);
+  std::strcpy(Address.sun_path, Source("sock").c_str());
+  ASSERT_EQ(::bind(Socket, reinterpret_cast<sockaddr*>(&Address), sizeof Address), 0);
+  fs::create_directories(Source("dir"));
+  WriteFileBytes(Source("file"), "the file's content");
+  fs::create_symlink("file", Source("link-file"));
+  fs::create_symlink("dir", Source("link-dir"));
+  fs::create_symlink("missing", Source("link-dangling"));
+
+  const std::string NoFile = GetCopyErrorText(caCopy | cjOpenFile) +
+                             ": not a regular file (a directory, FIFO, socket or device): it is not backed up";
+  struct TCase {
+    const char* Name;
+    std::string Error;  // after "  *** "; empty: copied
+  };
+  const TCase Cases[] = {
+      {"dir", NoFile},
+      {"fifo", NoFile},
+      {"link-dangling", GetCopyErrorText(caCopy | cjFileNotFound) + ": a symbolic link whose target is missing"},
+      {"link-dir", NoFile},
+      {"link-file", ""},
+      {"sock", NoFile},
+  };
+  std::vector<std::string> Names;
+  for (const TCase& C : Cases) Names.push_back(C.Name);
+  Run(Names, 0, 1);
+  ::close(Socket);
+  ASSERT_EQ(FLines.size(), Names.size());
+  ASSERT_EQ(FDone.size(), Names.size());
+  for (std::size_t I = 0; I < Names.size(); ++I) {
+    const TCase& C = Cases[I];
+    SCOPED_TRACE(C.Name);
+    EXPECT_EQ(FLines[I], C.Error.empty() ? LineFor(C.Name) : LineFor(C.Name) + "\r\n  *** " + C.Error);
+    EXPECT_EQ(FDone[I].FileName, C.Name);
+    EXPECT_EQ(FDone[I].ErrorCode == 0, C.Error.empty());
+    EXPECT_EQ(FDone[I].SourceExists, C.Error.empty()) << "what can never be backed up is not tried again";
+  }
+  EXPECT_EQ(Listing(TargetDir()), std::vector<std::string>{"link-file"});
+  EXPECT_EQ(ReadFileBytes(Target("link-file")), "the file's content");
+  EXPECT_EQ(fs::symlink_status(Target("link-file")).type(), fs::file_type::regular);
+}
+
+// A file the user may not read: the line says so in the system's words, and
+// the file stays to be tried again (its rights may be given back).
+TEST_F(TBackupThreadTest, UnreadableFileIsReportedWithTheSystemsReason) {
+  WriteFileBytes(Source("secret"), "secret");
+  test::SetMode(Source("secret"), 0);
+  WriteFileBytes(Source("open"), "open");
+  test::SetMode(FDst, 0777);
+  const auto Outcome = test::RunUnprivileged([&] {
+    Run({"open", "secret"}, 0, 1);
+    std::string Out;
+    for (const std::string& Line : FLines) Out += Line + "\n";
+    for (const TBackupFileResult& R : FDone) Out += R.FileName + " " + std::to_string(R.SourceExists) + "\n";
+    return Out;
+  });
+  if (!Outcome.Ran) GTEST_SKIP() << Outcome.WhyNot;
+  const std::string Denied = LineFor("secret") + "\r\n  *** " + GetCopyErrorText(caCopy | cjOpenFile) + ": ";
+  EXPECT_EQ(Outcome.Output.substr(0, LineFor("open").size() + 1), LineFor("open") + "\n") << Outcome.Output;
+  const std::size_t At = Outcome.Output.find(Denied);
+  ASSERT_NE(At, std::string::npos) << Outcome.Output;
+  const std::string Reason = Outcome.Output.substr(At + Denied.size(), Outcome.Output.find('\n', At) - At - Denied.size());
+  EXPECT_NE(Reason.find(PlatformErrorText(ErrAccessDenied)), std::string::npos) << Reason;
+  EXPECT_NE(Outcome.Output.find("secret 1\n"), std::string::npos) << Outcome.Output;
 }
 
 // The destination is a small tmpfs.
