@@ -79,15 +79,17 @@ TCurrentCopy SameCrc(TFileHandle& Source, std::int64_t Size, std::uint32_t Crc, 
 }
 
 // The copy is the source: it gets the source's permission bits, which the job
-// would have given it, through a handle of the very file looked at.
-bool MatchPermissions(const TCurrentCopyQuery& Query, const TFileStatus& Source, const TFileStatus& Copy) {
+// would have given it, through a handle of the very file looked at. Where
+// the file system keeps no such bits (FAT) a new copy would get them no
+// better, so a refusal changes nothing.
+void MatchPermissions(const TCurrentCopyQuery& Query, const TFileStatus& Source, const TFileStatus& Copy) {
   const std::uint32_t Mode = Source.Mode & 07777u;
-  if ((Copy.Mode & 07777u) == Mode) return true;
+  if ((Copy.Mode & 07777u) == Mode) return;
   TFileHandle Handle;
   TFileStatus Opened;
-  return OpenIn(Query.CopyFolder, Query.Copy, ofStatusOnly | ofNoFollow, Handle) == 0 &&
-         Handle.Status(Opened) == 0 && SameFileStatus(Opened, Copy) && Opened.Kind == TFileKind::fkRegular &&
-         Handle.ChangeMode(Mode) == 0;
+  if (OpenIn(Query.CopyFolder, Query.Copy, ofStatusOnly | ofNoFollow, Handle) == 0 && Handle.Status(Opened) == 0 &&
+      SameFileStatus(Opened, Copy) && Opened.Kind == TFileKind::fkRegular)
+    Handle.ChangeMode(Mode);
 }
 
 }  // namespace
@@ -152,7 +154,7 @@ TCurrentCopy CompareWithCurrentCopy(const TCurrentCopyQuery& Query, std::vector<
       Result = SameCrc(SourceFile, Source.Size, Record.Crc, Buffer, Stop);
     }
   }
-  if (Result == TCurrentCopy::ccSame && !MatchPermissions(Query, Source, Copy)) return TCurrentCopy::ccDifferent;
+  if (Result == TCurrentCopy::ccSame) MatchPermissions(Query, Source, Copy);
   return Result;
 }
 

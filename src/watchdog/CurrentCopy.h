@@ -60,7 +60,7 @@ struct TCurrentCopyQuery {
 // Looks at Query.Copy and, where its time does not decide, reads the source
 // (and a plain copy) into Buffer, which grows to what it needs and is kept
 // for the next call. A copy that is the source but for its permission bits
-// gets the source's bits and counts as the same.
+// gets the source's bits where its file system keeps them.
 TCurrentCopy CompareWithCurrentCopy(const TCurrentCopyQuery& Query, std::vector<char>& Buffer,
                                     std::stop_token Stop);
 

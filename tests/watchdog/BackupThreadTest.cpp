@@ -902,5 +902,41 @@ TEST_F(TBackupThreadFailingDiskTest, BatchWhoseFlushFailsKeepsTheOldCopiesAndRep
   EXPECT_EQ(ReadFileBytes(JoinPath(TargetDir(), "kept.bak-1.txt")).substr(0, 8), "v1");
 }
 
+// The destination keeps coarser times than the source: ext2 with small
+// inodes whole seconds, FAT 2 s (and no permission bits of the source).
+class TBackupThreadCoarseTimesTest : public TBackupThreadFixture<test::TLoopVolumeTest> {};
+
+TEST_F(TBackupThreadCoarseTimesTest, UnchangedFileIsUpToDateWhereTheCopysTimeIsRounded) {
+  int Tried = 0;
+  for (const char* Mkfs : {"mkfs.ext2 -q -F -I 128", "mkfs.vfat"}) {
+    const fs::path Image = FDir / (std::to_string(Tried) + ".img");
+    if (!MakeImage(Image, Mkfs) || !MountImage(Image, FDst)) continue;
+    ++Tried;
+    for (int Compress = 0; Compress <= 2; ++Compress) {
+      SCOPED_TRACE(std::string(Mkfs) + ", compress " + std::to_string(Compress));
+      for (const auto& Entry : fs::directory_iterator(FDst)) fs::remove_all(Entry.path());
+      const std::string Current = Target("f.txt") + CopySuffix[Compress];
+      WriteFileBytes(Source("f.txt"), "one");
+      SetWriteTime(Source("f.txt"), At(1700000000, 3000000));
+      Run({"f.txt"}, Compress, 1);
+      ASSERT_EQ(FLines, std::vector<std::string>{LineFor("f.txt")});
+      ASSERT_NE(StatusOf(Current).LastWriteTime, StatusOf(Source("f.txt")).LastWriteTime) << "not rounded";
+
+      Run({"f.txt"}, Compress, 1);
+      EXPECT_TRUE(FLines.empty()) << FLines.front();
+      ASSERT_EQ(FDone.size(), 1u);
+      EXPECT_TRUE(FDone[0].UpToDate);
+
+      WriteFileBytes(Source("f.txt"), "two");
+      SetWriteTime(Source("f.txt"), At(1700000000, 6000000));
+      Run({"f.txt"}, Compress, 1);
+      EXPECT_EQ(FLines, std::vector<std::string>{LineFor("f.txt", 1)});
+      EXPECT_EQ(Restored(Current, Compress), "two");
+    }
+    Unmount(FDst);
+  }
+  DZ_REQUIRE(Tried > 0, "a file system with coarse times on a loop device");
+}
+
 }  // namespace
 }  // namespace dz
