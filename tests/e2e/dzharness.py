@@ -123,7 +123,10 @@ class Task:
         if self.compress == 0:
             return ""
         if self.compress == 1:
-            return "" if extension(name).lower() in self.no_comp_types else ".gz"
+            # A gzip file keeps no name of its own: it would be the name of
+            # the compressed copy of the file named without ".gz".
+            kept = extension(name).lower() in self.no_comp_types and extension(name).lower() != "gz"
+            return "" if kept else ".gz"
         return ".zip"
 
     def passes(self, relative: str) -> bool:
