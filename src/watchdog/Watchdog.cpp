@@ -20,6 +20,7 @@
 #include "settings/ProgramLocations.h"
 #include "settings/UnicodeIniFile.h"
 #include "watchdog/BackupThread.h"
+#include "watchdog/SettingsGuard.h"
 
 namespace dz {
 
@@ -190,6 +191,7 @@ std::string TWatchdog::TimeText() const { return LocalDateTimeText(FSetup.Clock(
 // --- the settings file ---------------------------------------------------------
 
 void TWatchdog::LoadSettings() {
+  CheckSettingsFile(FSetup.IniName, FSetup.ProgramName);
   const TWatchdogSettings S = LoadWatchdogSettings(FSetup.IniName);
 
   TWindowPlacement Placement = FView.GetWindowPlacement();
