@@ -205,8 +205,10 @@ bool TConsoleApp::AddTask(const std::string& TaskFile) {
     FView.PrintLines(Tr("No directory was added."));
     return true;
   }
+  const std::size_t Before = FWatchdog->MonTaskCount();
   if (!FWatchdog->AddDirectory(TaskFile, *Dir)) return false;
-  FView.PrintLines(Tr("Directory added") + ": " + *Dir);
+  // Already in the list: the watchdog has said so.
+  if (FWatchdog->MonTaskCount() > Before) FView.PrintLines(Tr("Directory added") + ": " + *Dir);
   return true;
 }
 

@@ -327,6 +327,28 @@ TEST_F(ConsoleAppTest, SeveralSourcesAreListedAndTheAnswerChooses) {
   }
 }
 
+// A service that passes its task at every start keeps one entry: the same
+// task on the same directory again is only said, never added.
+TEST_F(ConsoleAppTest, AddingTheSameTaskAgainAddsNothing) {
+  const std::string Task = WriteTask("t.buj", {PathOf("a")});
+  const std::string Other = WriteTask("other.buj", {PathOf("a")});
+  for (int Start = 0; Start < 3; ++Start) {
+    SCOPED_TRACE(Start);
+    FOut.str("");
+    FErr.str("");
+    EXPECT_EQ(RunHere({"/c", "/add:" + Task}, {"q"}), ceQuit);
+    EXPECT_EQ(MonitoredDirs(Settings()), std::vector<std::string>{PathOf("a")});
+    const bool Said = FErr.str().find("Directory \"" + PathOf("a") + "\" is monitored with the backup task \"" +
+                                      Task + "\" already.") != std::string::npos;
+    EXPECT_EQ(FOut.str().find("Directory added") != std::string::npos, Start == 0) << FOut.str();
+    EXPECT_EQ(Said, Start > 0) << FErr.str();
+  }
+  // Another task on the same directory is another entry (its own
+  // destination and filters).
+  EXPECT_EQ(RunHere({"/c", "/add:" + Other}, {"q"}), ceQuit);
+  EXPECT_EQ(MonitoredDirs(Settings()), (std::vector<std::string>{PathOf("a"), PathOf("a")}));
+}
+
 class ConsoleExampleTest : public ConsoleAppTest, public testing::WithParamInterface<bool> {};
 
 TEST_P(ConsoleExampleTest, TheExampleBacksUpAChangeAndQuitsWithALastBackup) {
