@@ -181,4 +181,25 @@ std::size_t CodePointCount(std::string_view Text) {
   return Count;
 }
 
+std::string EscapeControls(std::string_view Text) {
+  std::string Out;
+  Out.reserve(Text.size());
+  for (const char C : Text) {
+    const auto B = static_cast<unsigned char>(C);
+    if (B == '\r') {
+      Out += "\\r";
+    } else if (B == '\n') {
+      Out += "\\n";
+    } else if ((B < 0x20 && B != '\t') || B == 0x7F) {
+      static constexpr char Hex[] = "0123456789ABCDEF";
+      Out += "\\x";
+      Out += Hex[B >> 4];
+      Out += Hex[B & 15];
+    } else {
+      Out += C;
+    }
+  }
+  return Out;
+}
+
 }  // namespace dz

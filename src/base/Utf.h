@@ -36,4 +36,11 @@ std::size_t Utf16Length(std::string_view Text);
 // Number of code points in Text (invalid bytes count one each).
 std::size_t CodePointCount(std::string_view Text);
 
+// Text for a line of the log: a file name may hold a line break, which
+// would split its line in two on the console and in the log file. CR and
+// LF become "\r" and "\n", the other control characters but the tab
+// "\x" and two hexadecimal digits; everything else, backslashes included
+// (Windows paths), is left as it is.
+std::string EscapeControls(std::string_view Text);
+
 }  // namespace dz

@@ -12,6 +12,7 @@
 #include "platform/Console.h"
 #include "platform/Environment.h"
 #include "settings/UnicodeIniFile.h"
+#include "watchdog/SettingsGuard.h"
 #include "watchdog/Watchdog.h"
 
 namespace dz {
@@ -81,9 +82,16 @@ int TConsoleApp::Run(const TProgramLocations& Locations, const TCommandLine& Com
   FInput.clear();
   FInputEnded = FQuitRequested = FSaveRequested = FStopping = false;
   FWatchdog.reset();
-  if (const std::optional<int> Code = Start(Locations, CommandLine)) return *Code;
-  RunLoop();
-  return Quit();
+  int Code = 0;
+  if (const std::optional<int> Early = Start(Locations, CommandLine)) {
+    Code = *Early;
+  } else {
+    RunLoop();
+    Code = Quit();
+  }
+  // The settings are saved: another watchdog may take them now.
+  FSettingsLock.Release();
+  return Code;
 }
 
 void TConsoleApp::InputLine(const std::string& Line) { FInput.push_back(Line); }
@@ -110,6 +118,12 @@ std::optional<int> TConsoleApp::Start(const TProgramLocations& Locations, const 
   FView.PrintLines(ProgVersName() + " - " + Tr("Settings file") + ": " + Locations.IniName);
 
   TWatchdogSetup Setup = StartupWatchdogSetup(Locations);
+  // Two watchdogs on one settings file would copy every change twice and
+  // write over each other's settings.
+  if (const std::optional<std::string> Held = LockSettingsFile(Locations.IniName, Setup.ProgramName, FSettingsLock)) {
+    FView.PrintError(*Held);
+    return ceAlreadyRunning;
+  }
   // Every line is printed as it comes; kept, they would grow for as long
   // as the program runs.
   Setup.KeepLogLines = false;
@@ -191,8 +205,10 @@ bool TConsoleApp::AddTask(const std::string& TaskFile) {
     FView.PrintLines(Tr("No directory was added."));
     return true;
   }
+  const std::size_t Before = FWatchdog->MonTaskCount();
   if (!FWatchdog->AddDirectory(TaskFile, *Dir)) return false;
-  FView.PrintLines(Tr("Directory added") + ": " + *Dir);
+  // Already in the list: the watchdog has said so.
+  if (FWatchdog->MonTaskCount() > Before) FView.PrintLines(Tr("Directory added") + ": " + *Dir);
   return true;
 }
 

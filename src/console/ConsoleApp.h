@@ -24,6 +24,7 @@
 #include "base/MainThreadQueue.h"
 #include "console/ConsoleView.h"
 #include "platform/DirWatchBackend.h"
+#include "platform/InstanceLock.h"
 #include "settings/ProgramLocations.h"
 #include "watchdog/CommandLine.h"
 #include "watchdog/MonTask.h"
@@ -41,6 +42,7 @@ enum TConsoleExit : int {
   ceSettingsUnreadable = 2,
   ceSettingsUnwritable = 3,
   ceAddFailed = 4,         // a task of an "add:" option cannot be used
+  ceAlreadyRunning = 5,    // another watchdog runs with the same settings file
 };
 
 // What the signals ask for, handed in on the main thread (the signal
@@ -122,6 +124,8 @@ private:
   bool FStopping = false;
   // Last: it is destroyed first, and while it stops it may still run calls
   // of the queue that reach the members above.
+  // Held from the start to the end, before the settings are read.
+  TInstanceLock FSettingsLock;
   std::unique_ptr<TWatchdog> FWatchdog;
 };
 

@@ -71,7 +71,10 @@ public:
   // system already reports on it); receivers treat reports as idempotent.
   // Two names exchanged in one step (renameat2 with RENAME_EXCHANGE) come
   // as the first renamed to the second and the second added under the first
-  // name, with everything below it when it is a directory. When a file
+  // name, with everything below it when it is a directory. A directory
+  // renamed within the tree comes as its rename, followed by everything
+  // below it added under the new name (a receiver that keeps files by path
+  // knows none of them there yet), as a directory moved in does. When a file
   // system is mounted on a directory of the tree, or unmounted from it,
   // what is seen there now is reported as added, followed by error 17.
   // ReadTime is when the batch was read from the system.

@@ -25,4 +25,9 @@ bool DirectoryExists(const std::string& Path);
 // any failure Path is left as it was and the new file is removed.
 int ReplaceFileAtomically(const std::string& Path, std::string_view Data);
 
+// Removes the new files that ReplaceFileAtomically left beside Path when a
+// save was interrupted (the program killed, the machine off). Only for a
+// caller that knows no save of Path runs meanwhile. Returns how many went.
+int RemoveStaleReplacements(const std::string& Path);
+
 }  // namespace dz

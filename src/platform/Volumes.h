@@ -78,8 +78,13 @@ const TMountEntry* FindMountOf(const std::vector<TMountEntry>& Mounts, std::stri
 // /media or /run/media that holds Path counts as that medium). The deepest
 // mount point above Path decides: below a mounted /mnt/data, Path is fine
 // unless it lies inside a declared /mnt/data/more that is not mounted.
+// A folder directly below /mnt is where file systems are mounted by hand,
+// without fstab: when nothing below /mnt holds Path and that folder is
+// empty (MntFolderEmpty, which the caller looks at), it is the bare mount
+// point, and the file system is missing too. (A plain folder there that is
+// not a mount point takes copies once it holds anything.)
 bool FileSystemIsMissing(const std::vector<TFstabEntry>& Fstab, std::string_view Path,
-                         std::string_view HolderMountPoint);
+                         std::string_view HolderMountPoint, bool MntFolderEmpty = false);
 
 // Path made absolute (against the current directory), with the symbolic
 // links of its existing part resolved, "." and ".." applied, and the part

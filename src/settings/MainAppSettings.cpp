@@ -97,6 +97,9 @@ TPrinterMargins PrinterMarginsFrom(const std::vector<std::pair<std::string, std:
 TMainAppSettings ReadMainAppSettings(const std::string& SettingsDir, std::string_view LanguageCode) {
   TMainAppSettings Settings;
   Settings.DriveId = DefaultDriveId(LanguageCode);
+  // Without the main application's list the built-in one stands: a
+  // compressed copy of a JPEG or a gzip file is only slower, never smaller.
+  Settings.NoCompress = CombineNoCompress("");
 
   const std::string FileName = MainAppIniFile(SettingsDir);
   if (RegularFileExists(FileName)) {

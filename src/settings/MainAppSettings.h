@@ -61,7 +61,7 @@ TPrinterMargins PrinterMarginsFrom(const std::vector<std::pair<std::string, std:
 struct TMainAppSettings {
   bool Found = false;             // the settings file exists
   std::string DriveId;            // default drive-folder pattern
-  std::string NoCompress;         // comma list; empty without the file
+  std::string NoCompress;         // comma list; the built-in one without the file
   std::string LogDir;             // an existing directory
   // The section "Printer" as it stands, for the print settings of the log
   // viewer.

@@ -95,7 +95,9 @@ std::string RepairUtf8(std::string_view Bytes) {
   return Out;
 }
 
-std::string DecodeFileText(std::string_view Bytes) {
+}  // namespace
+
+std::string DecodeIniFileText(std::string_view Bytes) {
   if (HasPrefix(Bytes, "\xEF\xBB\xBF"))
     return RepairUtf8(Bytes.substr(3));
   if (HasPrefix(Bytes, "\xFF\xFE"))
@@ -108,6 +110,8 @@ std::string DecodeFileText(std::string_view Bytes) {
     return std::string(Bytes);
   return Cp1252ToUtf8(Bytes);
 }
+
+namespace {
 
 // Appends Text to Out as UTF-16LE. The format has no escapes: a line break
 // inside a name or a value would end the line, and the rest would be read
@@ -322,7 +326,7 @@ void TUnicodeIniFile::UpdateFile() {
 void TUnicodeIniFile::LoadFromBytes(std::string_view Bytes) {
   FSections.clear();
   FSectionIndex.clear();
-  const std::string Text = DecodeFileText(Bytes);
+  const std::string Text = DecodeIniFileText(Bytes);
   const std::string_view All = Text;
 
   TSection* Current = nullptr;  // lines before the first section are dropped

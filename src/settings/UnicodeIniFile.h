@@ -52,6 +52,11 @@ public:
   using EStreamError::EStreamError;
 };
 
+// The text of an INI file's bytes as UTF-8, as the document reads it: by its
+// byte-order mark (UTF-8, UTF-16LE or BE); without one as UTF-8 when the
+// bytes are valid UTF-8, else as Windows-1252.
+std::string DecodeIniFileText(std::string_view Bytes);
+
 class TUnicodeIniFile {
 public:
   // An empty document bound to no file, which never writes: for text that is

@@ -84,19 +84,35 @@ std::string CheckCodeText(TTaskCheck Code) {
   return {};
 }
 
+std::string FindingText(const TTaskFinding& Finding) {
+  return (Finding.Level == flError ? Tr("Error: ") : Tr("Warning: ")) + Finding.Text;
+}
+
 int RunCheck(const std::string& Task, std::ostream& Out) {
   std::vector<TTaskSource> Sources;
   std::vector<std::string> Reasons;
-  const TTaskCheck Code = CheckTaskFile(Task, &Sources, &Reasons);
+  TTaskCheck Code = CheckTaskFile(Task, &Sources, &Reasons);
+  // The watchdog takes a task without a usable destination, and then fails
+  // at every backup: what the editor says of the destination counts here
+  // too (placeholders the check has named already).
+  if (Code == tcUsable || Code == tcInvalidSettings) {
+    try {
+      const TTaskDocument Doc = ReadTaskDocument(Task);
+      if (!DestinationHasPlaceholders(Doc.Destination))
+        for (const TTaskFinding& Finding : ValidateTask(Doc)) {
+          if (Finding.Field != tfDestination) continue;
+          Reasons.push_back(FindingText(Finding));
+          if (Finding.Level == flError) Code = tcInvalidSettings;
+        }
+    } catch (const EStreamError&) {
+      // What cannot be read was judged by the check.
+    }
+  }
   Out << Code << ": " << CheckCodeText(Code) << "\n";
   for (const std::string& Reason : Reasons) Out << "  " << Reason << "\n";
   for (const TTaskSource& Source : Sources)
     Out << "  " << SafeFormat(Tr("Source directory: %s"), Source.Dir) << "\n";
   return Code;
-}
-
-std::string FindingText(const TTaskFinding& Finding) {
-  return (Finding.Level == flError ? Tr("Error: ") : Tr("Warning: ")) + Finding.Text;
 }
 
 struct TNewTask {

@@ -20,6 +20,7 @@
 #include "settings/ProgramLocations.h"
 #include "settings/UnicodeIniFile.h"
 #include "watchdog/BackupThread.h"
+#include "watchdog/SettingsGuard.h"
 
 namespace dz {
 
@@ -190,6 +191,7 @@ std::string TWatchdog::TimeText() const { return LocalDateTimeText(FSetup.Clock(
 // --- the settings file ---------------------------------------------------------
 
 void TWatchdog::LoadSettings() {
+  CheckSettingsFile(FSetup.IniName, FSetup.ProgramName);
   const TWatchdogSettings S = LoadWatchdogSettings(FSetup.IniName);
 
   TWindowPlacement Placement = FView.GetWindowPlacement();
@@ -297,6 +299,19 @@ TTaskSources TWatchdog::TaskSourcesForAdding(const std::string& TaskFile) const 
 }
 
 bool TWatchdog::AddDirectory(const std::string& TaskFile, const std::string& Dir) {
+  // The same task on the same directory a second time would copy every
+  // change twice into one destination, the two workers at once. A service
+  // that adds its task at every start must find the list as it was.
+  for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
+    const TMonTask& Known = *FMonTasks[I];
+    if (Known.BuTask == TaskFile && SameSourceDir(Known.Dir, Dir)) {
+      FView.ShowMessage(SafeFormat(Tr("Directory \"%s\" is monitored with the backup task \"%s\" already."), Dir,
+                                   TaskFile));
+      FSelected = static_cast<int>(I);
+      PublishState();
+      return true;
+    }
+  }
   if (FMonTasks.size() >= MaxMonTasks) {
     FView.ShowMessage(SafeFormat(Tr("No more than %u directories can be monitored."),
                                  static_cast<std::uint64_t>(MaxMonTasks)));

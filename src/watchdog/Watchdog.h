@@ -172,7 +172,9 @@ public:
   TTaskSources TaskSourcesForAdding(const std::string& TaskFile) const;
   // The last step: an entry for Dir with the settings of TaskFile,
   // appended, selected and shown. False when the task cannot be read (the
-  // reasons are in the log) or the list is full (a message says so).
+  // reasons are in the log) or the list is full (a message says so). An
+  // entry of the same task and directory is only selected, with a message
+  // that says so (true: nothing failed).
   bool AddDirectory(const std::string& TaskFile, const std::string& Dir);
   // Removes the selected entry; not while monitoring runs.
   void RemoveSelected();

@@ -181,5 +181,24 @@ TEST(Utf, ArbitraryBytesAlwaysConvert) {
   }
 }
 
+TEST(EscapeControlsTest, LineBreaksAndControlsAreShownNotObeyed) {
+  const struct {
+    std::string In;
+    std::string Out;
+  } Cases[] = {
+      {"plain name.txt", "plain name.txt"},
+      {"two\nlines.txt", "two\\nlines.txt"},
+      {"cr\r\nlf", "cr\\r\\nlf"},
+      {"tab\tkept", "tab\tkept"},
+      {std::string("nul\0esc\x1B del\x7F", 13), "nul\\x00esc\\x1B del\\x7F"},
+      {"C:\\Users\\Ann", "C:\\Users\\Ann"},
+      {"M\xC3\xA4rz \xFF", "M\xC3\xA4rz \xFF"},  // UTF-8 and stray bytes stay as they are
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Out);
+    EXPECT_EQ(EscapeControls(Case.In), Case.Out);
+  }
+}
+
 }  // namespace
 }  // namespace dz

@@ -16,6 +16,7 @@
 #include "support/FakeDirWatchBackend.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestFiles.h"
+#include "watchdog/SettingsGuard.h"
 #include "watchdog/Watchdog.h"
 #include "watchdog/WatchdogSettings.h"
 
@@ -226,7 +227,9 @@ TEST_F(ConsoleAppTest, SettingsThatCannotBeReadOrWrittenEndTheProgram) {
     EXPECT_EQ(RunHere({"/c", "/add:" + Task}), ceSettingsUnreadable);
     EXPECT_NE(FErr.str().find(Settings()), std::string::npos) << FErr.str();
     EXPECT_TRUE(fs::is_directory(Settings()));
-    EXPECT_EQ(test::Listing(PathOf("config/ZentApp6")), std::vector<std::string>{"dezedodiru.ini"});
+    // Nothing but the lock of the running program beside it.
+    EXPECT_EQ(test::Listing(PathOf("config/ZentApp6")),
+              (std::vector<std::string>{".dezedodiru.ini.lock", "dezedodiru.ini"}));
   }
   {
     SCOPED_TRACE("unwritable");
@@ -241,6 +244,53 @@ TEST_F(ConsoleAppTest, SettingsThatCannotBeReadOrWrittenEndTheProgram) {
     EXPECT_EQ(FApp.Run(L, ParseCommandLine(Args)), ceSettingsUnwritable);
     EXPECT_NE(FErr.str().find("Error writing to \"" + L.IniName + "\""), std::string::npos) << FErr.str();
   }
+}
+
+// A damaged settings file is never read as empty and written over: it is
+// put aside, named in the message, and the program ends with the code of
+// an unreadable file.
+TEST_F(ConsoleAppTest, ADamagedSettingsFileIsKeptAsideAndNothingStarts) {
+  const std::string Task = WriteTask("t.buj", {PathOf("a")});
+  ASSERT_EQ(RunHere({"/c", "/add:" + Task}, {"q"}), ceQuit);
+  const std::string Good = test::ReadFileBytes(Settings());
+  std::string Utf16WithoutMark = Good.substr(2);
+  const struct {
+    const char* Name;
+    std::string Bytes;
+  } Cases[] = {
+      {"truncated", Good.substr(0, Good.size() / 2)},
+      {"garbage", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16)},
+      {"empty", ""},
+      {"UTF-16 without its mark", Utf16WithoutMark},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    fs::remove(Settings() + ".damaged");
+    test::WriteFileBytes(Settings(), Case.Bytes);
+    FErr.str("");
+    EXPECT_EQ(RunHere({"/c"}, {"q"}), ceSettingsUnreadable);
+    EXPECT_NE(FErr.str().find("\"" + Settings() + ".damaged\""), std::string::npos) << FErr.str();
+    EXPECT_FALSE(fs::exists(Settings())) << "nothing is written in its place";
+    EXPECT_EQ(test::ReadFileBytes(Settings() + ".damaged"), Case.Bytes);
+  }
+}
+
+// Two watchdogs on one settings file would copy every change twice and lose
+// each other's entries: the second says who runs and ends.
+TEST_F(ConsoleAppTest, ASecondWatchdogOnTheSameSettingsEnds) {
+  const std::string Task = WriteTask("t.buj", {PathOf("a")});
+  ASSERT_EQ(RunHere({"/c", "/add:" + Task}, {"q"}), ceQuit);
+  const std::string Before = test::ReadFileBytes(Settings());
+  TInstanceLock Running;
+  ASSERT_EQ(LockSettingsFile(Settings(), "DeZedodiru", Running), std::nullopt);
+  FErr.str("");
+  EXPECT_EQ(RunHere({"/c", "/add:" + WriteTask("u.buj", {PathOf("b")})}, {"q"}), ceAlreadyRunning);
+  EXPECT_NE(FErr.str().find("DeZedodiru is already running with the settings file \"" + Settings() + "\" (process "),
+            std::string::npos)
+      << FErr.str();
+  EXPECT_EQ(test::ReadFileBytes(Settings()), Before);
+  Running.Release();
+  EXPECT_EQ(RunHere({"/c"}, {"q"}), ceQuit);
 }
 
 TEST_F(ConsoleAppTest, SeveralSourcesAreListedAndTheAnswerChooses) {
@@ -275,6 +325,28 @@ TEST_F(ConsoleAppTest, SeveralSourcesAreListedAndTheAnswerChooses) {
       EXPECT_EQ(MonitoredDirs(Settings()), Case.Added);
     }
   }
+}
+
+// A service that passes its task at every start keeps one entry: the same
+// task on the same directory again is only said, never added.
+TEST_F(ConsoleAppTest, AddingTheSameTaskAgainAddsNothing) {
+  const std::string Task = WriteTask("t.buj", {PathOf("a")});
+  const std::string Other = WriteTask("other.buj", {PathOf("a")});
+  for (int Start = 0; Start < 3; ++Start) {
+    SCOPED_TRACE(Start);
+    FOut.str("");
+    FErr.str("");
+    EXPECT_EQ(RunHere({"/c", "/add:" + Task}, {"q"}), ceQuit);
+    EXPECT_EQ(MonitoredDirs(Settings()), std::vector<std::string>{PathOf("a")});
+    const bool Said = FErr.str().find("Directory \"" + PathOf("a") + "\" is monitored with the backup task \"" +
+                                      Task + "\" already.") != std::string::npos;
+    EXPECT_EQ(FOut.str().find("Directory added") != std::string::npos, Start == 0) << FOut.str();
+    EXPECT_EQ(Said, Start > 0) << FErr.str();
+  }
+  // Another task on the same directory is another entry (its own
+  // destination and filters).
+  EXPECT_EQ(RunHere({"/c", "/add:" + Other}, {"q"}), ceQuit);
+  EXPECT_EQ(MonitoredDirs(Settings()), (std::vector<std::string>{PathOf("a"), PathOf("a")}));
 }
 
 class ConsoleExampleTest : public ConsoleAppTest, public testing::WithParamInterface<bool> {};

@@ -76,7 +76,10 @@ TEST_F(MainAppSettingsTest, WithoutFileOnlyDefaults) {
     const TMainAppSettings Settings = ReadMainAppSettings(FSettingsDir, Language);
     EXPECT_FALSE(Settings.Found);
     EXPECT_EQ(Settings.DriveId, std::string(Language) == "de" ? "Lw?" : "Drv?");
-    EXPECT_EQ(Settings.NoCompress, "");
+    // Compressed types are never compressed again, also without the file.
+    EXPECT_EQ(Settings.NoCompress, CombineNoCompress(""));
+    for (const char* Type : {"jpg", "gz", "zip", "mp4"})
+      EXPECT_NE(("," + Settings.NoCompress + ",").find(std::string(",") + Type + ","), std::string::npos) << Type;
     EXPECT_EQ(Settings.LogDir, FSettingsDir);
     EXPECT_TRUE(Settings.Printer.empty());
   }
@@ -165,7 +168,7 @@ TEST_F(MainAppSettingsTest, UnreadableFileCountsAsMissing) {
   const TMainAppSettings Settings = ReadMainAppSettings(FSettingsDir, "en");
   EXPECT_FALSE(Settings.Found);
   EXPECT_EQ(Settings.DriveId, "Drv?");
-  EXPECT_EQ(Settings.NoCompress, "");
+  EXPECT_EQ(Settings.NoCompress, CombineNoCompress(""));
   EXPECT_EQ(Settings.LogDir, FSettingsDir);
 }
 

@@ -101,6 +101,16 @@ TEST_F(TaskEditCommandLineTest, CheckPrintsTheCodeAndItsReasonsAndExitsWithIt) {
                                                "\n[Dir001]\nSource=" + PathOf("gone") + "\n");
   test::WriteFileBytes(PathOf("bad.buj"), "[Global]\nFtpBackup=1\nEncrypt=1\nDestination=/b/%X%/\nDirCount=1\n");
   test::WriteFileBytes(PathOf("empty.buj"), "[Global]\nDestination=/b/\n");
+  // Tasks the watchdog would take and then fail with at every backup, or
+  // back up its own copies with.
+  const auto WithDestination = [this](const std::string& Name, const std::string& Line) {
+    test::WriteFileBytes(PathOf(Name), "[Global]\n" + Line + "DirCount=1\n[Dir000]\nSource=" + A() + "\n");
+  };
+  WithDestination("nodest.buj", "");
+  WithDestination("emptydest.buj", "Destination=\n");
+  WithDestination("relative.buj", "Destination=backup/\n");
+  WithDestination("inside.buj", "Destination=" + A() + "/copies/\n");
+  WithDestination("same.buj", "Destination=" + A() + "\n");
   const struct {
     std::string Task;
     int Code;
@@ -109,15 +119,24 @@ TEST_F(TaskEditCommandLineTest, CheckPrintsTheCodeAndItsReasonsAndExitsWithIt) {
       {"good.buj", tcUsable, {"0: The task can be used", "Source directory: " + A()}},
       {"bad.buj", tcInvalidSettings, {"1: ", "FTP", "encrypts", "placeholders"}},
       {"empty.buj", tcInvalidSettings, {"1: ", "names no source directory"}},
+      {"nodest.buj", tcInvalidSettings, {"1: ", "Error: No destination is given."}},
+      {"emptydest.buj", tcInvalidSettings, {"1: ", "Error: No destination is given."}},
+      {"relative.buj", tcInvalidSettings, {"1: ", "Error: The destination must be a full path"}},
+      {"inside.buj", tcUsable, {"0: ", "Warning: The destination lies inside the source directory"}},
+      {"same.buj", tcUsable, {"0: ", "Warning: The destination lies inside the source directory"}},
       {"none.buj", tcNotFound, {"2: "}},
       {"src-a", tcUnreadable, {"3: "}},
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.Task);
+    FOut.str("");
     EXPECT_EQ(Run({"--check", Case.Task}), Case.Code);
     for (const std::string& Line : Case.Lines) EXPECT_NE(FOut.str().find(Line), std::string::npos) << FOut.str();
+    // A source that is gone is not listed as usable.
+    if (Case.Task == "good.buj") {
+      EXPECT_EQ(FOut.str().find("gone"), std::string::npos) << FOut.str();
+    }
   }
-  EXPECT_EQ(FOut.str().find("gone"), std::string::npos);
   EXPECT_EQ(Run({"--check", "good.buj", "--dest", "x"}), teUsage);
 }
 

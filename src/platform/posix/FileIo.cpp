@@ -1,5 +1,6 @@
 #include "platform/FileIo.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,8 @@
 #include <climits>
 #include <new>
 #include <random>
+#include <string_view>
+#include <vector>
 
 #include "platform/SysError.h"
 
@@ -115,20 +118,38 @@ int ResolveTarget(const std::string& Path, std::string& Target) {
   return ELOOP;
 }
 
-// A name beside Target that nothing else uses; hidden, and short enough for
-// NAME_MAX even when Target's own name is at the limit.
-std::string TemporaryName(const std::string& Target, std::mt19937_64& Random) {
+constexpr std::size_t TemporaryHexDigits = 12;
+constexpr std::string_view TemporaryEnd = ".tmp";
+
+// What a temporary name beside Target begins with: hidden, and Target's name
+// cut short enough for NAME_MAX even when it is at the limit.
+std::string TemporaryPrefix(const std::string& Target) {
   std::string Name = NameOf(Target);
   if (Name.size() > 200) {
     std::size_t Cut = 200;
     while (Cut > 0 && (static_cast<unsigned char>(Name[Cut]) & 0xC0) == 0x80) --Cut;
     Name.resize(Cut);
   }
+  return "." + Name + ".";
+}
+
+// A name beside Target that nothing else uses: the prefix, random hex
+// digits and ".tmp".
+std::string TemporaryName(const std::string& Target, std::mt19937_64& Random) {
   static constexpr char Hex[] = "0123456789abcdef";
   std::string Suffix;
   std::uint64_t Bits = Random();
-  for (int I = 0; I < 12; ++I, Bits >>= 4) Suffix += Hex[Bits & 15];
-  return DirectoryOf(Target) + "/." + Name + "." + Suffix + ".tmp";
+  for (std::size_t I = 0; I < TemporaryHexDigits; ++I, Bits >>= 4) Suffix += Hex[Bits & 15];
+  return DirectoryOf(Target) + "/" + TemporaryPrefix(Target) + Suffix + std::string(TemporaryEnd);
+}
+
+bool IsTemporaryNameFor(std::string_view Name, std::string_view Prefix) {
+  if (Name.size() != Prefix.size() + TemporaryHexDigits + TemporaryEnd.size() || !Name.starts_with(Prefix) ||
+      !Name.ends_with(TemporaryEnd))
+    return false;
+  const std::string_view Digits = Name.substr(Prefix.size(), TemporaryHexDigits);
+  return std::all_of(Digits.begin(), Digits.end(),
+                     [](char C) { return (C >= '0' && C <= '9') || (C >= 'a' && C <= 'f'); });
 }
 
 int WriteTemporary(int Fd, std::string_view Data, const struct stat* Old) {
@@ -190,6 +211,27 @@ int ReadWholeFile(const std::string& Path, std::string& Data) {
     return ErrNotEnoughMemory;
   }
   return ErrSuccess;
+}
+
+int RemoveStaleReplacements(const std::string& Path) {
+  const std::string Prefix = TemporaryPrefix(Path);
+  TFd Dir(OpenRetrying(DirectoryOf(Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!Dir.Valid()) return 0;
+  DIR* Stream = ::fdopendir(::dup(Dir.Get()));
+  if (Stream == nullptr) return 0;
+  std::vector<std::string> Found;
+  while (const struct dirent* Entry = ::readdir(Stream))
+    if (IsTemporaryNameFor(Entry->d_name, Prefix)) Found.emplace_back(Entry->d_name);
+  ::closedir(Stream);
+  int Removed = 0;
+  for (const std::string& Name : Found) {
+    // Only plain files: a directory or a link of that name is not ours.
+    struct stat St;
+    if (::fstatat(Dir.Get(), Name.c_str(), &St, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(St.st_mode) &&
+        ::unlinkat(Dir.Get(), Name.c_str(), 0) == 0)
+      ++Removed;
+  }
+  return Removed;
 }
 
 bool RegularFileExists(const std::string& Path) {

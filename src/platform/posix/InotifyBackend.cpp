@@ -983,9 +983,12 @@ void TInotifyWorker::Renamed(TDirNode* FromDir, const TRawEvent& From, TDirNode*
     if (!Exchanged && Seen >= 0 && NodeOf(Seen) == nullptr) ::inotify_rm_watch(FInotify.Get(), Seen);
   }
   if (Exchanged) Detach(Replaced);
-  if (Child != nullptr)
+  if (Child != nullptr) {
     Reparent(Child, ToDir, To.Name);
-  else if (IsDir && FRequest.WatchSubTree)
+    // Every file below has a new path now, and a receiver that keeps files
+    // by path knows none of them under it: as for a directory moved in.
+    if (FRequest.WatchSubTree) ReportTree(NewPath);
+  } else if (IsDir && FRequest.WatchSubTree)
     AddTree(ToDir, To.Name, true);  // it was never watched: as if moved in
   else if (Replaced != nullptr && !Exchanged)
     DropSubtree(Replaced, true);  // a file renamed over an empty directory

@@ -1,6 +1,7 @@
 #include "platform/Volumes.h"
 
 #include <blkid/blkid.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -265,6 +267,20 @@ struct TLocation {
   const TMountEntry* HolderEntry() const { return Holder < 0 ? nullptr : &Mounts[static_cast<std::size_t>(Holder)]; }
 };
 
+// An existing directory without entries; false when it cannot be read.
+bool DirectoryIsEmpty(const std::string& Path) {
+  DIR* Dir = ::opendir(Path.c_str());
+  if (Dir == nullptr) return false;
+  bool Empty = true;
+  while (const struct dirent* Entry = ::readdir(Dir))
+    if (std::strcmp(Entry->d_name, ".") != 0 && std::strcmp(Entry->d_name, "..") != 0) {
+      Empty = false;
+      break;
+    }
+  ::closedir(Dir);
+  return Empty;
+}
+
 TLocation Locate(const std::string& Resolved, const TVolumeTables& Tables) {
   TLocation Location;
   if (ReadMountTable(Tables.MountInfo, Location.Mounts) == 0) {
@@ -273,7 +289,10 @@ TLocation Locate(const std::string& Resolved, const TVolumeTables& Tables) {
   }
   const TMountEntry* Holder = Location.HolderEntry();
   const std::string HolderPoint = Holder ? Holder->MountPoint : MountPointByDevice(Resolved);
-  Location.Missing = FileSystemIsMissing(ReadFstab(Tables.Fstab), Resolved, HolderPoint);
+  const std::vector<std::string_view> Parts = Components(Resolved);
+  const bool MntFolderEmpty =
+      Parts.size() >= 2 && Parts[0] == "mnt" && DirectoryIsEmpty("/mnt/" + std::string(Parts[1]));
+  Location.Missing = FileSystemIsMissing(ReadFstab(Tables.Fstab), Resolved, HolderPoint, MntFolderEmpty);
   return Location;
 }
 
@@ -403,7 +422,7 @@ const TMountEntry* FindMountOf(const std::vector<TMountEntry>& Mounts, std::stri
 }
 
 bool FileSystemIsMissing(const std::vector<TFstabEntry>& Fstab, std::string_view Path,
-                         std::string_view HolderMountPoint) {
+                         std::string_view HolderMountPoint, bool MntFolderEmpty) {
   for (const TFstabEntry& Entry : Fstab)
     if (IsInside(Entry.MountPoint, Path) && Entry.MountPoint.size() > HolderMountPoint.size()) return true;
   // Desktops mount a medium at /media/<user>/<name> or /run/media/<user>/<name>
@@ -413,7 +432,8 @@ bool FileSystemIsMissing(const std::vector<TFstabEntry>& Fstab, std::string_view
   std::string_view MediaDir;
   if (Parts.size() >= 3 && Parts[0] == "media") MediaDir = "/media";
   if (Parts.size() >= 4 && Parts[0] == "run" && Parts[1] == "media") MediaDir = "/run/media";
-  return !MediaDir.empty() && !IsStrictlyInside(MediaDir, HolderMountPoint);
+  if (!MediaDir.empty() && !IsStrictlyInside(MediaDir, HolderMountPoint)) return true;
+  return MntFolderEmpty && Parts.size() >= 2 && Parts[0] == "mnt" && !IsStrictlyInside("/mnt", HolderMountPoint);
 }
 
 int ResolvePath(std::string_view Path, std::string& Resolved) {

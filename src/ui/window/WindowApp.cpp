@@ -19,6 +19,7 @@
 #include "ui/window/MainWindow.h"
 #include "ui/window/QtMainThreadQueue.h"
 #include "ui/window/WindowDialogs.h"
+#include "watchdog/SettingsGuard.h"
 #include "watchdog/Watchdog.h"
 
 namespace dz::ui {
@@ -46,7 +47,15 @@ int RunWindowProgram(int& Argc, char** Argv, const TProgramLocations& Locations,
   Desktop.StartsOnLogon = RefreshStartOnLogon(Desktop.AutostartFile, Desktop.Executable, ProgVersName());
   TMainWindow Window(Queue, WindowSetup, std::make_unique<TQtWindowDialogs>(std::move(Desktop)));
 
-  auto Watchdog = std::make_unique<TWatchdog>(Window, Queue, StartupWatchdogSetup(Locations));
+  TWatchdogSetup Setup = StartupWatchdogSetup(Locations);
+  // Two watchdogs on one settings file would copy every change twice and
+  // write over each other's settings.
+  TInstanceLock SettingsLock;
+  if (const std::optional<std::string> Held = LockSettingsFile(Locations.IniName, Setup.ProgramName, SettingsLock)) {
+    QMessageBox::warning(nullptr, Q(ProgVersName()), Q(*Held));
+    return 5;
+  }
+  auto Watchdog = std::make_unique<TWatchdog>(Window, Queue, std::move(Setup));
   try {
     Watchdog->LoadSettings();
   } catch (const EFOpenError& E) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -299,6 +300,39 @@ TEST(MissingMountTest, DeepestExpectedMountPointDecides) {
     SCOPED_TRACE(std::string(Case.Path) + " held by " + Case.Holder);
     EXPECT_EQ(FileSystemIsMissing(Fstab, Case.Path, Case.Holder), Case.Missing);
   }
+  // A folder below /mnt that is empty is a mount point without its file
+  // system, declared or not; a mount below /mnt that holds the path is it.
+  const struct {
+    const char* Path;
+    const char* Holder;
+    bool Missing;
+  } EmptyMnt[] = {
+      {"/mnt/usbdisk/backup", "/", true},
+      {"/mnt/usbdisk", "/", true},
+      {"/mnt/usbdisk/backup", "/mnt/usbdisk", false},
+      {"/mnt/usbdisk/backup", "/mnt", true},
+      {"/home/anna/x", "/", false},
+      {"/mnt", "/", false},
+  };
+  for (const auto& Case : EmptyMnt) {
+    SCOPED_TRACE(std::string(Case.Path) + " held by " + Case.Holder + ", its folder below /mnt empty");
+    EXPECT_EQ(FileSystemIsMissing(Fstab, Case.Path, Case.Holder, true), Case.Missing);
+  }
+}
+
+// The bare folder of a file system mounted by hand, and not mounted now: a
+// backup there would fill the disk underneath and vanish at the next mount.
+TEST(VolumeKindTest, AnEmptyFolderBelowMntIsAMissingFileSystem) {
+  std::random_device Random;
+  const fs::path Folder = fs::path("/mnt") / ("dz-test-" + std::to_string(Random()));
+  std::error_code Ec;
+  if (!fs::create_directory(Folder, Ec)) GTEST_SKIP() << "cannot make a folder in /mnt here (needs root)";
+  EXPECT_EQ(VolumeKindOf((Folder / "backup").string()), vkMissing);
+  EXPECT_EQ(VolumeKindOf(Folder.string()), vkMissing);
+  // Once it holds something it is a folder of the disk it lies on.
+  test::WriteFileBytes(Folder / "kept.txt", "x");
+  EXPECT_NE(VolumeKindOf((Folder / "backup").string()), vkMissing);
+  fs::remove_all(Folder, Ec);
 }
 
 // --- path resolution ----------------------------------------------------------------
