@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -403,6 +404,14 @@ private slots:
     QCOMPARE(FWatchdog->Monitoring(), Usable);
     QCOMPARE(FWindow->isVisible(), WindowShown);
     QCOMPARE(FLog.Messages.size(), std::size_t(Usable ? 0 : 1));
+    // Only a start that went to the background makes the close box hide
+    // the program; otherwise the close box ends it.
+    QCOMPARE(FWindow->GoStandby(), !WindowShown);
+    if (WindowShown) {
+      FWindow->close();
+      QVERIFY(FWindow->Ended());
+      QVERIFY(FWindow->isHidden());
+    }
     QPointer<QWidget> Screen;
     for (QWidget* Top : QApplication::topLevelWidgets())
       if (Top->objectName() == "TStartScreen" && Top->isVisible()) Screen = Top;
@@ -509,6 +518,34 @@ private slots:
     QCOMPARE(W<QListWidget>("lbDirs")->item(0)->data(Qt::DecorationRole).toString(), QStringLiteral("ball-red"));
     QCOMPARE(W<QListWidget>("lbDirs")->item(0)->checkState(), Qt::Unchecked);
     QVERIFY(W<QPlainTextEdit>("meLog")->toPlainText().contains("not found!"));
+  }
+
+  // A destination that stays missing warns at every failing start: one
+  // window, not modal, showing the latest text.
+  void theDestinationWarningIsOneWindowWithTheLatestText() {
+    FWindow->show();
+    const auto Warnings = [] {
+      QList<QMessageBox*> Found;
+      for (QWidget* Top : QApplication::topLevelWidgets())
+        if (Top->objectName() == "TfrmShowHint" && Top->isVisible()) Found << qobject_cast<QMessageBox*>(Top);
+      return Found;
+    };
+    FWindow->ShowDestinationWarning("missing, 4 times");
+    FWindow->ShowDestinationWarning("missing, 5 times");
+    FWindow->ShowDestinationWarning("missing, 6 times");
+    QCOMPARE(Warnings().size(), qsizetype{1});
+    QMessageBox* Box = Warnings().front();
+    QVERIFY(Box != nullptr);
+    QVERIFY(!Box->isModal());
+    QCOMPARE(Box->text(), QStringLiteral("missing, 6 times"));
+    QCOMPARE(Box->windowTitle(), FWindow->windowTitle());
+    // Closed by the user, the next warning opens it again.
+    QPointer<QMessageBox> Closed = Box;
+    Box->close();
+    QTRY_VERIFY(Closed.isNull());
+    FWindow->ShowDestinationWarning("missing, 7 times");
+    QCOMPARE(Warnings().size(), qsizetype{1});
+    QCOMPARE(Warnings().front()->text(), QStringLiteral("missing, 7 times"));
   }
 
   // --- the notification area ---

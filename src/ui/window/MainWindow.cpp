@@ -471,12 +471,20 @@ void TMainWindow::ShowMessage(const std::string& Text) { FDialogs->Message(this,
 bool TMainWindow::AskQuestion(const std::string& Text) { return FDialogs->Question(this, Q(Text)); }
 
 void TMainWindow::ShowDestinationWarning(const std::string& Text) {
-  // Not modal: the program goes on backing up the other directories.
-  auto* Box = new QMessageBox(QMessageBox::Critical, windowTitle(), Q(Text), QMessageBox::Ok, this);
-  Box->setObjectName(QStringLiteral("TfrmShowHint"));
-  Box->setModal(false);
-  Box->setAttribute(Qt::WA_DeleteOnClose);
-  Box->show();
+  // Not modal: the program goes on backing up the other directories. A
+  // destination that stays missing warns at every failing start; one window
+  // with the latest text is raised instead of piling up new ones.
+  if (!FDestinationWarning) {
+    auto* Box = new QMessageBox(QMessageBox::Critical, windowTitle(), QString(), QMessageBox::Ok, this);
+    Box->setObjectName(QStringLiteral("TfrmShowHint"));
+    Box->setModal(false);
+    Box->setAttribute(Qt::WA_DeleteOnClose);
+    FDestinationWarning = Box;
+  }
+  FDestinationWarning->setText(Q(Text));
+  FDestinationWarning->show();
+  FDestinationWarning->raise();
+  FDestinationWarning->activateWindow();
 }
 
 void TMainWindow::ShowChangedFiles(const std::vector<std::string>& Lines) {
@@ -527,8 +535,14 @@ void TMainWindow::CheckForce(bool Force) {
   }
   bool Started = false;
   Call([&](TWatchdog& W) { Started = W.StartMonitoring(); });
+  // A start that failed leaves the window to the user: its close box must
+  // end the program, not hide it with nothing monitored.
+  if (!Started) {
+    show();
+    return;
+  }
   FGoStandby = FState.SysTrayChecked;
-  if (!Started || !FGoStandby) {
+  if (!FGoStandby) {
     show();
     return;
   }

@@ -29,6 +29,7 @@ class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 class QMenu;
+class QMessageBox;
 class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
@@ -188,6 +189,7 @@ private:
   QSystemTrayIcon* FTray = nullptr;
   QPointer<TShowInfoDialog> FInfoDialog;
   QPointer<QWidget> FChangedFiles;
+  QPointer<QMessageBox> FDestinationWarning;
   QTimer* tmBackup = nullptr;
 };
 
