@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "desktop/Process.h"
+#include "desktop/ProgramVersion.h"
 #include "filesys/ErrorTexts.h"
 #include "platform/SysError.h"
 #include "ui/window/MainWindow.h"
@@ -134,11 +135,11 @@ class MainWindowTest : public QObject {
 
   // A new window and controller on the test folder; Tray: whether the
   // desktop shows notification-area icons.
-  void Open(bool Tray) {
+  void Open(bool Tray, const std::string& ZvPath = "/opt/zentivo/ZentApp") {
     if (FWindow) FWindow->SetWatchdog(nullptr);
     FWatchdog.reset();
     TWindowSetup Setup;
-    Setup.ZvPath = "/opt/zentivo/ZentApp";
+    Setup.ZvPath = ZvPath;
     Setup.TrayAvailable = Tray;
     FWindow = std::make_unique<TMainWindow>(*FQueue, Setup, std::make_unique<TFakeDialogs>(FLog));
     TWatchdogSetup Core;
@@ -428,7 +429,21 @@ private slots:
     QCOMPARE(FLog.Messages.size(), std::size_t{1});
     QVERIFY2(FLog.Messages[0].startsWith(QStringLiteral("DeZedodiru - ")), qPrintable(FLog.Messages[0]));
     QVERIFY(FLog.Messages[0].contains(QStringLiteral("(Version ")));
-    QCOMPARE(FLog.Messages[0].count(QLatin1Char('\n')), 1);
+    QCOMPARE(FLog.Messages[0].count(QLatin1Char('\n')), 1);  // the main application was not found
+
+    // Found, with its version mark: the package it belongs to below.
+    const std::string ZvPath = PathOf("ZentApp");
+    const std::string Elf64("\x7f" "ELF\x02\x01\x01", 7);
+    std::ofstream(ZvPath, std::ios::binary) << Elf64 << std::string(100, '\0') << VersionMarkTag << "Zentivo\t6.1.2.345"
+                                            << '\0';
+    Open(true, ZvPath);
+    FWindow->pmiInfoClick();
+    QCOMPARE(FLog.Messages.size(), std::size_t{2});
+    const QStringList Lines = FLog.Messages[1].split('\n');
+    QCOMPARE(Lines.size(), 4);
+    QCOMPARE(Lines[0], FLog.Messages[0].split('\n')[0]);
+    QCOMPARE(Lines[2], QStringLiteral("Part of program package:"));
+    QCOMPARE(Lines[3], QStringLiteral("Zentivo - 64-bit (Version 6.1.2)"));
   }
 
   void quittingWithoutBackgroundEndsAfterTheLastBackup() {

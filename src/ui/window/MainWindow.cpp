@@ -33,6 +33,7 @@
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
 #include "desktop/Process.h"
+#include "desktop/ProgramVersion.h"
 #include "filesys/ErrorTexts.h"
 #include "filesys/PathUtils.h"
 #include "platform/FileIo.h"
@@ -674,9 +675,13 @@ void TMainWindow::pmiDefaultSizeClick() {
 }
 
 void TMainWindow::pmiInfoClick() {
-  const std::string Text = std::string(BuildInternalName) + BitnessText() + " (" + Tr("Version") + " " +
-                           BuildFileVersion + ") - " + FSetup.ProgVersDate + "\r\n" +
-                           Tr("Backs up every changed file of the watched directories as soon as it is found.");
+  std::string Text = std::string(BuildInternalName) + BitnessText() + " (" + Tr("Version") + " " +
+                     BuildFileVersion + ") - " + FSetup.ProgVersDate + "\r\n" +
+                     Tr("Backs up every changed file of the watched directories as soon as it is found.");
+  if (!FSetup.ZvPath.empty()) {
+    if (const std::optional<TProgramVersion> Package = ReadProgramVersion(FSetup.ZvPath))
+      Text += "\r\n" + Tr("Part of program package:") + "\r\n" + ProgramVersionLine(*Package);
+  }
   FDialogs->Information(this, bbMenu->mapToGlobal(QPoint(30, 0)), Q(ProgVersName()), Q(Text));
 }
 

@@ -13,10 +13,13 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/BuildInfo.h"
 #include "desktop/Process.h"
+#include "desktop/ProgramVersion.h"
 #include "taskedit/TaskDocument.h"
 #include "ui/taskedit/TaskEditApp.h"
 #include "ui/window/MainWindow.h"
@@ -101,6 +104,16 @@ private slots:
       QCOMPARE(std::filesystem::exists(Task), Exists);
       QCOMPARE(ReadBytes(Task), Before);
     }
+  }
+
+  // The watchdog's "Version info" reads the package's name and version
+  // from the built program without running it.
+  void theProgramCarriesItsVersionMark() {
+    const std::optional<TProgramVersion> Version = ReadProgramVersion(DZ_ZENTAPP_EXE);
+    QVERIFY(Version.has_value());
+    QCOMPARE(Version->InternalName, std::string("Zentivo"));
+    QCOMPARE(Version->FileVersion, std::string(BuildFileVersion));
+    QCOMPARE(Version->Bits, int(sizeof(void*) * 8));
   }
 
   void windowFormArguments_data() {
