@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -49,6 +50,9 @@ struct TDialogLog {
   std::optional<int> Picked;            // the item picker's answer
   bool Answer = true;                   // to every question
   TProcessOutcome MainAppOutcome{true, 0, {}};
+  // The main application stays open until the test ends it with HeldEnd.
+  bool HoldMainApp = false;
+  std::function<void(const TProcessOutcome&)> HeldEnd;
 
   std::vector<QString> Messages;
   std::vector<QString> Questions;
@@ -75,9 +79,13 @@ public:
   void OpenHelp(QWidget*) override {}
   bool StartsOnLogon() override { return false; }
   bool SetStartOnLogon(QWidget*, bool) override { return true; }
-  TProcessOutcome RunMainApplication(QWidget*, const std::vector<std::string>& Args) override {
+  void StartMainApplication(QWidget*, const std::vector<std::string>& Args,
+                            std::function<void(const TProcessOutcome&)> Ended) override {
     FLog.MainAppRuns.push_back(Args);
-    return FLog.MainAppOutcome;
+    if (FLog.HoldMainApp)
+      FLog.HeldEnd = std::move(Ended);
+    else
+      Ended(FLog.MainAppOutcome);
   }
   void OpenMainApplication(QWidget*) override {}
 
@@ -288,6 +296,45 @@ private slots:
     W<QPushButton>("bbEdit")->click();
     QCOMPARE(FWatchdog->MonTask(0).MonStatus, mtEnabled);  // read again: usable, so enabled
     QCOMPARE(W<QListWidget>("lbDirs")->item(0)->checkState(), Qt::Checked);
+  }
+
+  // While the editor is open the window goes on: the tick backs up, and
+  // only a second edit and removing an entry wait for the editor's end.
+  void whileTheEditorIsOpenOnlyTheEditAndRemovingWait() {
+    AddEntry("a");
+    std::ofstream(PathOf("a/x.txt"), std::ios::binary) << "x";
+    AddEntry("b");
+    FWatchdog->DirItemChecked(1, false);
+    FWatchdog->SelectDirItem(1);
+    FLog.HoldMainApp = true;
+    W<QPushButton>("bbEdit")->click();
+    QCOMPARE(FLog.MainAppRuns.size(), std::size_t{1});
+    QVERIFY(FLog.HeldEnd);
+    QVERIFY(!W<QPushButton>("bbEdit")->isEnabled());
+    QVERIFY(!W<QPushButton>("btnRemove")->isEnabled());
+    FWindow->bbEditClick();
+    FWindow->lbDirsDblClick(1);
+    QCOMPARE(FLog.MainAppRuns.size(), std::size_t{1});  // one editor at a time
+    FWindow->btnRemoveClick();
+    QVERIFY(FLog.Questions.empty());
+    QCOMPARE(FWatchdog->MonTaskCount(), std::size_t{2});
+
+    // Monitoring starts and a backup runs while the editor is open.
+    W<QPushButton>("bbStart")->click();
+    QVERIFY(FWatchdog->Monitoring());
+    FWatchdog->MonTask(0).FileList.Add("x.txt");
+    FWatchdog->RequestInstantBackup();
+    FWindow->tmBackupTimer();
+    QCOMPARE(FWatchdog->MonTask(0).FileList.Count(), std::size_t{0});  // handed to the worker
+    QTRY_VERIFY_WITH_TIMEOUT(!FWatchdog->BackupRunning(), 60000);
+
+    // The editor saved: the task is read again, the entry enabled.
+    QCOMPARE(FWatchdog->MonTask(1).MonStatus, mtDisabled);
+    FLog.HeldEnd({true, 0, {}});
+    QCOMPARE(FWatchdog->MonTask(1).MonStatus, mtEnabled);
+    QVERIFY(W<QPushButton>("bbEdit")->isEnabled());  // not watched yet: it may be edited again
+    FWatchdog->StopMonitoring();
+    QVERIFY(W<QPushButton>("btnRemove")->isEnabled());
   }
 
   void checkMarks_data() {

@@ -378,7 +378,7 @@ void TMainWindow::StateChanged(const TWatchdogState& State) {
   FRendering = true;
   RenderDirList(State);
   RenderTaskInfo(State);
-  btnRemove->setEnabled(State.RemoveEnabled);
+  btnRemove->setEnabled(State.RemoveEnabled && !FEditRunning);
   {
     const QSignalBlocker B1(cbSysTray), B2(cbWriteLog), B3(cbPeriodic), B4(reInterval), B5(cbIntUnit);
     cbSysTray->setChecked(State.SysTrayChecked);
@@ -725,12 +725,12 @@ void TMainWindow::AddTaskFile(const std::string& TaskFile) {
 }
 
 void TMainWindow::btnRemoveClick() {
-  if (FState.DirItems.empty()) return;
+  if (FState.DirItems.empty() || FEditRunning) return;
   Call([](TWatchdog& W) { W.RemoveSelected(); });
 }
 
 void TMainWindow::bbEditClick() {
-  if (FWatchdog == nullptr || FState.Selected < 0 || FState.DirItems.empty()) return;
+  if (FWatchdog == nullptr || FState.Selected < 0 || FState.DirItems.empty() || FEditRunning) return;
   const auto Index = static_cast<std::size_t>(FState.Selected);
   const std::string TaskFile = FWatchdog->MonTask(Index).BuTask;
   if (!RegularFileExists(TaskFile)) {
@@ -738,20 +738,35 @@ void TMainWindow::bbEditClick() {
     return;
   }
   if (Busy()) return;
+  // The editor may stay open for minutes: the window and the timer go on
+  // meanwhile (backups run), and only another edit and the removal of an
+  // entry, which would move the edited one, wait for its end.
   FEditRunning = true;
   bbEdit->setEnabled(false);
-  TProcessOutcome Outcome;
-  // The controller waits with it: nothing else may start meanwhile.
-  Call([&](TWatchdog&) { Outcome = FDialogs->RunMainApplication(this, EditTaskCommand(FSetup.ZvPath, TaskFile)); });
+  btnRemove->setEnabled(false);
+  const QPointer<TMainWindow> Self(this);
+  FDialogs->StartMainApplication(this, EditTaskCommand(FSetup.ZvPath, TaskFile),
+                                 [Self, Index](const TProcessOutcome& Outcome) {
+                                   if (Self) Self->EditEnded(Index, Outcome);
+                                 });
+}
+
+void TMainWindow::EditEnded(std::size_t Index, const TProcessOutcome& Outcome) {
+  if (Busy()) {
+    // An operation of the controller waits (the last backup) with the
+    // event loop turning: the edit's end is taken once it is over.
+    QTimer::singleShot(100, this, [this, Index, Outcome] { EditEnded(Index, Outcome); });
+    return;
+  }
   FEditRunning = false;
   if (!Outcome.Started) {
     FDialogs->Message(this, Q(SafeFormat(Tr("Error on executing Zentivo: %s"), Outcome.Error)));
   } else if (Outcome.ExitCode != 0) {
     FDialogs->Message(this, Q(EditTaskFailureMessage(Outcome.ExitCode)));
-  } else if (Index < FWatchdog->MonTaskCount()) {
+  } else if (FWatchdog != nullptr && Index < FWatchdog->MonTaskCount()) {
     Call([Index](TWatchdog& W) { W.TaskEdited(Index); });
   }
-  StateChanged(FWatchdog->State());
+  if (FWatchdog != nullptr) StateChanged(FWatchdog->State());
 }
 
 void TMainWindow::TrayActivated(QSystemTrayIcon::ActivationReason Reason) {

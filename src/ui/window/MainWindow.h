@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/window/WindowDialogs.h"
 #include "ui/window/WindowWidgets.h"
 #include "watchdog/WatchdogView.h"
 
@@ -131,6 +132,8 @@ private:
   void RenderDirList(const TWatchdogState& State);
   void RenderTaskInfo(const TWatchdogState& State);
   void UpdateTray();
+  // The end of the main application's run for the entry at Index.
+  void EditEnded(std::size_t Index, const TProcessOutcome& Outcome);
   void GoToBackground();
   // Runs Operation on the controller, unless it is inside an operation
   // already (one that waits lets events through): nothing may run inside

@@ -174,8 +174,8 @@ private slots:
     QCOMPARE(MonFilterVerdict(Watchdog.MonTask(0).MonFilter, "skip.tmp"), fvPasses);
 
     SetAction("save", "edExtensions=tmp");
-    Window.lbDirsDblClick(0);  // "Edit backup task", awaited; then read again
-    QCOMPARE(MonFilterVerdict(Watchdog.MonTask(0).MonFilter, "skip.tmp"), fvExtension);
+    Window.lbDirsDblClick(0);  // "Edit backup task"; read again once the editor has ended
+    QTRY_COMPARE_WITH_TIMEOUT(MonFilterVerdict(Watchdog.MonTask(0).MonFilter, "skip.tmp"), fvExtension, 60000);
 
     QVERIFY(Watchdog.StartMonitoring());
     QTRY_VERIFY_WITH_TIMEOUT(!Watchdog.WatchersStarting(), 60000);
