@@ -35,6 +35,19 @@ std::vector<std::string> Shell(const std::string& Script, const QString& File) {
 constexpr const char* WaitForFileScript =
     "i=0; while [ ! -e \"$1\" ]; do i=$((i+1)); [ $i -gt 1200 ] && exit 7; sleep 0.05; done; exit 0";
 
+// A program at Program that stands for the main application left open:
+// it makes the file Started (when given), then waits up to a minute for the
+// file Go and ends with 0, or with 7 when Go never came.
+bool WriteWaitingProgram(const QString& Program, const QString& Started, const QString& Go) {
+  QFile Script(Program);
+  if (!Script.open(QIODevice::WriteOnly)) return false;
+  QString Text = QStringLiteral("#!/bin/sh\n");
+  if (!Started.isEmpty()) Text += QStringLiteral(": > '%1'\n").arg(Started);
+  Text += QStringLiteral("i=0; while [ ! -e '%1' ]; do i=$((i+1)); [ $i -gt 1200 ] && exit 7; sleep 0.05; done\n").arg(Go);
+  Script.write(Text.toUtf8());
+  return Script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 void Touch(const QString& File) {
   QFile F(File);
   QVERIFY(F.open(QIODevice::WriteOnly));
@@ -128,15 +141,7 @@ private slots:
     QTemporaryDir Bin;
     const QString Release = Bin.filePath("release");
     const QString Program = Bin.filePath("ZentApp");
-    {
-      QFile Script(Program);
-      QVERIFY(Script.open(QIODevice::WriteOnly));
-      Script.write(QStringLiteral("#!/bin/sh\ni=0; while [ ! -e '%1' ]; do i=$((i+1)); [ $i -gt 1200 ] && exit 7; "
-                                  "sleep 0.05; done\n")
-                       .arg(Release)
-                       .toUtf8());
-      Script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
+    QVERIFY(WriteWaitingProgram(Program, QString(), Release));
     test::TWindowRig Rig(false, {}, Program.toStdString());
     TWatchdog& Watchdog = Rig.Watchdog();
     Rig.AddEntry("watched", "src", "backup");
@@ -180,16 +185,7 @@ private slots:
     const QString Started = Dir.filePath("started");
     const QString Go = Dir.filePath("go");
     const QString Program = Dir.filePath("ZentApp");
-    {
-      QFile Script(Program);
-      QVERIFY(Script.open(QIODevice::WriteOnly));
-      // Says it runs, then waits for the test to let it end.
-      Script.write(QStringLiteral("#!/bin/sh\n: > '%1'\ni=0; while [ ! -e '%2' ]; do i=$((i+1)); [ $i -gt 1200 ] && exit 7; "
-                                  "sleep 0.05; done\n")
-                       .arg(Started, Go)
-                       .toUtf8());
-      Script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
+    QVERIFY(WriteWaitingProgram(Program, Started, Go));
     TDesktopSetup Setup;
     Setup.ZvPath = Program.toStdString();
     TQtWindowDialogs Dialogs(Setup);
