@@ -109,6 +109,7 @@ class MainWindowTest : public QObject {
   TDialogLog FLog;
   std::unique_ptr<TMainWindow> FWindow;
   std::unique_ptr<TWatchdog> FWatchdog;
+  bool FTrayAvailable = true;  // whether the desktop shows notification-area icons now
 
   std::string PathOf(const std::string& Name) const { return FDir->filePath(QString::fromStdString(Name)).toStdString(); }
 
@@ -148,7 +149,8 @@ class MainWindowTest : public QObject {
     FWatchdog.reset();
     TWindowSetup Setup;
     Setup.ZvPath = ZvPath;
-    Setup.TrayAvailable = Tray;
+    FTrayAvailable = Tray;
+    Setup.TrayAvailable = [this] { return FTrayAvailable; };
     FWindow = std::make_unique<TMainWindow>(*FQueue, Setup, std::make_unique<TFakeDialogs>(FLog));
     TWatchdogSetup Core;
     Core.IniName = PathOf("dezedodiru.ini");
@@ -432,6 +434,25 @@ private slots:
       const QString Log = W<QPlainTextEdit>("meLog")->toPlainText();
       QCOMPARE(Log.count(QStringLiteral("no notification area")), 1);
     }
+  }
+
+  // Without a notification area the window waits minimised; a tray host
+  // that comes up later (the panel after the program, at logon) gets the
+  // icon, and the window goes.
+  void aTrayHostThatComesLaterTakesTheIcon() {
+    Open(false);
+    AddEntry("a");
+    FWatchdog->SysTrayClicked(true);
+    FWindow->CheckForce(true);
+    QVERIFY(FWatchdog->Monitoring());
+    QTRY_VERIFY(FWindow->isMinimized());
+    QVERIFY(!FWindow->TrayIcon()->isVisible());
+    FTrayAvailable = true;
+    QTRY_VERIFY_WITH_TIMEOUT(FWindow->TrayIcon()->isVisible(), 20000);
+    QVERIFY(FWindow->isHidden());
+    QVERIFY(FWatchdog->Monitoring());
+    const QString Log = W<QPlainTextEdit>("meLog")->toPlainText();
+    QCOMPARE(Log.count(QStringLiteral("no notification area")), 1);
   }
 
   void theAutomaticStart_data() {

@@ -34,7 +34,7 @@ public:
     if (!FDir->isValid()) throw std::runtime_error("no temporary folder: " + FDir->errorString().toStdString());
     TWindowSetup Setup;
     Setup.ProgVersDate = "2025-01-01";
-    Setup.TrayAvailable = Tray;
+    if (Tray) Setup.TrayAvailable = [Available = *Tray] { return Available; };
     Setup.ZvPath = ZvPath;
     FWindow = std::make_unique<TMainWindow>(FQueue, Setup, std::make_unique<TQtWindowDialogs>());
     TWatchdogSetup Core;

@@ -589,9 +589,12 @@ void TMainWindow::closeEvent(QCloseEvent* Event) {
   QCoreApplication::quit();
 }
 
+bool TMainWindow::TrayAvailable() const {
+  return FSetup.TrayAvailable ? FSetup.TrayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 void TMainWindow::GoToBackground() {
-  const bool TrayAvailable = FSetup.TrayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
-  if (!TrayAvailable) {
+  if (!TrayAvailable()) {
     // Without a notification area a hidden window could not be reached
     // again: it is minimised instead.
     if (!FNoTrayToldOnce) {
@@ -601,13 +604,37 @@ void TMainWindow::GoToBackground() {
       });
     }
     showMinimized();
+    WatchForTrayHost();
     return;
   }
+  if (FTrayWatch != nullptr) FTrayWatch->stop();
   FTray->hide();
   FTray->show();
   FTray->showMessage(Q(ProgVersName()), Q(Tr("monitors selected directories and backs up changed files automatically!")),
                      FTray->icon(), 10000);
   hide();
+}
+
+void TMainWindow::WatchForTrayHost() {
+  if (FTrayWatch == nullptr) {
+    // At logon the panel with the notification area often comes up after
+    // the program. Qt tells of no tray host coming (its platforms know
+    // either the X server's tray or the session bus's, or both): a look
+    // every second, only while the window waits for one, finds either.
+    FTrayWatch = Named(new QTimer(this), "tmTrayWatch");
+    FTrayWatch->setInterval(1000);
+    connect(FTrayWatch, &QTimer::timeout, this, &TMainWindow::TrayHostMayHaveChanged);
+  }
+  FTrayWatch->start();
+}
+
+void TMainWindow::TrayHostMayHaveChanged() {
+  if (FTrayWatch == nullptr || !FTrayWatch->isActive() || !TrayAvailable()) return;
+  FTrayWatch->stop();
+  // Still waiting in the task bar: the icon takes its place. A window the
+  // user has brought back stays; its next move to the background finds
+  // the notification area.
+  if (isMinimized() && FGoStandby && !FEnded) GoToBackground();
 }
 
 void TMainWindow::resizeEvent(QResizeEvent* Event) { QMainWindow::resizeEvent(Event); }

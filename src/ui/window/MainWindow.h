@@ -52,9 +52,9 @@ class TWindowDialogs;
 struct TWindowSetup {
   std::string ZvPath;       // the main application; empty when not found
   std::string ProgVersDate;
-  // Whether the desktop shows notification-area icons; asked of Qt when
+  // Whether the desktop shows notification-area icons now; asked of Qt when
   // not set (tests decide).
-  std::optional<bool> TrayAvailable;
+  std::function<bool()> TrayAvailable;
 };
 
 class TMainWindow : public QMainWindow, public TWatchdogView {
@@ -135,6 +135,11 @@ private:
   // The end of the main application's run for the entry at Index.
   void EditEnded(std::size_t Index, const TProcessOutcome& Outcome);
   void GoToBackground();
+  bool TrayAvailable() const;
+  // Without a notification area the window went to the background
+  // minimised: once a tray host comes up, the icon moves there.
+  void WatchForTrayHost();
+  void TrayHostMayHaveChanged();
   // Runs Operation on the controller, unless it is inside an operation
   // already (one that waits lets events through): nothing may run inside
   // another operation of the controller.
@@ -194,6 +199,7 @@ private:
   QPointer<QWidget> FChangedFiles;
   QPointer<QMessageBox> FDestinationWarning;
   QTimer* tmBackup = nullptr;
+  QTimer* FTrayWatch = nullptr;
 };
 
 }  // namespace dz::ui

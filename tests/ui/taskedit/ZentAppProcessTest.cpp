@@ -162,7 +162,7 @@ private slots:
     TQtMainThreadQueue Queue;
     TWindowSetup Setup;
     Setup.ZvPath = DZ_ZENTAPP_EXE;
-    Setup.TrayAvailable = false;
+    Setup.TrayAvailable = [] { return false; };
     TMainWindow Window(Queue, Setup, std::make_unique<TQtWindowDialogs>());
     TWatchdogSetup Core;
     Core.IniName = PathOf("dezedodiru.ini");
