@@ -442,8 +442,10 @@ private slots:
   void aTrayHostThatComesLaterTakesTheIcon() {
     Open(false);
     AddEntry("a");
-    FWatchdog->SysTrayClicked(true);
-    FWindow->CheckForce(true);
+    FWindow->show();
+    QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
+    W<QCheckBox>("cbSysTray")->click();
+    W<QPushButton>("bbStart")->click();
     QVERIFY(FWatchdog->Monitoring());
     QTRY_VERIFY(FWindow->isMinimized());
     QVERIFY(!FWindow->TrayIcon()->isVisible());
