@@ -6,14 +6,26 @@
 #include <optional>
 #include <string>
 
+#include "base/BuildInfo.h"
 #include "base/Translate.h"
 #include "desktop/Help.h"
+#include "desktop/ProgramVersion.h"
 #include "platform/Console.h"
 #include "platform/Display.h"
 #include "platform/Environment.h"
 #include "settings/ProgramLocations.h"
 #include "taskedit/TaskEditCommandLine.h"
 #include "ui/taskedit/TaskEditApp.h"
+
+namespace {
+
+// What the watchdog's "Version info" shows of the package: read from this
+// file, never by running it.
+constexpr std::string_view InternalName = "Zentivo";
+[[gnu::used]] constexpr auto ZentAppVersionMark =
+    dz::VersionMark<dz::VersionMarkSize(InternalName, dz::BuildFileVersion)>(InternalName, dz::BuildFileVersion);
+
+}  // namespace
 
 int main(int argc, char** argv) {
   dz::OpenMissingStandardStreams();

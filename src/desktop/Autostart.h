@@ -35,6 +35,20 @@ std::string EscapeEntryValue(std::string_view Text);
 std::string AutostartEntryText(const std::string& Target, const std::vector<std::string>& Arguments,
                                const std::string& Description, const std::string& Icon);
 
+// Whether the desktop starts the entry Text at logon: not when its
+// "[Desktop Entry]" group says "Hidden=true" or
+// "X-GNOME-Autostart-enabled=false" (how desktops' settings switch an
+// autostart entry off without deleting it).
+bool AutostartEntryEnabled(const std::string& Text);
+
+// The entry Text pointed at Target: in its "[Desktop Entry]" group the
+// Exec key becomes Target with Arguments and a TryExec key, where there is
+// one, Target; with Enable the keys that switch it off go. Every other line
+// stays as it is. A text without that group gives a whole new entry.
+std::string PointAutostartEntryAt(const std::string& Text, const std::string& Target,
+                                  const std::vector<std::string>& Arguments, const std::string& Description,
+                                  bool Enable);
+
 // Writes the entry LinkFile (replaced atomically; its folder created when
 // missing). 0 or the system error code of the failure.
 int CreateShortcut(const std::string& LinkFile, const std::string& Target, const std::vector<std::string>& Arguments,
@@ -48,14 +62,17 @@ struct TStartOnLogonChange {
 
 // The menu entry was switched to Wanted. Off: the entry is deleted (a
 // failure or a missing entry changes nothing visible). On: an entry is
-// written unless one exists; when that fails, the check mark goes off again
-// and Error holds "Error creating desktop shortcut!", a line break and the
-// system's text.
+// written unless one exists, and one the desktop has switched off is
+// switched on again (its other keys kept); when that fails, the check mark
+// goes off again and Error holds "Error creating desktop shortcut!", a line
+// break and the system's text.
 TStartOnLogonChange SetStartOnLogon(bool Wanted, const std::string& LinkFile, const std::string& Target,
                                     const std::string& Description);
 
-// At start-up: true when the entry exists, which is then written again so
-// that it starts the current executable (failures are ignored).
+// At start-up: an existing entry is pointed at the current executable
+// (only its Exec and TryExec keys change; failures are ignored). The
+// result is the menu's check mark: true when the entry exists and the
+// desktop has not switched it off.
 bool RefreshStartOnLogon(const std::string& LinkFile, const std::string& Target, const std::string& Description);
 
 }  // namespace dz

@@ -275,10 +275,12 @@ TTextFilter::TTextFilter(bool AIsFileFilter, bool AIgnoreCase)
   ParseMaskList();
 }
 
+// The one-character texts are assigned with assign(1, c): GCC 12 warns
+// (-Wrestrict, wrongly) about assigning a short literal in optimised builds.
 void TTextFilter::Reset() {
   FRegExp = false;
   FMode = fmOff;
-  FMask = "*";
+  FMask.assign(1, '*');
   ParseMaskList();
 }
 
@@ -288,7 +290,7 @@ void TTextFilter::SetFilter(std::string_view AValue) {
     std::string Detail;
     FCode = CompileRegExp(FRegExpText, FIgnoreCase, &Detail);
     if (FCode == nullptr) {
-      FRegExpText = ".";
+      FRegExpText.assign(1, '.');
       FCode = CompileRegExp(FRegExpText, FIgnoreCase);
       throw EFilterError(Tr("Illegal regular expression!"), Detail);
     }
@@ -296,7 +298,7 @@ void TTextFilter::SetFilter(std::string_view AValue) {
   }
 
   if (AValue.empty()) {
-    FMask = "*";
+    FMask.assign(1, '*');
     ParseMaskList();
     return;
   }
@@ -323,7 +325,7 @@ void TTextFilter::SetFilter(std::string_view AValue) {
   for (const TMaskItem& Item : FItems) {
     if (!Item.Mask.IsValid()) {
       const std::string Detail = SafeFormat(Tr("Invalid mask: %s"), InvalidMaskItem());
-      FMask = "*";
+      FMask.assign(1, '*');
       ParseMaskList();
       throw EFilterError(Tr("Illegal mask!"), Detail);
     }

@@ -178,8 +178,67 @@ TEST_F(StartOnLogonTest, StartRewritesAnExistingEntryOnly) {
   ASSERT_EQ(CreateShortcut(FLink, "/old/place/dezedodiru", AutostartArguments(), "old"), ErrSuccess);
   EXPECT_TRUE(RefreshStartOnLogon(FLink, FTarget, "DeZedodiru (Version 1.0.0)"));
   EXPECT_EQ(Exec(), "\"/opt/dz apps/dezedodiru\" /hide /force");
-  EXPECT_EQ(KeyValue(ReadFileBytes(FLink), "Comment"), "DeZedodiru (Version 1.0.0)");
+  EXPECT_EQ(KeyValue(ReadFileBytes(FLink), "Comment"), "old");  // only what points at the program changes
   EXPECT_EQ(Listing(fs::path(FLink).parent_path()), std::vector<std::string>{"DeZedodiru.desktop"});
+}
+
+// What a desktop's settings leave in an entry they switched off, and keys
+// of the user's own: the start points the entry at this executable and
+// keeps every other line, and the check mark says that it is off.
+TEST_F(StartOnLogonTest, StartKeepsTheEntrysOtherKeysAndReadsItsSwitch) {
+  const std::string Kept1 = "[Desktop Entry]\n# mine\nType=Application\nName=DeZedodiru\nName[de]=Wachhund\n";
+  const std::string Kept2 = "Comment=old\nIcon=dezedodiru\nTerminal=false\nX-KDE-autostart-after=panel\n";
+  const std::string Action = "\n[Desktop Action Other]\nExec=/usr/bin/other\nTryExec=/usr/bin/other\n";
+  const struct {
+    const char* Switch;
+    bool Checked;
+  } Cases[] = {
+      {"", true},
+      {"Hidden=true\n", false},
+      {"Hidden = true\n", false},
+      {"Hidden=false\n", true},
+      {"X-GNOME-Autostart-enabled=false\n", false},
+      {"X-GNOME-Autostart-enabled=true\n", true},
+      {"#Hidden=true\n", true},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Switch);
+    fs::create_directories(fs::path(FLink).parent_path());
+    fs::remove(FLink + ".link");
+    const std::string Old =
+        Kept1 + "Exec=/old/place/dezedodiru /hide /force\nTryExec=/old/place/dezedodiru\n" + Case.Switch + Kept2 + Action;
+    test::WriteFileBytes(FLink, Old);
+    EXPECT_EQ(RefreshStartOnLogon(FLink, FTarget, "DeZedodiru (Version 2.0.0)"), Case.Checked);
+    EXPECT_EQ(ReadFileBytes(FLink), Kept1 + "Exec=\"/opt/dz apps/dezedodiru\" /hide /force\n" +
+                                        "TryExec=/opt/dz apps/dezedodiru\n" + Case.Switch + Kept2 + Action);
+    // Written again only when something changed: a replacement would leave
+    // the second name of the file behind.
+    fs::create_hard_link(FLink, FLink + ".link");
+    EXPECT_EQ(RefreshStartOnLogon(FLink, FTarget, ""), Case.Checked);
+    EXPECT_EQ(fs::hard_link_count(FLink), 2u);
+  }
+  // A text without the entry's group is no entry: ours replaces it.
+  test::WriteFileBytes(FLink, "garbage\n");
+  EXPECT_TRUE(RefreshStartOnLogon(FLink, FTarget, "DeZedodiru (Version 2.0.0)"));
+  EXPECT_EQ(Exec(), "\"/opt/dz apps/dezedodiru\" /hide /force");
+  // A group without an Exec key gets one.
+  test::WriteFileBytes(FLink, "[Desktop Entry]\nHidden=true\n");
+  EXPECT_FALSE(RefreshStartOnLogon(FLink, FTarget, ""));
+  EXPECT_EQ(ReadFileBytes(FLink), "[Desktop Entry]\nExec=\"/opt/dz apps/dezedodiru\" /hide /force\nHidden=true\n");
+}
+
+// Checking the menu entry of an entry the desktop switched off switches it
+// on again, keeping the rest.
+TEST_F(StartOnLogonTest, SwitchingOnAnEntryTheDesktopSwitchedOffEnablesIt) {
+  fs::create_directories(fs::path(FLink).parent_path());
+  test::WriteFileBytes(FLink, "[Desktop Entry]\nExec=/opt/dz apps/x\nHidden=true\nX-GNOME-Autostart-enabled=false\n"
+                              "Name[de]=Wachhund\n[Other]\nHidden=true\n");
+  const TStartOnLogonChange Change = SetStartOnLogon(true, FLink, FTarget, "");
+  EXPECT_TRUE(Change.Checked);
+  EXPECT_EQ(Change.Error, "");
+  EXPECT_EQ(ReadFileBytes(FLink),
+            "[Desktop Entry]\nExec=\"/opt/dz apps/dezedodiru\" /hide /force\nName[de]=Wachhund\n[Other]\nHidden=true\n");
+  EXPECT_TRUE(RefreshStartOnLogon(FLink, FTarget, ""));
 }
 
 }  // namespace

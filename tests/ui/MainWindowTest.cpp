@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -20,6 +21,7 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -28,6 +30,7 @@
 #include <vector>
 
 #include "desktop/Process.h"
+#include "desktop/ProgramVersion.h"
 #include "filesys/ErrorTexts.h"
 #include "platform/SysError.h"
 #include "ui/window/MainWindow.h"
@@ -47,6 +50,9 @@ struct TDialogLog {
   std::optional<int> Picked;            // the item picker's answer
   bool Answer = true;                   // to every question
   TProcessOutcome MainAppOutcome{true, 0, {}};
+  // The main application stays open until the test ends it with HeldEnd.
+  bool HoldMainApp = false;
+  std::function<void(const TProcessOutcome&)> HeldEnd;
 
   std::vector<QString> Messages;
   std::vector<QString> Questions;
@@ -73,9 +79,13 @@ public:
   void OpenHelp(QWidget*) override {}
   bool StartsOnLogon() override { return false; }
   bool SetStartOnLogon(QWidget*, bool) override { return true; }
-  TProcessOutcome RunMainApplication(QWidget*, const std::vector<std::string>& Args) override {
+  void StartMainApplication(QWidget*, const std::vector<std::string>& Args,
+                            std::function<void(const TProcessOutcome&)> Ended) override {
     FLog.MainAppRuns.push_back(Args);
-    return FLog.MainAppOutcome;
+    if (FLog.HoldMainApp)
+      FLog.HeldEnd = std::move(Ended);
+    else
+      Ended(FLog.MainAppOutcome);
   }
   void OpenMainApplication(QWidget*) override {}
 
@@ -99,6 +109,7 @@ class MainWindowTest : public QObject {
   TDialogLog FLog;
   std::unique_ptr<TMainWindow> FWindow;
   std::unique_ptr<TWatchdog> FWatchdog;
+  bool FTrayAvailable = true;  // whether the desktop shows notification-area icons now
 
   std::string PathOf(const std::string& Name) const { return FDir->filePath(QString::fromStdString(Name)).toStdString(); }
 
@@ -133,12 +144,13 @@ class MainWindowTest : public QObject {
 
   // A new window and controller on the test folder; Tray: whether the
   // desktop shows notification-area icons.
-  void Open(bool Tray) {
+  void Open(bool Tray, const std::string& ZvPath = "/opt/zentivo/ZentApp") {
     if (FWindow) FWindow->SetWatchdog(nullptr);
     FWatchdog.reset();
     TWindowSetup Setup;
-    Setup.ZvPath = "/opt/zentivo/ZentApp";
-    Setup.TrayAvailable = Tray;
+    Setup.ZvPath = ZvPath;
+    FTrayAvailable = Tray;
+    Setup.TrayAvailable = [this] { return FTrayAvailable; };
     FWindow = std::make_unique<TMainWindow>(*FQueue, Setup, std::make_unique<TFakeDialogs>(FLog));
     TWatchdogSetup Core;
     Core.IniName = PathOf("dezedodiru.ini");
@@ -288,6 +300,45 @@ private slots:
     QCOMPARE(W<QListWidget>("lbDirs")->item(0)->checkState(), Qt::Checked);
   }
 
+  // While the editor is open the window goes on: the tick backs up, and
+  // only a second edit and removing an entry wait for the editor's end.
+  void whileTheEditorIsOpenOnlyTheEditAndRemovingWait() {
+    AddEntry("a");
+    std::ofstream(PathOf("a/x.txt"), std::ios::binary) << "x";
+    AddEntry("b");
+    FWatchdog->DirItemChecked(1, false);
+    FWatchdog->SelectDirItem(1);
+    FLog.HoldMainApp = true;
+    W<QPushButton>("bbEdit")->click();
+    QCOMPARE(FLog.MainAppRuns.size(), std::size_t{1});
+    QVERIFY(FLog.HeldEnd);
+    QVERIFY(!W<QPushButton>("bbEdit")->isEnabled());
+    QVERIFY(!W<QPushButton>("btnRemove")->isEnabled());
+    FWindow->bbEditClick();
+    FWindow->lbDirsDblClick(1);
+    QCOMPARE(FLog.MainAppRuns.size(), std::size_t{1});  // one editor at a time
+    FWindow->btnRemoveClick();
+    QVERIFY(FLog.Questions.empty());
+    QCOMPARE(FWatchdog->MonTaskCount(), std::size_t{2});
+
+    // Monitoring starts and a backup runs while the editor is open.
+    W<QPushButton>("bbStart")->click();
+    QVERIFY(FWatchdog->Monitoring());
+    FWatchdog->MonTask(0).FileList.Add("x.txt");
+    FWatchdog->RequestInstantBackup();
+    FWindow->tmBackupTimer();
+    QCOMPARE(FWatchdog->MonTask(0).FileList.Count(), std::size_t{0});  // handed to the worker
+    QTRY_VERIFY_WITH_TIMEOUT(!FWatchdog->BackupRunning(), 60000);
+
+    // The editor saved: the task is read again, the entry enabled.
+    QCOMPARE(FWatchdog->MonTask(1).MonStatus, mtDisabled);
+    FLog.HeldEnd({true, 0, {}});
+    QCOMPARE(FWatchdog->MonTask(1).MonStatus, mtEnabled);
+    QVERIFY(W<QPushButton>("bbEdit")->isEnabled());  // not watched yet: it may be edited again
+    FWatchdog->StopMonitoring();
+    QVERIFY(W<QPushButton>("btnRemove")->isEnabled());
+  }
+
   void checkMarks_data() {
     QTest::addColumn<bool>("Monitoring");
     QTest::newRow("stopped: unchecking drops the pending files") << false;
@@ -385,6 +436,27 @@ private slots:
     }
   }
 
+  // Without a notification area the window waits minimised; a tray host
+  // that comes up later (the panel after the program, at logon) gets the
+  // icon, and the window goes.
+  void aTrayHostThatComesLaterTakesTheIcon() {
+    Open(false);
+    AddEntry("a");
+    FWindow->show();
+    QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
+    W<QCheckBox>("cbSysTray")->click();
+    W<QPushButton>("bbStart")->click();
+    QVERIFY(FWatchdog->Monitoring());
+    QTRY_VERIFY(FWindow->isMinimized());
+    QVERIFY(!FWindow->TrayIcon()->isVisible());
+    FTrayAvailable = true;
+    QTRY_VERIFY_WITH_TIMEOUT(FWindow->TrayIcon()->isVisible(), 20000);
+    QVERIFY(FWindow->isHidden());
+    QVERIFY(FWatchdog->Monitoring());
+    const QString Log = W<QPlainTextEdit>("meLog")->toPlainText();
+    QCOMPARE(Log.count(QStringLiteral("no notification area")), 1);
+  }
+
   void theAutomaticStart_data() {
     QTest::addColumn<bool>("Usable");
     QTest::addColumn<bool>("Background");
@@ -403,6 +475,14 @@ private slots:
     QCOMPARE(FWatchdog->Monitoring(), Usable);
     QCOMPARE(FWindow->isVisible(), WindowShown);
     QCOMPARE(FLog.Messages.size(), std::size_t(Usable ? 0 : 1));
+    // Only a start that went to the background makes the close box hide
+    // the program; otherwise the close box ends it.
+    QCOMPARE(FWindow->GoStandby(), !WindowShown);
+    if (WindowShown) {
+      FWindow->close();
+      QVERIFY(FWindow->Ended());
+      QVERIFY(FWindow->isHidden());
+    }
     QPointer<QWidget> Screen;
     for (QWidget* Top : QApplication::topLevelWidgets())
       if (Top->objectName() == "TStartScreen" && Top->isVisible()) Screen = Top;
@@ -419,7 +499,21 @@ private slots:
     QCOMPARE(FLog.Messages.size(), std::size_t{1});
     QVERIFY2(FLog.Messages[0].startsWith(QStringLiteral("DeZedodiru - ")), qPrintable(FLog.Messages[0]));
     QVERIFY(FLog.Messages[0].contains(QStringLiteral("(Version ")));
-    QCOMPARE(FLog.Messages[0].count(QLatin1Char('\n')), 1);
+    QCOMPARE(FLog.Messages[0].count(QLatin1Char('\n')), 1);  // the main application was not found
+
+    // Found, with its version mark: the package it belongs to below.
+    const std::string ZvPath = PathOf("ZentApp");
+    const std::string Elf64("\x7f" "ELF\x02\x01\x01", 7);
+    std::ofstream(ZvPath, std::ios::binary) << Elf64 << std::string(100, '\0') << VersionMarkTag << "Zentivo\t6.1.2.345"
+                                            << '\0';
+    Open(true, ZvPath);
+    FWindow->pmiInfoClick();
+    QCOMPARE(FLog.Messages.size(), std::size_t{2});
+    const QStringList Lines = FLog.Messages[1].split('\n');
+    QCOMPARE(Lines.size(), 4);
+    QCOMPARE(Lines[0], FLog.Messages[0].split('\n')[0]);
+    QCOMPARE(Lines[2], QStringLiteral("Part of program package:"));
+    QCOMPARE(Lines[3], QStringLiteral("Zentivo - 64-bit (Version 6.1.2)"));
   }
 
   void quittingWithoutBackgroundEndsAfterTheLastBackup() {
@@ -509,6 +603,34 @@ private slots:
     QCOMPARE(W<QListWidget>("lbDirs")->item(0)->data(Qt::DecorationRole).toString(), QStringLiteral("ball-red"));
     QCOMPARE(W<QListWidget>("lbDirs")->item(0)->checkState(), Qt::Unchecked);
     QVERIFY(W<QPlainTextEdit>("meLog")->toPlainText().contains("not found!"));
+  }
+
+  // A destination that stays missing warns at every failing start: one
+  // window, not modal, showing the latest text.
+  void theDestinationWarningIsOneWindowWithTheLatestText() {
+    FWindow->show();
+    const auto Warnings = [] {
+      QList<QMessageBox*> Found;
+      for (QWidget* Top : QApplication::topLevelWidgets())
+        if (Top->objectName() == "TfrmShowHint" && Top->isVisible()) Found << qobject_cast<QMessageBox*>(Top);
+      return Found;
+    };
+    FWindow->ShowDestinationWarning("missing, 4 times");
+    FWindow->ShowDestinationWarning("missing, 5 times");
+    FWindow->ShowDestinationWarning("missing, 6 times");
+    QCOMPARE(Warnings().size(), qsizetype{1});
+    QMessageBox* Box = Warnings().front();
+    QVERIFY(Box != nullptr);
+    QVERIFY(!Box->isModal());
+    QCOMPARE(Box->text(), QStringLiteral("missing, 6 times"));
+    QCOMPARE(Box->windowTitle(), FWindow->windowTitle());
+    // Closed by the user, the next warning opens it again.
+    QPointer<QMessageBox> Closed = Box;
+    Box->close();
+    QTRY_VERIFY(Closed.isNull());
+    FWindow->ShowDestinationWarning("missing, 7 times");
+    QCOMPARE(Warnings().size(), qsizetype{1});
+    QCOMPARE(Warnings().front()->text(), QStringLiteral("missing, 7 times"));
   }
 
   // --- the notification area ---

@@ -2,16 +2,23 @@
 // awaited with the event loop running, opened without waiting, and the
 // start-on-logon entry switched.
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "desktop/Process.h"
+#include "ui/WindowRig.h"
 #include "ui/window/WindowDialogs.h"
+#include "watchdog/Watchdog.h"
 
 using namespace dz;
 using namespace dz::ui;
@@ -28,6 +35,19 @@ std::vector<std::string> Shell(const std::string& Script, const QString& File) {
 constexpr const char* WaitForFileScript =
     "i=0; while [ ! -e \"$1\" ]; do i=$((i+1)); [ $i -gt 1200 ] && exit 7; sleep 0.05; done; exit 0";
 
+// A program at Program that stands for the main application left open:
+// it makes the file Started (when given), then waits up to a minute for the
+// file Go and ends with 0, or with 7 when Go never came.
+bool WriteWaitingProgram(const QString& Program, const QString& Started, const QString& Go) {
+  QFile Script(Program);
+  if (!Script.open(QIODevice::WriteOnly)) return false;
+  QString Text = QStringLiteral("#!/bin/sh\n");
+  if (!Started.isEmpty()) Text += QStringLiteral(": > '%1'\n").arg(Started);
+  Text += QStringLiteral("i=0; while [ ! -e '%1' ]; do i=$((i+1)); [ $i -gt 1200 ] && exit 7; sleep 0.05; done\n").arg(Go);
+  Script.write(Text.toUtf8());
+  return Script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 void Touch(const QString& File) {
   QFile F(File);
   QVERIFY(F.open(QIODevice::WriteOnly));
@@ -39,16 +59,32 @@ class WindowDialogsTest : public QObject {
   Q_OBJECT
 
 private slots:
-  void theMainApplicationIsAwaitedWhileTheEventLoopRuns() {
+  // The outcome of a run of the main application, taken from the event
+  // loop.
+  static std::optional<TProcessOutcome> Run(TQtWindowDialogs& Dialogs, const std::vector<std::string>& Args,
+                                            const std::function<void()>& Meanwhile = {}) {
+    std::optional<TProcessOutcome> Outcome;
+    Dialogs.StartMainApplication(nullptr, Args, [&Outcome](const TProcessOutcome& O) { Outcome = O; });
+    if (Meanwhile) Meanwhile();
+    if (!QTest::qWaitFor([&] { return Outcome.has_value(); }, 60000)) return std::nullopt;
+    return Outcome;
+  }
+
+  void theMainApplicationRunsWhileTheEventLoopGoesOn() {
     QTemporaryDir Dir;
-    const QString Flag = Dir.filePath("made-by-a-timer");
-    // Only an event loop that runs during the wait makes the file the
-    // program waits for.
-    QTimer::singleShot(0, [Flag] { Touch(Flag); });
+    const QString Flag = Dir.filePath("made-after-the-start");
     TQtWindowDialogs Dialogs;
-    const TProcessOutcome Outcome = Dialogs.RunMainApplication(nullptr, Shell(WaitForFileScript, Flag));
-    QVERIFY(Outcome.Started);
-    QCOMPARE(Outcome.ExitCode, 0);
+    // The start returns while the program runs: the file it waits for is
+    // made only after it.
+    bool Returned = false;
+    const std::optional<TProcessOutcome> Outcome = Run(Dialogs, Shell(WaitForFileScript, Flag), [&] {
+      Returned = true;
+      Touch(Flag);
+    });
+    QVERIFY(Returned);
+    QVERIFY(Outcome.has_value());
+    QVERIFY(Outcome->Started);
+    QCOMPARE(Outcome->ExitCode, 0);
   }
 
   void theMainApplicationsResult_data() {
@@ -61,18 +97,87 @@ private slots:
     QFETCH(QString, Script);
     QFETCH(int, ExitCode);
     TQtWindowDialogs Dialogs;
-    const TProcessOutcome Outcome = Dialogs.RunMainApplication(nullptr, Shell(Script.toStdString(), QString()));
-    QVERIFY(Outcome.Started);
-    QCOMPARE(Outcome.ExitCode, ExitCode);
+    // Twice: one run after the other.
+    for (int Round = 0; Round < 2; ++Round) {
+      const std::optional<TProcessOutcome> Outcome = Run(Dialogs, Shell(Script.toStdString(), QString()));
+      QVERIFY(Outcome.has_value());
+      QVERIFY(Outcome->Started);
+      QCOMPARE(Outcome->ExitCode, ExitCode);
+    }
   }
 
   void aMissingMainApplicationIsNotStartedAndSaysWhy() {
     QTemporaryDir Dir;
     TQtWindowDialogs Dialogs;
-    const TProcessOutcome Outcome =
-        Dialogs.RunMainApplication(nullptr, EditTaskCommand(Dir.filePath("ZentApp").toStdString(), "task.buj"));
-    QVERIFY(!Outcome.Started);
-    QVERIFY(!Outcome.Error.empty());
+    const std::optional<TProcessOutcome> Outcome =
+        Run(Dialogs, EditTaskCommand(Dir.filePath("ZentApp").toStdString(), "task.buj"));
+    QVERIFY(Outcome.has_value());
+    QVERIFY(!Outcome->Started);
+    QVERIFY(!Outcome->Error.empty());
+  }
+
+  // Dialogs that go while the program still runs neither wait for it nor
+  // report its end to anybody.
+  void theDialogsGoWithoutWaitingForTheProgram() {
+    QTemporaryDir Dir;
+    const QString Go = Dir.filePath("go");
+    const QString Done = Go + ".done";
+    bool Reported = false;
+    {
+      TQtWindowDialogs Dialogs;
+      Dialogs.StartMainApplication(nullptr, Shell("while [ ! -e \"$1\" ]; do sleep 0.05; done; : > \"$1.done\"", Go),
+                                   [&](const TProcessOutcome&) { Reported = true; });
+    }
+    Touch(Go);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(Done), 60000);  // the program has ended
+    QCoreApplication::processEvents();
+    QVERIFY(!Reported);
+  }
+
+  // "Edit backup task" with the real controller and a program that stands
+  // for an editor left open: the one-second timer goes on and backs up a
+  // file saved meanwhile; once the editor ends, the task is read again.
+  void backupsRunWhileTheEditorIsOpen() {
+    QTemporaryDir Bin;
+    const QString Release = Bin.filePath("release");
+    const QString Program = Bin.filePath("ZentApp");
+    QVERIFY(WriteWaitingProgram(Program, QString(), Release));
+    test::TWindowRig Rig(false, {}, Program.toStdString());
+    TWatchdog& Watchdog = Rig.Watchdog();
+    Rig.AddEntry("watched", "src", "backup");
+    const std::size_t Edited = Rig.AddEntry("edited", "other", "backup2");
+    Watchdog.DirItemChecked(Edited, false);  // not watched: it may be edited while monitoring runs
+    QVERIFY(Watchdog.StartMonitoring());
+    QTRY_VERIFY_WITH_TIMEOUT(!Watchdog.WatchersStarting(), 60000);
+    Watchdog.SelectDirItem(Edited);
+
+    const auto CopyExists = [&Rig] {
+      std::error_code Error;
+      for (std::filesystem::recursive_directory_iterator It(Rig.PathOf("backup"), Error), End; !Error && It != End;
+           It.increment(Error))
+        if (It->path().filename() == "while-editing.txt") return true;
+      return false;
+    };
+    bool BackedUpWhileOpen = false;
+    QTimer Poll;
+    QObject::connect(&Poll, &QTimer::timeout, [&] {
+      if (QFile::exists(Release)) return;
+      if (Watchdog.MonTask(0).FileList.Count() > 0) Watchdog.RequestInstantBackup();
+      if (CopyExists()) {
+        BackedUpWhileOpen = true;
+        Touch(Release);
+      }
+    });
+    Poll.start(50);
+    // A guard: the editor ends in any case.
+    QTimer::singleShot(30000, [&] { Touch(Release); });
+    std::ofstream(Rig.PathOf("src/while-editing.txt"), std::ios::binary) << "saved while the editor is open";
+
+    Rig.Window().bbEditClick();
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(Release), 60000);
+    QVERIFY(BackedUpWhileOpen);
+    QTRY_COMPARE_WITH_TIMEOUT(Watchdog.MonTask(Edited).MonStatus, mtEnabled, 60000);  // read again: usable
+    Watchdog.StopMonitoring();
   }
 
   void openingTheMainApplicationDoesNotWaitForIt() {
@@ -80,16 +185,7 @@ private slots:
     const QString Started = Dir.filePath("started");
     const QString Go = Dir.filePath("go");
     const QString Program = Dir.filePath("ZentApp");
-    {
-      QFile Script(Program);
-      QVERIFY(Script.open(QIODevice::WriteOnly));
-      // Says it runs, then waits for the test to let it end.
-      Script.write(QStringLiteral("#!/bin/sh\n: > '%1'\ni=0; while [ ! -e '%2' ]; do i=$((i+1)); [ $i -gt 1200 ] && exit 7; "
-                                  "sleep 0.05; done\n")
-                       .arg(Started, Go)
-                       .toUtf8());
-      Script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
+    QVERIFY(WriteWaitingProgram(Program, Started, Go));
     TDesktopSetup Setup;
     Setup.ZvPath = Program.toStdString();
     TQtWindowDialogs Dialogs(Setup);

@@ -26,14 +26,16 @@ class TWindowRig {
 public:
   // A fresh folder below Parent (the system's temporary folder when empty);
   // Tray: whether the desktop shows notification-area icons (Qt is asked
-  // when not given).
-  explicit TWindowRig(std::optional<bool> Tray = std::nullopt, const QString& Parent = {})
+  // when not given); ZvPath: the main application.
+  explicit TWindowRig(std::optional<bool> Tray = std::nullopt, const QString& Parent = {},
+                      const std::string& ZvPath = {})
       : FDir(Parent.isEmpty() ? std::make_unique<QTemporaryDir>()
                               : std::make_unique<QTemporaryDir>(Parent + QStringLiteral("/dz-rig-XXXXXX"))) {
     if (!FDir->isValid()) throw std::runtime_error("no temporary folder: " + FDir->errorString().toStdString());
     TWindowSetup Setup;
     Setup.ProgVersDate = "2025-01-01";
-    Setup.TrayAvailable = Tray;
+    if (Tray) Setup.TrayAvailable = [Available = *Tray] { return Available; };
+    Setup.ZvPath = ZvPath;
     FWindow = std::make_unique<TMainWindow>(FQueue, Setup, std::make_unique<TQtWindowDialogs>());
     TWatchdogSetup Core;
     Core.IniName = PathOf("dezedodiru.ini");

@@ -20,17 +20,14 @@ TShowLogResult ShowLogFile(QWidget* Parent, const std::string& LogDir, const TPr
       QMessageBox::information(Parent, Qs(LogViewerOptions(Margins).Title), Text);
   };
 
-  // The newest log first: that of today, when there is one.
+  // The newest log first: that of today, when there is one. Without any
+  // log here the dialog still opens in this folder: older logs may lie
+  // elsewhere (another log folder, a copy).
   const QFileInfoList Logs = QDir(Dir).entryInfoList({QStringLiteral("DeZedodiru*.log")}, QDir::Files | QDir::Readable,
                                                      QDir::Time);
-  if (Logs.isEmpty()) {
-    Message(Qs(SafeFormat(Tr("There is no log file in \"%s\" yet."), LogDir)));
-    return TShowLogResult::slNoLogFiles;
-  }
-
   const QString Caption = Qs(Tr("Select log file"));
   const QString Filter = QtFileFilter(SafeFormat(Tr("Watchdog logs|*.%s|all|*.*"), "log"));
-  const QString Start = Logs.constFirst().absoluteFilePath();
+  const QString Start = Logs.isEmpty() ? QDir(Dir).absolutePath() : Logs.constFirst().absoluteFilePath();
   QString Chosen;
   if (Hooks.ChooseFile) {
     Chosen = Hooks.ChooseFile(Parent, Caption, Start, Filter);
@@ -38,7 +35,7 @@ TShowLogResult ShowLogFile(QWidget* Parent, const std::string& LogDir, const TPr
     QFileDialog Dialog(Parent, Caption, Dir, Filter);
     Dialog.setFileMode(QFileDialog::ExistingFile);
     Dialog.setDefaultSuffix(QStringLiteral("log"));
-    Dialog.selectFile(Start);
+    if (!Logs.isEmpty()) Dialog.selectFile(Start);
     if (Dialog.exec() == QDialog::Accepted && !Dialog.selectedFiles().isEmpty())
       Chosen = Dialog.selectedFiles().constFirst();
   }

@@ -147,7 +147,8 @@ private:
 // Hooks for the modal steps of ShowLogFile; each one left empty uses the
 // ordinary dialog. Tests put their answers in.
 struct TLogFileHooks {
-  // The chosen file, empty when the user cancels.
+  // The chosen file, empty when the user cancels; Start is the file
+  // preselected, or the folder when it holds no log.
   std::function<QString(QWidget* Parent, const QString& Caption, const QString& Start, const QString& Filter)>
       ChooseFile;
   std::function<void(QWidget* Parent, const QString& Text)> Message;
@@ -155,11 +156,12 @@ struct TLogFileHooks {
   std::function<void(TShowTextDialog& Viewer)> Run;
 };
 
-enum class TShowLogResult { slNoLogFiles, slCancelled, slUnreadable, slShown };
+enum class TShowLogResult { slCancelled, slUnreadable, slShown };
 
 // "Show log file" of the log panel: the user picks a log file in LogDir
 // (the newest one is preselected) and it is shown in the viewer with the
-// log options. Without any log file in LogDir the user is told so.
+// log options. Without any log file in LogDir the dialog opens in LogDir
+// all the same, so that a log elsewhere can be chosen.
 TShowLogResult ShowLogFile(QWidget* Parent, const std::string& LogDir, const TPrinterMargins& Margins,
                            const TLogFileHooks& Hooks = {});
 

@@ -1,19 +1,13 @@
 #include "ui/taskedit/TaskEditApp.h"
 
 #include <QApplication>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTimer>
 
 #include <exception>
-#include <iostream>
-#include <memory>
 #include <string_view>
 
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
 #include "filesys/PathUtils.h"
-#include "platform/Environment.h"
 #include "platform/FileIo.h"
 #include "taskedit/TaskDocument.h"
 #include "ui/desktop/Style.h"
@@ -26,33 +20,7 @@ namespace dz::ui {
 
 namespace {
 
-// The answers of DZ_TEST_EDIT_ACTION: the real dialogs, except that the
-// question to create a missing task is answered without being shown.
-class TTestActionDialogs : public TQtTaskEditDialogs {
-public:
-  TTestActionDialogs(TTaskEditSetup Setup, bool Yes) : TQtTaskEditDialogs(std::move(Setup)), FYes(Yes) {}
-  bool Question(QWidget*, const QString&) override { return FYes; }
-  // Nobody is there to close a message: it goes to standard error.
-  void Message(QWidget*, const QString& Text) override { std::cerr << Std(Text) << "\n"; }
-
-private:
-  bool FYes;
-};
-
-void PlayTestAction(TTaskEditorDialog& Editor, const std::string& Action) {
-  const std::string Typed = EnvVar("DZ_TEST_EDIT_TYPE");
-  QTimer::singleShot(0, &Editor, [&Editor, Action, Typed] {
-    for (const QString& Line : Qs(Typed).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-      const qsizetype Equals = Line.indexOf(QLatin1Char('='));
-      if (Equals < 0) continue;
-      if (auto* Field = Editor.findChild<QLineEdit*>(Line.left(Equals))) Field->setText(Line.mid(Equals + 1));
-    }
-    const char* Button = Action == "save" ? "btSave" : "btCancel";
-    if (auto* Found = Editor.findChild<QPushButton*>(QLatin1String(Button))) Found->click();
-  });
-}
-
-int RunEditor(TTaskEditDialogs& Dialogs, const std::string& Task, const std::string& TestAction) {
+int RunEditor(TTaskEditDialogs& Dialogs, const std::string& Task) {
   TTaskDocument Doc;
   if (!RegularFileExists(Task)) {
     if (!Dialogs.Question(nullptr, Qs(SafeFormat(Tr("The task file %s does not exist. Create it?"), Task))))
@@ -67,7 +35,6 @@ int RunEditor(TTaskEditDialogs& Dialogs, const std::string& Task, const std::str
     }
   }
   TTaskEditorDialog Editor(Dialogs, Task, Doc);
-  if (!TestAction.empty()) PlayTestAction(Editor, TestAction);
   return Editor.exec() == QDialog::Accepted ? ewSaved : ewNotSaved;
 }
 
@@ -121,14 +88,8 @@ int RunTaskEditWindow(int& Argc, char** Argv, const TProgramLocations& Locations
       Dialogs.Message(nullptr, Qs(Tr("The option edit needs the task file to edit.")));
       return ewNotSaved;
     }
-    const std::string Task = MakeAbsolutePath(CurrentDir, Args.Task);
-    const std::string TestAction = EnvVar("DZ_TEST_EDIT_ACTION");
-    std::unique_ptr<TTaskEditDialogs> Dialogs;
-    if (TestAction.empty())
-      Dialogs = std::make_unique<TQtTaskEditDialogs>(Setup);
-    else
-      Dialogs = std::make_unique<TTestActionDialogs>(Setup, TestAction == "save");
-    return RunEditor(*Dialogs, Task, TestAction);
+    TQtTaskEditDialogs Dialogs(Setup);
+    return RunEditor(Dialogs, MakeAbsolutePath(CurrentDir, Args.Task));
   }
 
   TQtTaskEditDialogs Dialogs(Setup);

@@ -32,12 +32,6 @@ TTaskEditWindowArgs ParseTaskEditWindowArgs(const std::vector<std::string>& Args
 
 // Runs the window form until it ends and returns the exit code. A relative
 // task file is taken from CurrentDir.
-//
-// For tests of the program as the watchdog runs it, the editor's start
-// reads DZ_TEST_EDIT_ACTION: "save" or "cancel" presses that button once the
-// editor is shown (and answers the question to create a missing task with
-// yes or no); DZ_TEST_EDIT_TYPE, lines "objectName=text", first types each
-// text into the named field.
 int RunTaskEditWindow(int& Argc, char** Argv, const TProgramLocations& Locations, const TTaskEditWindowArgs& Args,
                       const std::string& CurrentDir);
 

@@ -164,8 +164,10 @@ void TTaskPreviewPanel::Deliver(std::uint64_t Generation, TPreviewResult Result)
   } else {
     std::string Text = SafeFormat(Tr("%s files are backed up, %s are left out."), NumberText(FResult.IncludedTotal),
                                   NumberText(FResult.ExcludedTotal));
-    if (FResult.IncludedTotal > FResult.Included.size() || FResult.ExcludedTotal > FResult.Excluded.size())
-      Text += " " + SafeFormat(Tr("The lists show the first %s of each."), NumberText(FCap));
+    if (FResult.IncludedTotal > FResult.Included.size() || FResult.ExcludedTotal > FResult.Excluded.size()) {
+      Text += ' ';
+      Text += SafeFormat(Tr("The lists show the first %s of each."), NumberText(FCap));
+    }
     FStatus->setText(Qs(Text));
   }
   emit Finished();

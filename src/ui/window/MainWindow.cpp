@@ -33,6 +33,7 @@
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
 #include "desktop/Process.h"
+#include "desktop/ProgramVersion.h"
 #include "filesys/ErrorTexts.h"
 #include "filesys/PathUtils.h"
 #include "platform/FileIo.h"
@@ -377,7 +378,7 @@ void TMainWindow::StateChanged(const TWatchdogState& State) {
   FRendering = true;
   RenderDirList(State);
   RenderTaskInfo(State);
-  btnRemove->setEnabled(State.RemoveEnabled);
+  btnRemove->setEnabled(State.RemoveEnabled && !FEditRunning);
   {
     const QSignalBlocker B1(cbSysTray), B2(cbWriteLog), B3(cbPeriodic), B4(reInterval), B5(cbIntUnit);
     cbSysTray->setChecked(State.SysTrayChecked);
@@ -471,12 +472,20 @@ void TMainWindow::ShowMessage(const std::string& Text) { FDialogs->Message(this,
 bool TMainWindow::AskQuestion(const std::string& Text) { return FDialogs->Question(this, Q(Text)); }
 
 void TMainWindow::ShowDestinationWarning(const std::string& Text) {
-  // Not modal: the program goes on backing up the other directories.
-  auto* Box = new QMessageBox(QMessageBox::Critical, windowTitle(), Q(Text), QMessageBox::Ok, this);
-  Box->setObjectName(QStringLiteral("TfrmShowHint"));
-  Box->setModal(false);
-  Box->setAttribute(Qt::WA_DeleteOnClose);
-  Box->show();
+  // Not modal: the program goes on backing up the other directories. A
+  // destination that stays missing warns at every failing start; one window
+  // with the latest text is raised instead of piling up new ones.
+  if (!FDestinationWarning) {
+    auto* Box = new QMessageBox(QMessageBox::Critical, windowTitle(), QString(), QMessageBox::Ok, this);
+    Box->setObjectName(QStringLiteral("TfrmShowHint"));
+    Box->setModal(false);
+    Box->setAttribute(Qt::WA_DeleteOnClose);
+    FDestinationWarning = Box;
+  }
+  FDestinationWarning->setText(Q(Text));
+  FDestinationWarning->show();
+  FDestinationWarning->raise();
+  FDestinationWarning->activateWindow();
 }
 
 void TMainWindow::ShowChangedFiles(const std::vector<std::string>& Lines) {
@@ -527,8 +536,14 @@ void TMainWindow::CheckForce(bool Force) {
   }
   bool Started = false;
   Call([&](TWatchdog& W) { Started = W.StartMonitoring(); });
+  // A start that failed leaves the window to the user: its close box must
+  // end the program, not hide it with nothing monitored.
+  if (!Started) {
+    show();
+    return;
+  }
   FGoStandby = FState.SysTrayChecked;
-  if (!Started || !FGoStandby) {
+  if (!FGoStandby) {
     show();
     return;
   }
@@ -574,9 +589,12 @@ void TMainWindow::closeEvent(QCloseEvent* Event) {
   QCoreApplication::quit();
 }
 
+bool TMainWindow::TrayAvailable() const {
+  return FSetup.TrayAvailable ? FSetup.TrayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 void TMainWindow::GoToBackground() {
-  const bool TrayAvailable = FSetup.TrayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
-  if (!TrayAvailable) {
+  if (!TrayAvailable()) {
     // Without a notification area a hidden window could not be reached
     // again: it is minimised instead.
     if (!FNoTrayToldOnce) {
@@ -586,13 +604,37 @@ void TMainWindow::GoToBackground() {
       });
     }
     showMinimized();
+    WatchForTrayHost();
     return;
   }
+  if (FTrayWatch != nullptr) FTrayWatch->stop();
   FTray->hide();
   FTray->show();
   FTray->showMessage(Q(ProgVersName()), Q(Tr("monitors selected directories and backs up changed files automatically!")),
                      FTray->icon(), 10000);
   hide();
+}
+
+void TMainWindow::WatchForTrayHost() {
+  if (FTrayWatch == nullptr) {
+    // At logon the panel with the notification area often comes up after
+    // the program. Qt tells of no tray host coming (its platforms know
+    // either the X server's tray or the session bus's, or both): a look
+    // every second, only while the window waits for one, finds either.
+    FTrayWatch = Named(new QTimer(this), "tmTrayWatch");
+    FTrayWatch->setInterval(1000);
+    connect(FTrayWatch, &QTimer::timeout, this, &TMainWindow::TrayHostMayHaveChanged);
+  }
+  FTrayWatch->start();
+}
+
+void TMainWindow::TrayHostMayHaveChanged() {
+  if (FTrayWatch == nullptr || !FTrayWatch->isActive() || !TrayAvailable()) return;
+  FTrayWatch->stop();
+  // Still waiting in the task bar: the icon takes its place. A window the
+  // user has brought back stays; its next move to the background finds
+  // the notification area.
+  if (isMinimized() && FGoStandby && !FEnded) GoToBackground();
 }
 
 void TMainWindow::resizeEvent(QResizeEvent* Event) { QMainWindow::resizeEvent(Event); }
@@ -660,9 +702,13 @@ void TMainWindow::pmiDefaultSizeClick() {
 }
 
 void TMainWindow::pmiInfoClick() {
-  const std::string Text = std::string(BuildInternalName) + BitnessText() + " (" + Tr("Version") + " " +
-                           BuildFileVersion + ") - " + FSetup.ProgVersDate + "\r\n" +
-                           Tr("Backs up every changed file of the watched directories as soon as it is found.");
+  std::string Text = std::string(BuildInternalName) + BitnessText() + " (" + Tr("Version") + " " +
+                     BuildFileVersion + ") - " + FSetup.ProgVersDate + "\r\n" +
+                     Tr("Backs up every changed file of the watched directories as soon as it is found.");
+  if (!FSetup.ZvPath.empty()) {
+    if (const std::optional<TProgramVersion> Package = ReadProgramVersion(FSetup.ZvPath))
+      Text += "\r\n" + Tr("Part of program package:") + "\r\n" + ProgramVersionLine(*Package);
+  }
   FDialogs->Information(this, bbMenu->mapToGlobal(QPoint(30, 0)), Q(ProgVersName()), Q(Text));
 }
 
@@ -706,12 +752,12 @@ void TMainWindow::AddTaskFile(const std::string& TaskFile) {
 }
 
 void TMainWindow::btnRemoveClick() {
-  if (FState.DirItems.empty()) return;
+  if (FState.DirItems.empty() || FEditRunning) return;
   Call([](TWatchdog& W) { W.RemoveSelected(); });
 }
 
 void TMainWindow::bbEditClick() {
-  if (FWatchdog == nullptr || FState.Selected < 0 || FState.DirItems.empty()) return;
+  if (FWatchdog == nullptr || FState.Selected < 0 || FState.DirItems.empty() || FEditRunning) return;
   const auto Index = static_cast<std::size_t>(FState.Selected);
   const std::string TaskFile = FWatchdog->MonTask(Index).BuTask;
   if (!RegularFileExists(TaskFile)) {
@@ -719,20 +765,35 @@ void TMainWindow::bbEditClick() {
     return;
   }
   if (Busy()) return;
+  // The editor may stay open for minutes: the window and the timer go on
+  // meanwhile (backups run), and only another edit and the removal of an
+  // entry, which would move the edited one, wait for its end.
   FEditRunning = true;
   bbEdit->setEnabled(false);
-  TProcessOutcome Outcome;
-  // The controller waits with it: nothing else may start meanwhile.
-  Call([&](TWatchdog&) { Outcome = FDialogs->RunMainApplication(this, EditTaskCommand(FSetup.ZvPath, TaskFile)); });
+  btnRemove->setEnabled(false);
+  const QPointer<TMainWindow> Self(this);
+  FDialogs->StartMainApplication(this, EditTaskCommand(FSetup.ZvPath, TaskFile),
+                                 [Self, Index](const TProcessOutcome& Outcome) {
+                                   if (Self) Self->EditEnded(Index, Outcome);
+                                 });
+}
+
+void TMainWindow::EditEnded(std::size_t Index, const TProcessOutcome& Outcome) {
+  if (Busy()) {
+    // An operation of the controller waits (the last backup) with the
+    // event loop turning: the edit's end is taken once it is over.
+    QTimer::singleShot(100, this, [this, Index, Outcome] { EditEnded(Index, Outcome); });
+    return;
+  }
   FEditRunning = false;
   if (!Outcome.Started) {
     FDialogs->Message(this, Q(SafeFormat(Tr("Error on executing Zentivo: %s"), Outcome.Error)));
   } else if (Outcome.ExitCode != 0) {
     FDialogs->Message(this, Q(EditTaskFailureMessage(Outcome.ExitCode)));
-  } else if (Index < FWatchdog->MonTaskCount()) {
+  } else if (FWatchdog != nullptr && Index < FWatchdog->MonTaskCount()) {
     Call([Index](TWatchdog& W) { W.TaskEdited(Index); });
   }
-  StateChanged(FWatchdog->State());
+  if (FWatchdog != nullptr) StateChanged(FWatchdog->State());
 }
 
 void TMainWindow::TrayActivated(QSystemTrayIcon::ActivationReason Reason) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/window/WindowDialogs.h"
 #include "ui/window/WindowWidgets.h"
 #include "watchdog/WatchdogView.h"
 
@@ -29,6 +30,7 @@ class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 class QMenu;
+class QMessageBox;
 class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
@@ -50,9 +52,9 @@ class TWindowDialogs;
 struct TWindowSetup {
   std::string ZvPath;       // the main application; empty when not found
   std::string ProgVersDate;
-  // Whether the desktop shows notification-area icons; asked of Qt when
+  // Whether the desktop shows notification-area icons now; asked of Qt when
   // not set (tests decide).
-  std::optional<bool> TrayAvailable;
+  std::function<bool()> TrayAvailable;
 };
 
 class TMainWindow : public QMainWindow, public TWatchdogView {
@@ -130,7 +132,14 @@ private:
   void RenderDirList(const TWatchdogState& State);
   void RenderTaskInfo(const TWatchdogState& State);
   void UpdateTray();
+  // The end of the main application's run for the entry at Index.
+  void EditEnded(std::size_t Index, const TProcessOutcome& Outcome);
   void GoToBackground();
+  bool TrayAvailable() const;
+  // Without a notification area the window went to the background
+  // minimised: once a tray host comes up, the icon moves there.
+  void WatchForTrayHost();
+  void TrayHostMayHaveChanged();
   // Runs Operation on the controller, unless it is inside an operation
   // already (one that waits lets events through): nothing may run inside
   // another operation of the controller.
@@ -188,7 +197,9 @@ private:
   QSystemTrayIcon* FTray = nullptr;
   QPointer<TShowInfoDialog> FInfoDialog;
   QPointer<QWidget> FChangedFiles;
+  QPointer<QMessageBox> FDestinationWarning;
   QTimer* tmBackup = nullptr;
+  QTimer* FTrayWatch = nullptr;
 };
 
 }  // namespace dz::ui

@@ -18,6 +18,20 @@
 
 namespace dz::ui {
 
+namespace {
+
+constexpr int RunWaitStepMs = 100;
+
+}  // namespace
+
+TQtWindowDialogs::TQtWindowDialogs(TDesktopSetup Setup)
+    : FSetup(std::move(Setup)), FRunEnds(std::make_unique<QObject>()) {}
+
+TQtWindowDialogs::~TQtWindowDialogs() {
+  FRunWait.request_stop();
+  if (FRunWait.joinable()) FRunWait.join();
+}
+
 QString Q(const std::string& Text) {
   QString Result = QString::fromStdString(Text);
   Result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -78,17 +92,32 @@ bool TQtWindowDialogs::SetStartOnLogon(QWidget* Parent, bool On) {
   return Change.Checked == On;
 }
 
-TProcessOutcome TQtWindowDialogs::RunMainApplication(QWidget*, const std::vector<std::string>& Args) {
-  TProcessOutcome Outcome;
+void TQtWindowDialogs::StartMainApplication(QWidget*, const std::vector<std::string>& Args,
+                                            std::function<void(const TProcessOutcome&)> Ended) {
+  TChildProcess Child;
   try {
-    // The window goes on drawing itself and taking input; the handlers that
-    // must not run meanwhile ask whether the window is busy.
-    Outcome.ExitCode = RunProcess(Args, [] { QCoreApplication::processEvents(); });
-    Outcome.Started = true;
+    Child = StartProcess(Args, std::string());
   } catch (const EProcessError& E) {
-    Outcome.Error = E.what();
+    Ended({false, 0, E.what()});
+    return;
   }
-  return Outcome;
+  // The previous run has delivered its end: its thread is finishing.
+  if (FRunWait.joinable()) FRunWait.join();
+  QObject* Receiver = FRunEnds.get();
+  FRunWait = std::jthread([Child = std::move(Child), Ended = std::move(Ended), Receiver](std::stop_token Stop) mutable {
+    for (;;) {
+      // Short waits, so that the window's end is not held up by a program
+      // that stays open; a child let go of is collected in the background.
+      const int Result = WaitForProcess(Child, RunWaitStepMs, false);
+      if (Result == WaitTimeout) {
+        if (Stop.stop_requested()) return;
+        continue;
+      }
+      QMetaObject::invokeMethod(
+          Receiver, [Ended = std::move(Ended), Result] { Ended({true, Result, {}}); }, Qt::QueuedConnection);
+      return;
+    }
+  });
 }
 
 void TQtWindowDialogs::OpenMainApplication(QWidget* Parent) {

@@ -7,11 +7,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+class QObject;
 class QWidget;
 
 #include "settings/MainAppSettings.h"
@@ -53,10 +57,14 @@ public:
   // switch failed.
   virtual bool StartsOnLogon() = 0;
   virtual bool SetStartOnLogon(QWidget* Parent, bool On) = 0;
-  // Runs the main application with Args and waits for it while the event
-  // loop runs. ExitCode is the result of the wait (0: it ended with exit
-  // code 0).
-  virtual TProcessOutcome RunMainApplication(QWidget* Parent, const std::vector<std::string>& Args) = 0;
+  // Starts the main application with Args and returns at once; Ended gets
+  // the outcome on the main thread, through the event loop, once the program
+  // has ended (ExitCode is a result of WaitForProcess, 0: it ended with exit
+  // code 0), or at once when it could not be started. The window goes on
+  // meanwhile: the editor may stay open for minutes while backups run. One
+  // run at a time.
+  virtual void StartMainApplication(QWidget* Parent, const std::vector<std::string>& Args,
+                                    std::function<void(const TProcessOutcome&)> Ended) = 0;
   // Opens the main application without waiting.
   virtual void OpenMainApplication(QWidget* Parent) = 0;
 };
@@ -73,7 +81,8 @@ struct TDesktopSetup {
 
 class TQtWindowDialogs : public TWindowDialogs {
 public:
-  explicit TQtWindowDialogs(TDesktopSetup Setup = {}) : FSetup(std::move(Setup)) {}
+  explicit TQtWindowDialogs(TDesktopSetup Setup = {});
+  ~TQtWindowDialogs() override;
 
   std::optional<std::string> ChooseTaskFile(QWidget* Parent, const std::string& StartDir) override;
   std::optional<int> SelectListItem(QWidget* Parent, QPoint At, const QString& Title, const QString& Description,
@@ -87,11 +96,18 @@ public:
   void OpenHelp(QWidget* Parent) override;
   bool StartsOnLogon() override { return FSetup.StartsOnLogon; }
   bool SetStartOnLogon(QWidget* Parent, bool On) override;
-  TProcessOutcome RunMainApplication(QWidget* Parent, const std::vector<std::string>& Args) override;
+  void StartMainApplication(QWidget* Parent, const std::vector<std::string>& Args,
+                            std::function<void(const TProcessOutcome&)> Ended) override;
   void OpenMainApplication(QWidget* Parent) override;
 
 private:
   TDesktopSetup FSetup;
+  // Receives the end of a run on the main thread; it goes after the thread
+  // that waits, so a late end is dropped rather than delivered to nobody.
+  std::unique_ptr<QObject> FRunEnds;
+  // Waits for the running main application; stopped and joined when the
+  // window goes (the program itself is then left running).
+  std::jthread FRunWait;
 };
 
 // A text of the core as Qt shows it: UTF-8, CR LF as a line break.

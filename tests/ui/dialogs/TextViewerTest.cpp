@@ -282,15 +282,26 @@ private slots:
     QStringList Messages;
     TLogFileHooks Hooks;
     Hooks.Message = [&](QWidget*, const QString& Text) { Messages << Text; };
-    int Chosen = 0;
-    Hooks.ChooseFile = [&](QWidget*, const QString&, const QString&, const QString&) {
-      ++Chosen;
-      return QString();
+    // No log in the folder: the dialog opens there all the same, and a log
+    // from elsewhere can be chosen.
+    QStringList StartedIn;
+    QString Elsewhere;
+    Hooks.ChooseFile = [&](QWidget*, const QString&, const QString& Start, const QString&) {
+      StartedIn << Start;
+      return Elsewhere;
     };
-    QCOMPARE(ShowLogFile(nullptr, Empty.path().toStdString(), {}, Hooks), TShowLogResult::slNoLogFiles);
-    QCOMPARE(Chosen, 0);
-    QCOMPARE(Messages.size(), 1);
-    QVERIFY(Messages[0].contains(Empty.path()));
+    QString ShownName, ShownTitle;
+    Hooks.Run = [&](TShowTextDialog& Viewer) {
+      ShownName = Viewer.FileName();
+      ShownTitle = Viewer.windowTitle();
+    };
+    QCOMPARE(ShowLogFile(nullptr, Empty.path().toStdString(), {}, Hooks), TShowLogResult::slCancelled);
+    QCOMPARE(StartedIn, QStringList{QDir(Empty.path()).absolutePath()});
+    QVERIFY(Messages.isEmpty());
+    Elsewhere = FLog;
+    QCOMPARE(ShowLogFile(nullptr, Empty.path().toStdString(), {}, Hooks), TShowLogResult::slShown);
+    QCOMPARE(ShownName, FLog);
+    ShownName.clear();
 
     // An older log beside today's: the newer one is offered first.
     const QString Older = FDir.filePath(QStringLiteral("DeZedodiru 2026-01-01.log"));
@@ -307,11 +318,6 @@ private slots:
       Offered = Start;
       Filter = F;
       return Answer;
-    };
-    QString ShownName, ShownTitle;
-    Hooks.Run = [&](TShowTextDialog& Viewer) {
-      ShownName = Viewer.FileName();
-      ShownTitle = Viewer.windowTitle();
     };
     const std::string Dir = FDir.path().toStdString();
     QCOMPARE(ShowLogFile(nullptr, Dir, {}, Hooks), TShowLogResult::slCancelled);

@@ -1,8 +1,9 @@
 // The built ZentApp as the watchdog runs it: "TASK /edit" started and
-// awaited with the watchdog's own StartProcess/WaitForProcess, its editor
-// pressing Save or Cancel through DZ_TEST_EDIT_ACTION; and the whole way of
-// a new user: a task written by ZentApp, added in the watchdog's window,
-// edited from there, and the next backup following the edit.
+// awaited with the watchdog's own StartProcess/WaitForProcess, a user at its
+// editor typing and pressing Save or Cancel (the driver plugin of the tests,
+// which Qt loads into the program); and the whole way of a new user: a task
+// written by ZentApp, added in the watchdog's window, edited from there,
+// and the next backup following the edit.
 
 #include <QCoreApplication>
 #include <QPushButton>
@@ -13,10 +14,13 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/BuildInfo.h"
 #include "desktop/Process.h"
+#include "desktop/ProgramVersion.h"
 #include "taskedit/TaskDocument.h"
 #include "ui/taskedit/TaskEditApp.h"
 #include "ui/window/MainWindow.h"
@@ -49,9 +53,14 @@ class ZentAppProcessTest : public QObject {
     TChildProcess Child = StartProcess(Command, FDir->path().toStdString());
     return WaitForProcess(Child, 0, false, [] { QCoreApplication::processEvents(); });
   }
+  // What the user at the editor of the next ZentApp types (lines
+  // "objectName=text") and presses ("save" or "cancel", the answer to
+  // every question too).
   static void SetAction(const char* Action, const std::string& Typed) {
-    qputenv("DZ_TEST_EDIT_ACTION", Action);
-    qputenv("DZ_TEST_EDIT_TYPE", QByteArray::fromStdString(Typed));
+    qputenv("QT_PLUGIN_PATH", DZ_EDITOR_DRIVER_DIR);
+    qputenv("QT_QPA_GENERIC_PLUGINS", "dzeditordriver");
+    qputenv("DZ_DRIVE_EDITOR_ACTION", Action);
+    qputenv("DZ_DRIVE_EDITOR_TYPE", QByteArray::fromStdString(Typed));
   }
 
 private slots:
@@ -67,8 +76,9 @@ private slots:
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   void cleanup() {
-    qunsetenv("DZ_TEST_EDIT_ACTION");
-    qunsetenv("DZ_TEST_EDIT_TYPE");
+    for (const char* Name : {"QT_PLUGIN_PATH", "QT_QPA_GENERIC_PLUGINS", "DZ_DRIVE_EDITOR_ACTION", "DZ_DRIVE_EDITOR_TYPE",
+                             "DZ_TEST_EDIT_ACTION", "DZ_TEST_EDIT_TYPE"})
+      qunsetenv(Name);
     FDir.reset();
   }
 
@@ -101,6 +111,30 @@ private slots:
       QCOMPARE(std::filesystem::exists(Task), Exists);
       QCOMPARE(ReadBytes(Task), Before);
     }
+  }
+
+  // The watchdog's "Version info" reads the package's name and version
+  // from the built program without running it.
+  void theProgramCarriesItsVersionMark() {
+    const std::optional<TProgramVersion> Version = ReadProgramVersion(DZ_ZENTAPP_EXE);
+    QVERIFY(Version.has_value());
+    QCOMPARE(Version->InternalName, std::string("Zentivo"));
+    QCOMPARE(Version->FileVersion, std::string(BuildFileVersion));
+    QCOMPARE(Version->Bits, int(sizeof(void*) * 8));
+  }
+
+  // The program a user runs takes no orders from the environment: the
+  // variables through which tests once pressed its buttons do nothing, and
+  // only the user (here the driver, who cancels) decides.
+  void theProgramHasNoTestHooks() {
+    const std::string Task = PathOf("task.buj");
+    WriteTaskDocument(NewTaskDocument({PathOf("src")}, PathOf("backup")), Task);
+    const std::string Before = ReadBytes(Task);
+    SetAction("cancel", "");
+    qputenv("DZ_TEST_EDIT_ACTION", "save");
+    qputenv("DZ_TEST_EDIT_TYPE", QByteArray::fromStdString("edDestination=" + PathOf("elsewhere")));
+    QCOMPARE(Run({Task, "/edit"}), ExitCodeFlag | 1);
+    QCOMPARE(ReadBytes(Task), Before);
   }
 
   void windowFormArguments_data() {
@@ -149,7 +183,7 @@ private slots:
     TQtMainThreadQueue Queue;
     TWindowSetup Setup;
     Setup.ZvPath = DZ_ZENTAPP_EXE;
-    Setup.TrayAvailable = false;
+    Setup.TrayAvailable = [] { return false; };
     TMainWindow Window(Queue, Setup, std::make_unique<TQtWindowDialogs>());
     TWatchdogSetup Core;
     Core.IniName = PathOf("dezedodiru.ini");
@@ -161,8 +195,8 @@ private slots:
     QCOMPARE(MonFilterVerdict(Watchdog.MonTask(0).MonFilter, "skip.tmp"), fvPasses);
 
     SetAction("save", "edExtensions=tmp");
-    Window.lbDirsDblClick(0);  // "Edit backup task", awaited; then read again
-    QCOMPARE(MonFilterVerdict(Watchdog.MonTask(0).MonFilter, "skip.tmp"), fvExtension);
+    Window.lbDirsDblClick(0);  // "Edit backup task"; read again once the editor has ended
+    QTRY_COMPARE_WITH_TIMEOUT(MonFilterVerdict(Watchdog.MonTask(0).MonFilter, "skip.tmp"), fvExtension, 60000);
 
     QVERIFY(Watchdog.StartMonitoring());
     QTRY_VERIFY_WITH_TIMEOUT(!Watchdog.WatchersStarting(), 60000);

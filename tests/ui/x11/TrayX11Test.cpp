@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTest>
 
@@ -237,6 +238,38 @@ private slots:
     QTRY_VERIFY_WITH_TIMEOUT(FRig->Window().isMinimized(), Guard);
     const QString Log = FRig->Child<QPlainTextEdit>("meLog")->toPlainText();
     QCOMPARE(Log.count(QStringLiteral("The desktop shows no notification area")), 1);
+  }
+
+  // At logon the panel may come up after the program: the tray host that
+  // starts later gets the icon, and the minimised window goes.
+  void aTrayHostStartedLaterGetsTheIcon() {
+    const QString Trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
+    if (Trayer.isEmpty()) QSKIP("trayer is not installed (tools/install-deps.sh installs it)");
+    QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+    StartToTheBackground();
+    QTRY_VERIFY_WITH_TIMEOUT(FRig->Window().isMinimized(), Guard);
+    QVERIFY(!FRig->Window().TrayIcon()->isVisible());
+
+    // The same panel as the tray cases': 120 x 32 at the bottom right.
+    QProcess Host;
+    Host.start(Trayer, {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
+                        QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+                        QStringLiteral("--width"), QStringLiteral("120"), QStringLiteral("--heighttype"),
+                        QStringLiteral("pixel"), QStringLiteral("--height"), QStringLiteral("32")});
+    QVERIFY(Host.waitForStarted(Guard));
+    struct TEnd {
+      QProcess& P;
+      ~TEnd() {
+        P.terminate();
+        if (!P.waitForFinished(Guard)) P.kill();
+      }
+    } End{Host};
+
+    QTRY_VERIFY_WITH_TIMEOUT(FRig->Window().isHidden(), Guard);
+    QVERIFY(FRig->Watchdog().Monitoring());
+    const QPoint Centre = IconCentre();
+    const QRect Panel(1024 - 120, 768 - 32, 120, 32);
+    QVERIFY2(Panel.contains(Centre), qPrintable(QStringLiteral("icon at %1,%2").arg(Centre.x()).arg(Centre.y())));
   }
 };
 
