@@ -97,6 +97,18 @@ class TrayX11Test : public QObject {
       QVERIFY(Icon != nullptr);
     }();
     if (Icon == nullptr) return {};
+    // Qt shows the icon's window before the host has reparented it into its
+    // panel; until then the X server has it at its own spot on the root.
+    const auto Embedded = [Icon] {
+      QProcess Xwininfo;
+      Xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-tree"), QStringLiteral("-id"),
+                                                 QString::number(Icon->winId())});
+      if (!Xwininfo.waitForFinished(Guard)) return false;
+      for (const QByteArray& Line : Xwininfo.readAllStandardOutput().split('\n'))
+        if (Line.trimmed().startsWith("Parent window id:")) return !Line.contains("(the root window)");
+      return false;
+    };
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(Embedded(), Guard); }();
     QProcess Xdotool;
     Xdotool.start(QStringLiteral("xdotool"),
                   {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), QString::number(Icon->winId())});
