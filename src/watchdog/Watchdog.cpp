@@ -600,6 +600,11 @@ void TWatchdog::RunBackups(bool Wait) {
 }
 
 std::size_t TWatchdog::StartBackups(bool OnlyDeferred) {
+  // A deferred start with nothing left to back up (its files went away)
+  // is done with.
+  for (const auto& Task : FMonTasks)
+    if (Task->BuThread == nullptr && (Task->MonStatus != mtEnabled || Task->FileList.Empty()))
+      Task->StartDeferred = false;
   const bool AnyPending =
       std::any_of(FMonTasks.begin(), FMonTasks.end(), [](const auto& T) { return !T->FileList.Empty(); });
   if (!AnyPending)

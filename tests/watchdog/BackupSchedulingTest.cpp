@@ -674,6 +674,24 @@ TEST_F(BackupSchedulingTest, AStartSkippedForARunningWorkerIsLoggedAndServedWhen
   WaitForWorkers();
   EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "b.txt")), "two");
   EXPECT_EQ(LinesWith(" - 01: The previous backup is still running"), 1u);
+  Tick();
+  EXPECT_FALSE(Task(Docs).StartDeferred);
+
+  // A kept start whose files went away meanwhile is done with, not tried
+  // at every tick.
+  Change(Docs, "c.txt", "three");
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  ASSERT_NE(Task(Docs).BuThread, nullptr);
+  Task(Docs).FileList.Add("d.txt");
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  ASSERT_TRUE(Task(Docs).StartDeferred);
+  Task(Docs).FileList.Remove("d.txt");
+  WaitForWorkers();
+  Tick();
+  EXPECT_FALSE(Task(Docs).StartDeferred);
+  EXPECT_EQ(Task(Docs).BuThread, nullptr);
 }
 
 TEST_F(BackupSchedulingTest, StoppingBacksUpWhatIsPendingBeforeItReturns) {
