@@ -404,6 +404,12 @@ void TWatchdog::ValidateMonTasks() {
       ReadTaskSettings(*Task, FSetup.TaskDefaults, *this);
       if (Task->MonStatus == mtInvalid)
         AddLogLine(SafeFormat(Tr("The backup task \"%s\" has invalid settings!"), Task->BuTask));
+      // The mark of a destination in the directory shows before monitoring
+      // starts, as the task writes it; a start finds the others too.
+      if (!FMonitoring) {
+        Task->MonFilter.DestDirs.Clear();
+        Task->NoteDestination(Task->DestDir);
+      }
     } else {
       AddLogLine(SafeFormat(Tr("Directory \"%s\" not found!"), Task->Dir));
       Task->MonStatus = mtInvalid;

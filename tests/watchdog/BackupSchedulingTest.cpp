@@ -767,7 +767,8 @@ TEST_F(BackupSchedulingTest, ADestinationInTheMonitoredDirectoryIsNotBackedUpAga
   const struct {
     const char* Name;
     const char* Dest;  // as the task writes it
-  } Cases[] = {{"sub-folder", "docs/backup"}, {"link", "link/backup"}};
+    bool MarkedBeforeStart;  // seen in the names alone
+  } Cases[] = {{"sub-folder", "docs/backup", true}, {"link", "link/backup", false}};
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.Name);
     fs::remove_all(FDir / "docs");
@@ -777,6 +778,8 @@ TEST_F(BackupSchedulingTest, ADestinationInTheMonitoredDirectoryIsNotBackedUpAga
     fs::create_directories(FDir / "docs");
     fs::create_directory_symlink(FDir / "docs", FDir / "link");
     const std::size_t Docs = AddEntry("docs", Case.Dest);
+    FWatchdog->ValidateMonTasks();
+    EXPECT_EQ(FView.State.DirItems[Docs].DestinationInside, Case.MarkedBeforeStart);
     FWatchdog->IntervalUnitChosen(iuSeconds);
     FWatchdog->IntervalValueChanged(5);
     StartMonitoring();
