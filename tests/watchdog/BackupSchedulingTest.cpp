@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -103,7 +104,7 @@ protected:
     TWatchdogSetup S;
     S.IniName = PathOf("config/DeZedodiru.ini");
     S.UserPath = FDir.string() + "/";
-    S.Clock = [this] { return FNow; };
+    S.Clock = [this] { return FNow.load(); };
     S.VolumeTables.Fstab = PathOf("fstab");
     return S;
   }
@@ -143,7 +144,7 @@ protected:
 
   void Tick(int Count = 1) {
     for (int I = 0; I < Count; ++I) {
-      FNow += std::chrono::seconds(1);
+      FNow = FNow.load() + std::chrono::seconds(1);
       FWatchdog->Tick();
     }
   }
@@ -213,7 +214,8 @@ protected:
     }));
   }
 
-  system_clock::time_point FNow;
+  // Read by the workers too: their lines are stamped on their threads.
+  std::atomic<system_clock::time_point> FNow;
   TFakeWatchdogView FView;
   TPlainMainThreadQueue FQueue;
   test::TFakeDirWatchBackends FBackends;
@@ -713,7 +715,7 @@ TEST_F(BackupSchedulingTest, TheLogFileIsOpenWhileWorkersRun) {
   StartMonitoring();
   Change(Docs, "α.txt", "one");
   BackUpNow();
-  const std::string LogFile = PathOf("config/DeZedodiru " + LocalDateText(FNow) + ".log");
+  const std::string LogFile = PathOf("config/DeZedodiru " + LocalDateText(FNow.load()) + ".log");
   const std::string Text = test::ReadFileBytes(LogFile);
   EXPECT_EQ(Text, "\xEF\xBB\xBF" + FView.LogLines.back() + "\r\n");
   EXPECT_NE(Text.find("docs/α.txt => "), std::string::npos) << "UTF-8 as it is";
@@ -824,7 +826,7 @@ TEST_F(BackupSchedulingTest, ChangesMadeWhileNotRunningArePendingAtTheStart) {
 
   // While the program is not running, files change (their time is what the
   // look goes by).
-  FNow += std::chrono::hours(1);
+  FNow = FNow.load() + std::chrono::hours(1);
   fs::create_directories(FDir / "docs" / "sub");
   for (const char* Name : {"new.txt", "sub/deep.txt"}) {
     test::WriteFileBytes(FDir / "docs" / Name, "made");
