@@ -65,10 +65,13 @@ struct TStatusEntry {
   TMonTaskStatus Status = mtEnabled;
   TRunStatus RunStatus = rsOff;
   std::size_t Pending = 0;
+  std::size_t GivenUp = 0;         // failed files no longer retried
+  bool DestinationInside = false;  // a backup destination lies in Dir
 };
 
-// The status: one line per entry, "NN: <dir> - <state>, <count text>",
-// then "Next backup: " and the countdown.
+// The status: one line per entry, "NN: <dir> - <state>, <count text>"
+// (and the files given up, and a destination in the directory), then
+// "Next backup: " and the countdown.
 std::vector<std::string> StatusLines(const std::vector<TStatusEntry>& Entries, const std::string& CountdownText);
 
 class TConsoleApp {

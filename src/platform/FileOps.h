@@ -70,6 +70,9 @@ enum TOpenFlag : unsigned {
   ofDirectory = 0x80,   // a directory, for Status, Sync and SyncFileSystem;
                         // any other kind of file fails with 3; the other
                         // flags but ofNoFollow are ignored
+  ofAppend = 0x100,     // with ofWrite: every write goes to the end of the
+                        // file as it is at that moment, also when another
+                        // handle (another process) has written there since
 };
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };

@@ -58,10 +58,10 @@ bool TBackupLogFile::Open(const std::string& Dir) {
       return false;
     }
   }
+  // Appending, not writing at the end found now: another instance on the
+  // same settings writes this file too, and its lines must stay.
   TFileHandle File;
-  std::int64_t End = 0;
-  if (OpenFileHandle(Name, ofWrite | ofNoFollow, 0, File) != 0 || File.Seek(0, TSeekOrigin::soEnd, End) != 0)
-    return false;
+  if (OpenFileHandle(Name, ofWrite | ofAppend | ofNoFollow, 0, File) != 0) return false;
   FFile = std::move(File);
   FName = Name;
   return true;

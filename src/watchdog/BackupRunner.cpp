@@ -4,10 +4,17 @@
 #include <chrono>
 #include <utility>
 
+#include "base/SafeFormat.h"
+#include "base/Translate.h"
+#include "filesys/ErrorTexts.h"
+#include "filesys/NumberUtils.h"
+#include "filesys/PathUtils.h"
+
 namespace dz {
 
 struct TBackupRunner::TRun {
   TMonTask* Task = nullptr;
+  std::int32_t Position = 0;
   TMatchList InFlight{TListCompare::lcFileNames};
   std::unique_ptr<TBackupThread> Worker;
 };
@@ -27,6 +34,7 @@ bool TBackupRunner::Start(TMonTask& Task, std::int32_t Position, const std::stri
   auto Run = std::make_unique<TRun>();
   TRun* R = Run.get();
   R->Task = &Task;
+  R->Position = Position;
   R->InFlight.Assign(Task.FileList.Items());
   R->Worker = std::make_unique<TBackupThread>(
       Position, Dest, Task.Dir, Task.DrvId, Task.NoCompCommaText, Task.FileList, Task.Compress, Task.RetainBak,
@@ -39,10 +47,19 @@ bool TBackupRunner::Start(TMonTask& Task, std::int32_t Position, const std::stri
 
 void TBackupRunner::FileDone(TRun& Run, const TBackupFileResult& Result) {
   Run.InFlight.Remove(Result.FileName);
-  // The change that failed is still unsaved; a file that has gone since has
-  // nothing left to back up.
-  if (Result.ErrorCode != 0 && Result.SourceExists)
-    Run.Task->FileList.Add(Result.FileName);
+  TMonTask& Task = *Run.Task;
+  if (Result.ErrorCode == 0 || !Result.SourceExists) {
+    // Saved, or gone since: nothing is left to back up.
+    Task.Failed.Forget(Result.FileName);
+    return;
+  }
+  // The change that failed is still unsaved: it waits for its next try.
+  const TFailedFile* Failed = Task.FileFailed(Result.FileName, Result.ErrorCode);
+  if (Failed != nullptr && Failed->GivenUp())
+    FLog("  *** " + FTimeText() + " - " + ZeroPadInt(Run.Position, 2) + ": " +
+         SafeFormat(Tr("\"%s\" is given up after %u failed copies (%s); it is tried again when it changes."),
+                    JoinPath(Task.Dir, Result.FileName), static_cast<std::uint64_t>(Failed->Failures),
+                    GetCopyErrorText(Result.ErrorCode)));
 }
 
 void TBackupRunner::Release(std::size_t Index) {

@@ -3,8 +3,8 @@
 // owned here from its start until it is found finished. The files handed to
 // a worker stay counted as pending (and in the settings file) until the
 // worker has reported them; a file that failed and whose source still
-// exists goes back to its entry's pending files, so that the next start
-// tries it again. Main thread only.
+// exists becomes one of its entry's failed files, tried again by the rule
+// of TFailedFile, and the log says when it is given up. Main thread only.
 
 #include <cstddef>
 #include <functional>
@@ -36,8 +36,8 @@ public:
   bool Start(TMonTask& Task, std::int32_t Position, const std::string& Dest);
 
   // Releases every worker that has finished (BuThread := none). Files it
-  // did not reach, and files that failed while their source still exists,
-  // return to their entry's pending files. True when a worker still runs.
+  // did not reach return to their entry's pending files. True when a
+  // worker still runs.
   bool ReleaseFinished();
   bool AnyRunning() const;
   // Waits until no worker runs, processing the queue, and releases them.

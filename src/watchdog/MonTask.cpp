@@ -21,7 +21,94 @@ bool IsBelow(std::string_view RelPath, std::string_view Dir, const TMatchList& L
          List.CompareStrings(RelPath.substr(0, Dir.size()), Dir) == 0;
 }
 
+std::string ExcludeTrailingDelimiters(std::string_view Path) {
+  while (Path.size() > 1 && Path.back() == PathDelimiter) Path.remove_suffix(1);
+  return std::string(Path);
+}
+
 }  // namespace
+
+bool InDestination(const TMonFilter& Filter, std::string_view RelPath) {
+  return std::any_of(Filter.DestDirs.begin(), Filter.DestDirs.end(), [&](const std::string& Dest) {
+    return Dest.empty() || Filter.DestDirs.CompareStrings(RelPath, Dest) == 0 ||
+           IsBelow(RelPath, Dest, Filter.DestDirs);
+  });
+}
+
+// --- failed files -----------------------------------------------------------------
+
+const TFailedFile& TFailedFiles::Failed(const std::string& Name, int Code) {
+  std::size_t Index = 0;
+  if (!FNames.Find(Name, Index)) {
+    FNames.Add(Name);
+    FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(Index), TFailedFile{Name});
+  }
+  TFailedFile& File = FItems[Index];
+  File.ErrorCode = Code;
+  if (!File.GivenUp())
+    ++File.Failures;
+  // The next try after 1, 2, 4 starts: a file that cannot be read now may
+  // be readable once its program has closed it, but one that stays
+  // unreadable must not fill the log every interval.
+  File.Wait = File.Failures > MaxRetries ? -1 : std::int32_t{1} << (File.Failures - 1);
+  return File;
+}
+
+bool TFailedFiles::Forget(std::string_view Name) {
+  std::size_t Index = 0;
+  if (!FNames.Find(Name, Index))
+    return false;
+  FNames.Delete(Index);
+  FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(Index));
+  return true;
+}
+
+std::vector<std::string> TFailedFiles::TakeBelow(std::string_view Dir) {
+  std::vector<std::string> Taken;
+  for (const TFailedFile& File : FItems)
+    if (IsBelow(File.Name, Dir, FNames)) Taken.push_back(File.Name);
+  for (const std::string& Name : Taken) Forget(Name);
+  return Taken;
+}
+
+std::vector<std::string> TFailedFiles::StartCounted() {
+  std::vector<std::string> Due;
+  for (TFailedFile& File : FItems)
+    if (File.Wait > 0 && --File.Wait == 0) Due.push_back(File.Name);
+  return Due;
+}
+
+const TFailedFile* TFailedFiles::Find(std::string_view Name) const {
+  std::size_t Index = 0;
+  return FNames.Find(Name, Index) ? &FItems[Index] : nullptr;
+}
+
+std::size_t TFailedFiles::WaitingCount() const {
+  return static_cast<std::size_t>(
+      std::count_if(FItems.begin(), FItems.end(), [](const TFailedFile& File) { return File.Wait > 0; }));
+}
+
+std::size_t TFailedFiles::GivenUpCount() const {
+  return static_cast<std::size_t>(
+      std::count_if(FItems.begin(), FItems.end(), [](const TFailedFile& File) { return File.GivenUp(); }));
+}
+
+void TFailedFiles::Assign(std::vector<TFailedFile> Items) {
+  Clear();
+  for (TFailedFile& File : Items) {
+    std::size_t Index = 0;
+    if (FNames.Find(File.Name, Index)) continue;
+    FNames.Add(File.Name);
+    FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(Index), std::move(File));
+  }
+}
+
+void TFailedFiles::Clear() {
+  FNames.Clear();
+  FItems.clear();
+}
+
+// --- the filters --------------------------------------------------------------------
 
 bool PathInSubDirList(std::string_view P, const TMatchList& SubDirList) {
   return std::any_of(SubDirList.begin(), SubDirList.end(),
@@ -64,6 +151,7 @@ bool WalkEntryIsFile(const std::string& Dir, const TDirWalkEntry& Entry) {
 int ScanChangedFiles(const std::string& Dir, const TMonFilter& Filter, TFileTime Since,
                      std::vector<std::string>& Files) {
   return WalkDirectoryTree(Dir, [&](const TDirWalkEntry& Entry) {
+    if (InDestination(Filter, Entry.RelPath)) return Entry.Kind == dekDirectory ? dwvSkip : dwvContinue;
     if (Entry.Kind == dekDirectory) {
       // Nothing below a directory that the filters exclude can pass them;
       // with included sub-directories a deeper name may still match. A name
@@ -97,17 +185,58 @@ TRunStatus TMonTask::GetRunStatus() const {
 void TMonTask::ResetCollection() {
   FRenamedOld.clear();
   FLimitReported = false;
+  FDestinationReported = false;
+  StartDeferred = false;
 }
 
 std::size_t TMonTask::AddPending(const std::vector<std::string>& Files) {
-  const std::size_t Before = FileList.Count();
-  for (const std::string& File : Files)
-    if (!FileList.Contains(File) && PassesMonFilter(MonFilter, File)) FileList.Add(File);
-  return FileList.Count() - Before;
+  const std::size_t Before = PendingCount();
+  for (const std::string& File : Files) {
+    if (InDestination(MonFilter, File) || !PassesMonFilter(MonFilter, File)) continue;
+    Failed.Forget(File);
+    FileList.Add(File);
+  }
+  return PendingCount() > Before ? PendingCount() - Before : 0;
+}
+
+bool TMonTask::NoteDestination(const std::string& Dest) {
+  for (const std::string* Base : {&std::as_const(Dir), &std::as_const(ResolvedDir)}) {
+    if (Base->empty() || Dest.empty() || !IsSubPath(*Base, Dest)) continue;
+    std::string Rel = RelativePath(ExcludeTrailingDelimiters(*Base), ExcludeTrailingDelimiters(Dest));
+    if (MonFilter.DestDirs.Contains(Rel)) return false;
+    MonFilter.DestDirs.Add(Rel);
+    // Copies collected before the destination was known (a catch-up of the
+    // last run's backups) are dropped with everything else below it.
+    std::vector<std::string> Dropped;
+    for (const std::string& File : FileList)
+      if (InDestination(MonFilter, File)) Dropped.push_back(File);
+    for (const TFailedFile& File : Failed.Items())
+      if (InDestination(MonFilter, File.Name)) Dropped.push_back(File.Name);
+    for (const std::string& File : Dropped) {
+      FileList.Remove(File);
+      Failed.Forget(File);
+    }
+    return true;
+  }
+  return false;
+}
+
+const TFailedFile* TMonTask::FileFailed(const std::string& Name, int Code) {
+  if (FileList.Contains(Name)) {
+    Failed.Forget(Name);
+    return nullptr;
+  }
+  return &Failed.Failed(Name, Code);
+}
+
+void TMonTask::RetryStartCounted() {
+  for (const std::string& Name : Failed.StartCounted()) FileList.Add(Name);
 }
 
 void TMonTask::DirectoryChanged(TWatchAction Action, const std::string& FileName) {
   std::string RenamedFrom = std::exchange(FRenamedOld, std::string());
+  // The worker's own writes into a destination inside the directory.
+  if (InDestination(MonFilter, FileName)) return;
 
   if (XlDirectoryExists(JoinPath(Dir, FileName))) {
     // Directories themselves are not backed up. But the pending files below
@@ -119,12 +248,14 @@ void TMonTask::DirectoryChanged(TWatchAction Action, const std::string& FileName
   switch (Action) {
     case waRemoved:
       FileList.Remove(FileName);
+      Failed.Forget(FileName);
       // A directory moved out of the tree takes its files along; only the
       // directory itself is reported.
       MovePendingBelow(FileName, {});
       return;
     case waRenamedOld:
       FileList.Remove(FileName);
+      Failed.Forget(FileName);
       FRenamedOld = FileName;
       return;
     case waAdded:
@@ -132,18 +263,21 @@ void TMonTask::DirectoryChanged(TWatchAction Action, const std::string& FileName
     case waRenamedNew:
       break;
   }
-  if (!FileList.Contains(FileName) && PassesMonFilter(MonFilter, FileName)) FileList.Add(FileName);
+  if (!PassesMonFilter(MonFilter, FileName)) return;
+  // A failed file that changes again is a new change: its tries start afresh.
+  Failed.Forget(FileName);
+  FileList.Add(FileName);
 }
 
 void TMonTask::MovePendingBelow(const std::string& OldDir, const std::string& NewDir) {
-  std::vector<std::string> Moved;
+  std::vector<std::string> Moved = Failed.TakeBelow(OldDir);
   for (const std::string& File : FileList)
     if (IsBelow(File, OldDir, FileList)) Moved.push_back(File);
   for (const std::string& File : Moved) {
     FileList.Remove(File);
     if (NewDir.empty()) continue;
     std::string NewName = NewDir + File.substr(OldDir.size());
-    if (PassesMonFilter(MonFilter, NewName)) FileList.Add(NewName);
+    if (!InDestination(MonFilter, NewName) && PassesMonFilter(MonFilter, NewName)) FileList.Add(NewName);
   }
 }
 

@@ -18,6 +18,7 @@
 #include "filters/TextFilter.h"
 #include "platform/DirWalk.h"
 #include "platform/FileOps.h"
+#include "watchdog/WatchdogSettings.h"
 
 namespace dz {
 
@@ -33,7 +34,16 @@ struct TMonFilter {
   TMatchList ExtList{TListCompare::lcIgnoreCase};    // extensions without the dot
   TTextFilter SubDirFilter{false, true};
   TTextFilter FileFilter{true, true};
+  // Not from the task: the entry's backup destinations that lie in the
+  // monitored directory, relative to it ("" for the directory itself). The
+  // worker writes there; nothing at or below them is collected, or every
+  // backup would be backed up again, one level deeper each time.
+  TMatchList DestDirs{TListCompare::lcFileNames};
 };
+
+// Whether the file or directory RelPath (relative to the monitored
+// directory) lies at or below one of Filter.DestDirs.
+bool InDestination(const TMonFilter& Filter, std::string_view RelPath);
 
 // Whether the directory part P of a reported file (with its trailing
 // delimiter; empty for a file directly in the monitored directory) lies in
@@ -68,13 +78,43 @@ bool WalkEntryIsFile(const std::string& Dir, const TDirWalkEntry& Entry);
 
 // The files below Dir (relative to it) that pass Filter and whose content or
 // status changed at Since or later, in no particular order. Directories
-// that the filters exclude are not entered. Any thread: Filter is only
+// that the filters exclude, and the destinations in it (Filter.DestDirs),
+// are not entered. Any thread: Filter is only
 // read. Returns the system error code of a tree that cannot be read at all.
 int ScanChangedFiles(const std::string& Dir, const TMonFilter& Filter, TFileTime Since,
                      std::vector<std::string>& Files);
 
 class TBackupThread;
 class TDirectoryWatch;
+
+// The files of an entry whose copy failed, each with its retry record
+// (TFailedFile: tried again at the next start, after 2, after 4, then given
+// up), sorted as the platform compares file names.
+class TFailedFiles {
+public:
+  // Name failed (again) with Code: its record, given up once it has failed
+  // MaxRetries + 1 times in a row.
+  const TFailedFile& Failed(const std::string& Name, int Code);
+  // Name changed again, went away or was backed up: its record goes.
+  bool Forget(std::string_view Name);
+  // The records of the files at or below Dir (relative, without a final
+  // delimiter) leave; their names are returned.
+  std::vector<std::string> TakeBelow(std::string_view Dir);
+  // A backup start: every wait runs down by one; the names whose wait is
+  // over are returned, to be pending again.
+  std::vector<std::string> StartCounted();
+  const TFailedFile* Find(std::string_view Name) const;
+  // Files that wait for their next try, and files given up.
+  std::size_t WaitingCount() const;
+  std::size_t GivenUpCount() const;
+  const std::vector<TFailedFile>& Items() const { return FItems; }
+  void Assign(std::vector<TFailedFile> Items);
+  void Clear();
+
+private:
+  TMatchList FNames{TListCompare::lcFileNames};
+  std::vector<TFailedFile> FItems;  // in the order of FNames
+};
 
 class TMonTask {
 public:
@@ -92,7 +132,26 @@ public:
   // to its new name, those below a removed one leave the list.
   void DirectoryChanged(TWatchAction Action, const std::string& FileName);
   // Adds the files of Files that pass the filters; returns how many joined.
+  // A failed file among them has changed again: it starts afresh.
   std::size_t AddPending(const std::vector<std::string>& Files);
+  // Dest (absolute, with links resolved or as written) is a destination of
+  // this entry: when it lies in Dir or ResolvedDir, what is below it is no
+  // longer collected and the pending files there are dropped. True when it
+  // lies there and was not known to.
+  bool NoteDestination(const std::string& Dest);
+  // The line about a destination in the directory is logged once per
+  // start of monitoring: true the first time.
+  bool FirstDestinationReport() { return !std::exchange(FDestinationReported, true); }
+  // A file's copy failed (its source still exists): unless it was reported
+  // changed again meanwhile (it is pending once more), it waits for its
+  // next try. The record, or null when it starts afresh.
+  const TFailedFile* FileFailed(const std::string& Name, int Code);
+  // A backup start counts for the failed files: those whose wait is over
+  // are pending again.
+  void RetryStartCounted();
+  // Pending files as the user sees them: FileList and the failed files that
+  // wait for their next try (not those given up).
+  std::size_t PendingCount() const { return FileList.Count() + Failed.WaitingCount(); }
   // Monitoring starts or stops: the state kept between reports is reset.
   void ResetCollection();
   // The watch-limit line is logged once per start of monitoring: true the
@@ -111,11 +170,21 @@ public:
   std::int32_t RetainBak = 0;   // previous versions to keep
   TMonFilter MonFilter;
   TMatchList FileList{TListCompare::lcFileNames};  // pending files, relative to Dir
+  // Files whose copy failed and that wait for their next try, or were given
+  // up; a file in FileList may have a record too (its try is due).
+  TFailedFiles Failed;
+  // A backup start found the entry's previous worker still running: its
+  // files start as soon as that worker has ended, not a whole interval
+  // later (the start was asked for, and may have been an instant one).
+  bool StartDeferred = false;
   // The mount point that held DestDir (DestMountFor) when a backup last
   // started: a destination found on a shallower mount later has lost its
   // file system, even where nothing declares it.
   std::string DestMountPoint;
   std::string DestMountFor;
+  // Dir with its links resolved, found when monitoring starts: a
+  // destination may name the directory through another path.
+  std::string ResolvedDir;
   TWatchOptions Watches{woFileName, woDirName, woSize, woLastWrite, woCreation};
   // Present while monitoring runs.
   std::shared_ptr<TDirectoryWatch> DirWatch;
@@ -133,6 +202,7 @@ private:
   // one move along.
   std::string FRenamedOld;
   bool FLimitReported = false;
+  bool FDestinationReported = false;
 };
 
 }  // namespace dz

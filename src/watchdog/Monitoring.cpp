@@ -20,6 +20,7 @@
 #include "platform/DirWalk.h"
 #include "platform/FileOps.h"
 #include "platform/SysError.h"
+#include "platform/Volumes.h"
 #include "settings/ProgramLocations.h"
 #include "watchdog/Watchdog.h"
 
@@ -86,7 +87,17 @@ bool TWatchdog::StartMonitoring() {
   for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
     TMonTask& Task = *FMonTasks[I];
     Task.ResetCollection();
-    if (Task.MonStatus == mtEnabled && XlDirectoryExists(Task.Dir))
+    // A destination in the directory, as the task writes it, is known before
+    // anything is collected; one that lies there only through a volume label
+    // or a link is found when a backup starts (its file system is looked at
+    // off the main thread only).
+    Task.MonFilter.DestDirs.Clear();
+    if (Task.MonStatus != mtEnabled)
+      continue;
+    if (ResolvePath(std::string_view(Task.Dir), Task.ResolvedDir) != 0)
+      Task.ResolvedDir.clear();
+    NoteDestination(I, Task.DestDir);
+    if (XlDirectoryExists(Task.Dir))
       StartWatcher(I);
   }
   // Changes made while nothing watched (a crash, the time before the

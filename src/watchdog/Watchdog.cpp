@@ -9,6 +9,7 @@
 
 #include "base/CaseFold.h"
 #include "base/Translate.h"
+#include "filesys/ErrorTexts.h"
 #include "filesys/NumberUtils.h"
 #include "filesys/PathUtils.h"
 #include "platform/FileIo.h"
@@ -212,6 +213,17 @@ void TWatchdog::LoadSettings() {
     Entry->RetainBak = Stored.RetainBak;
     Entry->MonStatus = Stored.Enabled ? mtEnabled : mtDisabled;
     Entry->FileList.Assign(Stored.Files);
+    // A failed file is kept with its record only while it is still listed;
+    // one that waits for its next try leaves the files due now.
+    std::vector<TFailedFile> Failed;
+    for (const TFailedFile& File : Stored.Failed) {
+      if (!Entry->FileList.Contains(File.Name))
+        continue;
+      if (File.Wait != 0)
+        Entry->FileList.Remove(File.Name);
+      Failed.push_back(File);
+    }
+    Entry->Failed.Assign(std::move(Failed));
     if (AddMonTask(std::move(Entry)) != atAdded)
       break;
   }
@@ -251,7 +263,9 @@ bool TWatchdog::SaveSettings() {
     Pending.Assign(Task->FileList.Items());
     if (const TMatchList* InFlight = FRunner.InFlight(*Task))
       for (const std::string& File : *InFlight) Pending.Add(File);
+    for (const TFailedFile& File : Task->Failed.Items()) Pending.Add(File.Name);
     Stored.Files = Pending.Items();
+    Stored.Failed = Task->Failed.Items();
   }
   try {
     SaveWatchdogSettings(FSetup.IniName, S, FSetup.ProgramName, FSetup.ProgramVersion);
@@ -359,6 +373,7 @@ void TWatchdog::DirItemChecked(std::size_t Index, bool Checked) {
       Task.MonStatus = mtDisabled;
       Task.ErrCount = 0;
       Task.FileList.Clear();
+      Task.Failed.Clear();
     }
   }
   PublishState();
@@ -404,6 +419,12 @@ void TWatchdog::ValidateMonTasks() {
       ReadTaskSettings(*Task, FSetup.TaskDefaults, *this);
       if (Task->MonStatus == mtInvalid)
         AddLogLine(SafeFormat(Tr("The backup task \"%s\" has invalid settings!"), Task->BuTask));
+      // The mark of a destination in the directory shows before monitoring
+      // starts, as the task writes it; a start finds the others too.
+      if (!FMonitoring) {
+        Task->MonFilter.DestDirs.Clear();
+        Task->NoteDestination(Task->DestDir);
+      }
     } else {
       AddLogLine(SafeFormat(Tr("Directory \"%s\" not found!"), Task->Dir));
       Task->MonStatus = mtInvalid;
@@ -454,7 +475,7 @@ std::int32_t TWatchdog::FileCount() const {
   std::size_t Count = 0;
   for (const auto& Task : FMonTasks)
     if (Task->MonStatus == mtEnabled)
-      Count += Task->FileList.Count();
+      Count += Task->PendingCount();
   return static_cast<std::int32_t>(Count);
 }
 
@@ -477,8 +498,18 @@ void TWatchdog::Tick() {
   const TTickAction Action = FScheduler.Tick();
   ReleaseFinishedWorkers();
   if (Action != TTickAction::taNone) {
+    // A scheduled start counts for the waits of failed files; the last
+    // backup at a stop does not, so that it cannot retry them in a loop.
+    for (const auto& Task : FMonTasks)
+      if (Task->MonStatus == mtEnabled && Task->BuThread == nullptr)
+        Task->RetryStartCounted();
     RunBackups(false);
     CheckDestinationErrors(Action == TTickAction::taPeriodicBackup ? 3 : 0);
+  } else if (std::any_of(FMonTasks.begin(), FMonTasks.end(),
+                         [](const auto& T) { return T->StartDeferred && T->BuThread == nullptr; })) {
+    // The start that found their worker busy is served now.
+    StartBackups(true);
+    SaveSettings();
   }
   FTbStatus = S;
   PublishState();
@@ -516,8 +547,11 @@ TDestinationVerdict ProbeDestination(const std::string& DestDir, const TVolumeTa
   std::string Label;
   const TVolumePathResult Resolved = ResolveVolumePath(V.Dest, Label, Tables);
   V.Available = Resolved != vpNotFound && GetDriveKind(V.Dest, Tables) != dkNotAvailable;
-  if (V.Available)
+  if (V.Available) {
     V.MountPoint = MountPointOf(V.Dest, Tables);
+    if (ResolvePath(std::string_view(V.Dest), V.Resolved) != 0)
+      V.Resolved.clear();
+  }
   return V;
 }
 
@@ -567,61 +601,102 @@ std::shared_ptr<TWatchdog::TProbeSlot> TWatchdog::StartProbe(const std::string& 
 }
 
 void TWatchdog::RunBackups(bool Wait) {
-  const bool AnyPending =
-      std::any_of(FMonTasks.begin(), FMonTasks.end(), [](const auto& T) { return !T->FileList.Empty(); });
-  if (AnyPending) {
-    if (FWriteLog && !FLogFile.IsOpen())
-      FLogFile.Open(FLogDir);
-    // The destinations are looked at off the main thread, one look per
-    // destination, all at once; the verdicts come back before any file is
-    // handed over.
-    struct TStart {
-      TMonTask* Task;
-      std::size_t Index;
-      std::shared_ptr<TProbeSlot> Probe;  // null: a look from before is still out
-    };
-    std::vector<TStart> Starts;
-    std::map<std::string, std::shared_ptr<TProbeSlot>> Round;
-    for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
-      TMonTask& Task = *FMonTasks[I];
-      // A worker still busy with the entry's last files keeps the new ones
-      // waiting: two workers on one destination tree would rotate each
-      // other's versions.
-      if (Task.MonStatus != mtEnabled || Task.FileList.Empty() || Task.BuThread != nullptr)
-        continue;
-      auto [It, New] = Round.try_emplace(Task.DestDir);
-      if (New)
-        It->second = StartProbe(Task.DestDir);
-      Starts.push_back({&Task, I, It->second});
-    }
-    const auto AllAnswered = [&Round] {
-      return std::all_of(Round.begin(), Round.end(),
-                         [](const auto& Look) { return !Look.second || Look.second->Answered(); });
-    };
-    if (!AllAnswered())
-      FQueue.WaitWhileProcessing(AllAnswered, FSetup.DestinationProbeTimeout);
-    for (const TStart& Start : Starts) {
-      TMonTask& Task = *Start.Task;
-      const std::optional<TDestinationVerdict> Verdict =
-          Start.Probe ? Start.Probe->Verdict() : std::optional<TDestinationVerdict>();
-      if (Verdict && Verdict->Available && DestinationMountKept(Task, Verdict->Dest, Verdict->MountPoint)) {
-        // The reports handled while the looks ran may have taken every file.
-        if (!Task.FileList.Empty())
-          FRunner.Start(Task, static_cast<std::int32_t>(Start.Index + 1), Verdict->Dest);
-        Task.ErrCount = 0;
-      } else {
-        AddLogLine(" *** " + TimeText() + " - " + ListPosition(Start.Index) + ": " +
-                   SafeFormat(Tr("Drive \"%s\" not ready!"), MissingDestinationName(Task.DestDir)));
-        ++Task.ErrCount;
-      }
-    }
-  }
   if (Wait) {
+    // The last backup. A worker that still runs holds back its entry's
+    // files collected meanwhile, so it is waited for first; then what is
+    // pending goes. The watchers have stopped by now, so a round can only
+    // leave files whose copy failed (they wait as failed files), whose
+    // destination is not ready, or that a run stopped early gave back; a
+    // round that starts nothing, or the last of FinalBackupRounds, ends it,
+    // so a quit always ends. Later changes are found by the next start's
+    // look for files changed since the stop.
     FRunner.WaitAll();
+    for (int Round = 0; Round < FinalBackupRounds && StartBackups(false) > 0; ++Round) FRunner.WaitAll();
     FLogFile.Close();
+  } else {
+    StartBackups(false);
   }
   SaveSettings();
   PublishState();
+}
+
+std::size_t TWatchdog::StartBackups(bool OnlyDeferred) {
+  // A deferred start with nothing left to back up (its files went away)
+  // is done with.
+  for (const auto& Task : FMonTasks)
+    if (Task->BuThread == nullptr && (Task->MonStatus != mtEnabled || Task->FileList.Empty()))
+      Task->StartDeferred = false;
+  const bool AnyPending =
+      std::any_of(FMonTasks.begin(), FMonTasks.end(), [](const auto& T) { return !T->FileList.Empty(); });
+  if (!AnyPending)
+    return 0;
+  if (FWriteLog && !FLogFile.IsOpen())
+    FLogFile.Open(FLogDir);
+  // The destinations are looked at off the main thread, one look per
+  // destination, all at once; the verdicts come back before any file is
+  // handed over.
+  struct TStart {
+    TMonTask* Task;
+    std::size_t Index;
+    std::shared_ptr<TProbeSlot> Probe;  // null: a look from before is still out
+  };
+  std::vector<TStart> Starts;
+  std::map<std::string, std::shared_ptr<TProbeSlot>> Round;
+  for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
+    TMonTask& Task = *FMonTasks[I];
+    if (Task.MonStatus != mtEnabled || Task.FileList.Empty() || (OnlyDeferred && !Task.StartDeferred))
+      continue;
+    if (Task.BuThread != nullptr) {
+      // A worker still busy with the entry's last files keeps the new ones
+      // waiting: two workers on one destination tree would rotate each
+      // other's versions. They go as soon as it has ended.
+      if (!std::exchange(Task.StartDeferred, true))
+        AddLogLine(TimeText() + " - " + ListPosition(I) + ": " +
+                   Tr("The previous backup is still running; this one starts when it has ended."));
+      continue;
+    }
+    Task.StartDeferred = false;
+    auto [It, New] = Round.try_emplace(Task.DestDir);
+    if (New)
+      It->second = StartProbe(Task.DestDir);
+    Starts.push_back({&Task, I, It->second});
+  }
+  const auto AllAnswered = [&Round] {
+    return std::all_of(Round.begin(), Round.end(),
+                       [](const auto& Look) { return !Look.second || Look.second->Answered(); });
+  };
+  if (!AllAnswered())
+    FQueue.WaitWhileProcessing(AllAnswered, FSetup.DestinationProbeTimeout);
+  std::size_t Started = 0;
+  for (const TStart& Start : Starts) {
+    TMonTask& Task = *Start.Task;
+    const std::optional<TDestinationVerdict> Verdict =
+        Start.Probe ? Start.Probe->Verdict() : std::optional<TDestinationVerdict>();
+    if (Verdict && Verdict->Available && DestinationMountKept(Task, Verdict->Dest, Verdict->MountPoint)) {
+      // The worker writes into the destination as it is found now.
+      for (const std::string* Dest : {&Verdict->Dest, &Verdict->Resolved}) NoteDestination(Start.Index, *Dest);
+      // The reports handled while the looks ran may have taken every file.
+      if (!Task.FileList.Empty() &&
+          FRunner.Start(Task, static_cast<std::int32_t>(Start.Index + 1), Verdict->Dest))
+        ++Started;
+      Task.ErrCount = 0;
+    } else {
+      AddLogLine(" *** " + TimeText() + " - " + ListPosition(Start.Index) + ": " +
+                 SafeFormat(Tr("Drive \"%s\" not ready!"), MissingDestinationName(Task.DestDir)));
+      ++Task.ErrCount;
+    }
+  }
+  return Started;
+}
+
+void TWatchdog::NoteDestination(std::size_t Index, const std::string& Dest) {
+  TMonTask& Task = *FMonTasks[Index];
+  if (!Task.NoteDestination(Dest) || !Task.FirstDestinationReport())
+    return;
+  AddLogLine(std::string(" *** ") + ListPosition(Index) + ": " +
+             SafeFormat(Tr("The backup destination \"%s\" lies in the monitored directory \"%s\": changes there "
+                           "are not backed up. Choose a destination outside it in the backup task."),
+                        Task.DestDir, Task.Dir));
 }
 
 void TWatchdog::CheckDestinationErrors(std::int32_t Threshold) {
@@ -673,24 +748,32 @@ void TWatchdog::ClearLog() {
 
 // --- what the front-ends show --------------------------------------------------------
 
+// The pending files of entry Index as the lists show them: the files due,
+// then the failed ones with what becomes of them.
+static void AddPendingLines(std::size_t Index, const TMonTask& Task, std::vector<std::string>& Lines) {
+  const std::string Prefix = ListPosition(Index) + ": ";
+  for (const std::string& File : Task.FileList) Lines.push_back(Prefix + File);
+  for (const TFailedFile& File : Task.Failed.Items()) {
+    if (File.GivenUp())
+      Lines.push_back(Prefix + File.Name + " - " + Tr("given up") + ": " + GetCopyErrorText(File.ErrorCode));
+    else if (File.Wait > 0)
+      Lines.push_back(Prefix + File.Name + " - " + Tr("failed, tried again later"));
+  }
+}
+
 void TWatchdog::sbViewFilesClick() {
   std::vector<std::string> Lines;
-  if (FileCount() != 0) {
-    for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
-      if (FMonTasks[I]->MonStatus != mtEnabled)
-        continue;
-      for (const std::string& File : FMonTasks[I]->FileList) Lines.push_back(ListPosition(I) + ": " + File);
-    }
-  } else {
+  for (std::size_t I = 0; I < FMonTasks.size(); ++I)
+    if (FMonTasks[I]->MonStatus == mtEnabled)
+      AddPendingLines(I, *FMonTasks[I], Lines);
+  if (Lines.empty())
     Lines.push_back(Tr("No files"));
-  }
   FView.ShowChangedFiles(Lines);
 }
 
 void TWatchdog::GetChangedFileList(std::vector<std::string>& List) const {
   List.clear();
-  for (std::size_t I = 0; I < FMonTasks.size(); ++I)
-    for (const std::string& File : FMonTasks[I]->FileList) List.push_back(ListPosition(I) + ": " + File);
+  for (std::size_t I = 0; I < FMonTasks.size(); ++I) AddPendingLines(I, *FMonTasks[I], List);
   if (List.empty())
     List.push_back(Tr("No files"));
 }
@@ -733,7 +816,8 @@ TWatchdogState TWatchdog::ComputeState() const {
   for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
     const TMonTask& Task = *FMonTasks[I];
     S.DirItems.push_back({DirItemText(I, Task.Dir), Task.MonStatus == mtEnabled, Task.GetRunStatus(),
-                          Task.FileList.Count(), Task.MonStatus == mtInvalid});
+                          Task.PendingCount(), Task.MonStatus == mtInvalid, !Task.MonFilter.DestDirs.Empty(),
+                          Task.Failed.GivenUpCount()});
   }
   if (FSelected >= 0 && static_cast<std::size_t>(FSelected) < FMonTasks.size()) {
     S.Selected = FSelected;
@@ -751,7 +835,11 @@ TWatchdogState TWatchdog::ComputeState() const {
   S.CountdownText = On ? Countdown : std::string();
   S.FileCountText = On ? CountText : std::string();
   S.NotScheduledVisible = !On;
-  S.ShowFilesVisible = On && Count > 0;
+  // Files given up are not pending, but the user finds them in the list.
+  const bool AnyGivenUp = std::any_of(FMonTasks.begin(), FMonTasks.end(), [](const auto& T) {
+    return T->MonStatus == mtEnabled && T->Failed.GivenUpCount() > 0;
+  });
+  S.ShowFilesVisible = On && (Count > 0 || AnyGivenUp);
   S.ClockProgress = FScheduler.ClockProgress(On, Count > 0);
 
   // While monitoring runs the start button starts a backup at once: there

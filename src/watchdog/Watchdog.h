@@ -49,6 +49,7 @@ struct TDestinationVerdict {
   bool Available = false;  // a volume label was found, and the file system belongs there
   std::string Dest;        // the destination with a volume label resolved to its mount point
   std::string MountPoint;  // of the file system holding Dest; empty when unknown
+  std::string Resolved;    // Dest with its links resolved; empty when unknown
 };
 
 // The look at a destination: volume labels, the mount table and the
@@ -232,9 +233,13 @@ public:
   void Tick();
   // A backup at once, performed by the next tick.
   void RequestInstantBackup();
-  // Starts the backups of every enabled entry with pending files; with Wait,
-  // returns only when every worker has finished. Then saves the settings.
+  // Starts the backups of every enabled entry with pending files; with Wait
+  // (the last backup), first waits for the workers that run, then backs up
+  // what is pending, at most FinalBackupRounds times, until only files
+  // that failed or whose destination is not ready are left, and returns
+  // when every worker has finished. Then saves the settings.
   void RunBackups(bool Wait);
+  static constexpr int FinalBackupRounds = 2;
   // Whether a backup worker runs.
   bool BackupRunning() const { return FRunner.AnyRunning(); }
 
@@ -310,6 +315,15 @@ private:
   // runs (and no look for older changes is still on), else the moment
   // monitoring stopped or the time the settings file had.
   std::optional<std::chrono::system_clock::time_point> CollectedUntil() const;
+  // Starts a worker for each enabled entry with files due (with
+  // OnlyDeferred, only for those a start found busy before) whose
+  // destination is ready; an entry whose worker still runs waits for it.
+  // Returns how many workers started.
+  std::size_t StartBackups(bool OnlyDeferred);
+  // Dest is where entry Index's backups go: when it lies in the monitored
+  // directory, changes there are no longer collected; the log says so once
+  // per start of monitoring.
+  void NoteDestination(std::size_t Index, const std::string& Dest);
   void CheckDestinationErrors(std::int32_t Threshold);
   void ReleaseFinishedWorkers();
   TMonTask* WatchedTask(const TDirectoryWatch& Sender, int ChgNotId);

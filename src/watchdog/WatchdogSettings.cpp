@@ -1,6 +1,9 @@
 #include "watchdog/WatchdogSettings.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -32,11 +35,13 @@ constexpr std::string_view KeyDirectory = "Directory";
 constexpr std::string_view KeyRetainBak = "RetainBak";
 constexpr std::string_view KeyEnabled = "Enabled";
 constexpr std::string_view FilePrefix = "File";
+constexpr std::string_view KeyFailedCount = "FailedCount";
+constexpr std::string_view FailedPrefix = "Failed";
 
 std::string MonitorSection(std::size_t Index) { return "Monitor" + ZeroPadInt(static_cast<std::int64_t>(Index), 2); }
 
-std::string FileKey(std::size_t Index) {
-  return std::string(FilePrefix) + ZeroPadInt(static_cast<std::int64_t>(Index), 3);
+std::string IndexedKey(std::string_view Prefix, std::size_t Index) {
+  return std::string(Prefix) + ZeroPadInt(static_cast<std::int64_t>(Index), 3);
 }
 
 std::optional<std::int32_t> ReadOptionalInteger(const TUnicodeIniFile& Ini, std::string_view Ident) {
@@ -53,13 +58,13 @@ void WriteName(TUnicodeIniFile& Ini, std::string_view Section, std::string_view 
   Ini.WriteString(Section, Ident, EncodeIniName(Name));
 }
 
-// J when Name is the key FileKey(J), found as the document finds keys
-// (without regard to case); -1 for any other name.
-std::int64_t FileKeyIndex(std::string_view Name) {
-  if (Name.size() < FilePrefix.size() + 3 || Name.size() > FilePrefix.size() + 10 ||
-      !SameText(Name.substr(0, FilePrefix.size()), FilePrefix))
+// J when Name is the key IndexedKey(Prefix, J), found as the document finds
+// keys (without regard to case); -1 for any other name.
+std::int64_t IndexedKeyIndex(std::string_view Name, std::string_view Prefix) {
+  if (Name.size() < Prefix.size() + 3 || Name.size() > Prefix.size() + 10 ||
+      !SameText(Name.substr(0, Prefix.size()), Prefix))
     return -1;
-  const std::string_view Digits = Name.substr(FilePrefix.size());
+  const std::string_view Digits = Name.substr(Prefix.size());
   if (Digits.size() > 3 && Digits.front() == '0')
     return -1;  // File0001 is not how index 1 is written, so it is never read
   std::int64_t Index = 0;
@@ -71,10 +76,11 @@ std::int64_t FileKeyIndex(std::string_view Name) {
   return Index;
 }
 
-// The names under the keys File000 to File<Count - 1> of a section, read in
-// one pass over its lines rather than by looking up each number: Count comes
-// from the file and may be far larger than the section.
-std::vector<std::string> LoadPendingFiles(const std::vector<std::string>& Lines, std::int32_t Count) {
+// The values under the keys Prefix000 to Prefix<Count - 1> of a section,
+// read in one pass over its lines rather than by looking up each number:
+// Count comes from the file and may be far larger than the section.
+std::vector<std::string_view> LoadIndexedValues(const std::vector<std::string>& Lines, std::string_view Prefix,
+                                                std::int32_t Count) {
   struct TFileLine {
     std::int64_t Index;
     std::string_view Value;
@@ -84,7 +90,7 @@ std::vector<std::string> LoadPendingFiles(const std::vector<std::string>& Lines,
     const std::size_t Eq = Line.find('=');
     if (Eq == std::string::npos)
       continue;
-    const std::int64_t Index = FileKeyIndex(std::string_view(Line).substr(0, Eq));
+    const std::int64_t Index = IndexedKeyIndex(std::string_view(Line).substr(0, Eq), Prefix);
     if (Index >= 0 && Index < Count)
       Found.push_back({Index, std::string_view(Line).substr(Eq + 1)});
   }
@@ -95,14 +101,55 @@ std::vector<std::string> LoadPendingFiles(const std::vector<std::string>& Lines,
                           [](const TFileLine& A, const TFileLine& B) { return A.Index == B.Index; }),
               Found.end());
 
+  std::vector<std::string_view> Values;
+  Values.reserve(Found.size());
+  for (const TFileLine& File : Found) Values.push_back(File.Value);
+  return Values;
+}
+
+std::vector<std::string> LoadPendingFiles(const std::vector<std::string>& Lines, std::int32_t Count) {
   std::vector<std::string> Files;
-  Files.reserve(Found.size());
-  for (const TFileLine& File : Found) {
-    std::string Name = DecodeIniName(File.Value);
+  for (const std::string_view Value : LoadIndexedValues(Lines, FilePrefix, Count)) {
+    std::string Name = DecodeIniName(Value);
     if (!Name.empty())
       Files.push_back(std::move(Name));
   }
   return Files;
+}
+
+std::string FailedFileValue(const TFailedFile& File) {
+  return std::to_string(File.Failures) + "," + std::to_string(File.Wait) + "," + std::to_string(File.ErrorCode) +
+         "," + EncodeIniName(File.Name);
+}
+
+// A record written by FailedFileValue; nothing when the value is damaged.
+std::optional<TFailedFile> ParseFailedFile(std::string_view Value) {
+  std::int64_t Numbers[3];
+  for (std::int64_t& Number : Numbers) {
+    const std::size_t Comma = Value.find(',');
+    if (Comma == std::string_view::npos)
+      return std::nullopt;
+    const auto [End, Error] = std::from_chars(Value.data(), Value.data() + Comma, Number);
+    if (Error != std::errc() || End != Value.data() + Comma || Number < INT32_MIN || Number > INT32_MAX)
+      return std::nullopt;
+    Value.remove_prefix(Comma + 1);
+  }
+  TFailedFile File;
+  File.Failures = static_cast<std::int32_t>(std::clamp<std::int64_t>(Numbers[0], 1, MaxRetries + 1));
+  File.Wait = static_cast<std::int32_t>(std::clamp<std::int64_t>(Numbers[1], -1, std::int64_t{1} << MaxRetries));
+  File.ErrorCode = static_cast<int>(Numbers[2]);
+  File.Name = DecodeIniName(Value);
+  if (File.Name.empty())
+    return std::nullopt;
+  return File;
+}
+
+std::vector<TFailedFile> LoadFailedFiles(const std::vector<std::string>& Lines, std::int32_t Count) {
+  std::vector<TFailedFile> Failed;
+  for (const std::string_view Value : LoadIndexedValues(Lines, FailedPrefix, Count))
+    if (std::optional<TFailedFile> File = ParseFailedFile(Value))
+      Failed.push_back(std::move(*File));
+  return Failed;
 }
 
 }  // namespace
@@ -135,7 +182,9 @@ TWatchdogSettings LoadWatchdogSettings(const std::string& IniName) {
     // the button would hold it.
     Entry.RetainBak = std::clamp<std::int32_t>(Ini.ReadInteger(Section, KeyRetainBak, 0), 0, TBackupThread::MaxRetain);
     Entry.Enabled = Ini.ReadBool(Section, KeyEnabled, true);
-    Entry.Files = LoadPendingFiles(Ini.ReadSectionValues(Section), Ini.ReadInteger(Section, KeyCount, 0));
+    const std::vector<std::string> Lines = Ini.ReadSectionValues(Section);
+    Entry.Files = LoadPendingFiles(Lines, Ini.ReadInteger(Section, KeyCount, 0));
+    Entry.Failed = LoadFailedFiles(Lines, Ini.ReadInteger(Section, KeyFailedCount, 0));
     S.MonTasks.push_back(std::move(Entry));
   }
   return S;
@@ -180,7 +229,13 @@ void SaveWatchdogSettings(const std::string& IniName, const TWatchdogSettings& S
     Ini.WriteInteger(Section, KeyRetainBak, Entry.RetainBak);
     Ini.WriteBool(Section, KeyEnabled, Entry.Enabled);
     Ini.WriteInteger(Section, KeyCount, static_cast<std::int32_t>(Entry.Files.size()));
-    for (std::size_t J = 0; J < Entry.Files.size(); ++J) WriteName(Ini, Section, FileKey(J), Entry.Files[J]);
+    for (std::size_t J = 0; J < Entry.Files.size(); ++J)
+      WriteName(Ini, Section, IndexedKey(FilePrefix, J), Entry.Files[J]);
+    if (Entry.Failed.empty())
+      continue;
+    Ini.WriteInteger(Section, KeyFailedCount, static_cast<std::int32_t>(Entry.Failed.size()));
+    for (std::size_t J = 0; J < Entry.Failed.size(); ++J)
+      Ini.WriteString(Section, IndexedKey(FailedPrefix, J), FailedFileValue(Entry.Failed[J]));
   }
   Ini.UpdateFile();
 }

@@ -20,13 +20,35 @@ inline constexpr std::size_t MaxMonTasks = 25;
 // Interval in seconds when the settings file has none.
 inline constexpr std::int32_t DefaultBuInterval = 1800;
 
+// A file whose copy failed while its source still exists, and when it is
+// tried again: at the next backup start, then after 2, then after 4 starts;
+// after MaxRetries tries that failed as well it is given up until it changes
+// again (a new report, or a scan that finds it changed).
+inline constexpr std::int32_t MaxRetries = 3;
+struct TFailedFile {
+  std::string Name;           // relative to the monitored directory
+  std::int32_t Failures = 0;  // copies failed in a row
+  // Backup starts to let pass before the next try; 0: tried at the next
+  // one (it is pending); below 0: given up.
+  std::int32_t Wait = 0;
+  int ErrorCode = 0;          // of the last failure
+  bool GivenUp() const { return Wait < 0; }
+  friend bool operator==(const TFailedFile&, const TFailedFile&) = default;
+};
+
 // One monitored directory as the file keeps it.
 struct TStoredMonTask {
   std::string BuTask;
   std::string Dir;
   std::int32_t RetainBak = 0;  // held to 0..3
   bool Enabled = true;
-  std::vector<std::string> Files;  // pending, relative to Dir, sorted
+  // Pending, relative to Dir, sorted; the failed files are among them, so
+  // that a reader that knows nothing of retries still backs them up.
+  std::vector<std::string> Files;
+  // The retry records of failed files ("Failed000" ...: failures, wait,
+  // error code and the name, separated by commas). On loading only those
+  // whose name is among Files are kept.
+  std::vector<TFailedFile> Failed;
   friend bool operator==(const TStoredMonTask&, const TStoredMonTask&) = default;
 };
 

@@ -83,6 +83,11 @@ struct TDirItem {
   TRunStatus RunStatus = rsOff;  // picks the status icon
   std::size_t Pending = 0;      // its pending files
   bool Invalid = false;         // its task or directory cannot be used (the red ball)
+  // A backup destination of the entry lies in its directory: changes there
+  // are not collected (they are the backups themselves), which the user
+  // should know of and mend in the task.
+  bool DestinationInside = false;
+  std::size_t GivenUp = 0;      // failed files that are no longer retried
   friend bool operator==(const TDirItem&, const TDirItem&) = default;
 };
 

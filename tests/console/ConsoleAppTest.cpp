@@ -58,13 +58,16 @@ TEST(ConsoleCommandTest, StatusWordsAndLines) {
     EXPECT_EQ(MonStateWord(Case.Status, Case.Run), Case.Word);
   }
 
-  const std::vector<TStatusEntry> Entries = {{"/home/u/docs", mtEnabled, rsWatch, 0},
-                                              {"/home/u/src", mtEnabled, rsBackup, 3},
-                                              {"/gone", mtInvalid, rsOff, 0},
-                                              {"/big", mtDisabled, rsOff, 12345}};
+  const std::vector<TStatusEntry> Entries = {{"/home/u/docs", mtEnabled, rsWatch, 0, 0, false},
+                                              {"/home/u/src", mtEnabled, rsBackup, 3, 0, false},
+                                              {"/gone", mtInvalid, rsOff, 0, 0, false},
+                                              {"/big", mtDisabled, rsOff, 12345, 0, false},
+                                              {"/self", mtEnabled, rsWatch, 1, 2, true}};
   EXPECT_EQ(StatusLines(Entries, "7 s"),
             (std::vector<std::string>{"01: /home/u/docs - watched, No files", "02: /home/u/src - backup running, 3 files",
                                       "03: /gone - invalid, No files", "04: /big - disabled, 12 345 files",
+                                      "05: /self - watched, 1 file, 2 given up, the backup destination lies in the "
+                                      "directory",
                                       "Next backup: 7 s"}));
   EXPECT_EQ(StatusLines({}, "on demand"),
             (std::vector<std::string>{"No directory is in the list.", "Next backup: on demand"}));

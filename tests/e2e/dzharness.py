@@ -566,7 +566,9 @@ class Watchdog:
                 if not m:
                     continue
                 head, _, tail = m["rest"].rpartition(" - ")
+                # The count may be followed by more: ", 2 given up".
                 state, _, count = tail.partition(", ")
+                count = count.partition(", ")[0]
                 entries.append(StatusEntry(int(m["pos"]), head, state, count_from_text(count)))
         return entries
 

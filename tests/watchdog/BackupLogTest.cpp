@@ -43,6 +43,25 @@ TEST_F(TBackupLogTest, DailyFileStartsWithTheMarkAndIsAppendedLineByLine) {
   EXPECT_EQ(ReadFileBytes(PathOf("DeZedodiru 2026-12-10.log")), "\xEF\xBB\xBFnext day\r\n");
 }
 
+// Two writers on one day's file (a second instance on the same settings):
+// each line lands at the end as it is now, none over another's.
+TEST_F(TBackupLogTest, TwoWritersOnOneFileKeepEveryLine) {
+  TBackupLogFile Other{[this] { return FDate; }};
+  ASSERT_TRUE(FLog.Open(FDir.string()));
+  ASSERT_TRUE(Other.Open(FDir.string()));
+  std::string Expected = "\xEF\xBB\xBF";
+  for (int I = 0; I < 3; ++I) {
+    for (TBackupLogFile* Writer : {&FLog, &Other}) {
+      const std::string Line = (Writer == &FLog ? "first " : "second ") + std::to_string(I);
+      ASSERT_EQ(Writer->Write(Line), "");
+      Expected += Line + "\r\n";
+    }
+  }
+  FLog.Close();
+  Other.Close();
+  EXPECT_EQ(ReadFileBytes(PathOf("DeZedodiru 2026-12-09.log")), Expected);
+}
+
 TEST_F(TBackupLogTest, FolderThatDoesNotExistLeavesTheFileClosed) {
   EXPECT_FALSE(FLog.Open(PathOf("missing")));
   EXPECT_FALSE(FLog.IsOpen());

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -103,7 +104,7 @@ protected:
     TWatchdogSetup S;
     S.IniName = PathOf("config/DeZedodiru.ini");
     S.UserPath = FDir.string() + "/";
-    S.Clock = [this] { return FNow; };
+    S.Clock = [this] { return FNow.load(); };
     S.VolumeTables.Fstab = PathOf("fstab");
     return S;
   }
@@ -143,7 +144,7 @@ protected:
 
   void Tick(int Count = 1) {
     for (int I = 0; I < Count; ++I) {
-      FNow += std::chrono::seconds(1);
+      FNow = FNow.load() + std::chrono::seconds(1);
       FWatchdog->Tick();
     }
   }
@@ -203,7 +204,7 @@ protected:
   std::int32_t SumOfEnabledLists() {
     std::size_t Sum = 0;
     for (std::size_t I = 0; I < FWatchdog->MonTaskCount(); ++I)
-      if (Task(I).MonStatus == mtEnabled) Sum += Task(I).FileList.Count();
+      if (Task(I).MonStatus == mtEnabled) Sum += Task(I).PendingCount();
     return static_cast<std::int32_t>(Sum);
   }
 
@@ -213,7 +214,8 @@ protected:
     }));
   }
 
-  system_clock::time_point FNow;
+  // Read by the workers too: their lines are stamped on their threads.
+  std::atomic<system_clock::time_point> FNow;
   TFakeWatchdogView FView;
   TPlainMainThreadQueue FQueue;
   test::TFakeDirWatchBackends FBackends;
@@ -454,7 +456,7 @@ TEST_F(BackupSchedulingTest, TheControllerGoesWhileALookHangs) {
   TWatchdogSetup S = WatchdogSetup();
   S.ProbeDestination = [Look](const std::string& DestDir, const TVolumeTables&) {
     Look->Pass();
-    return TDestinationVerdict{true, DestDir, ""};
+    return TDestinationVerdict{true, DestDir, "", ""};
   };
   S.DestinationProbeTimeout = std::chrono::milliseconds(0);
   FWatchdog.reset();
@@ -510,7 +512,8 @@ TEST_F(BackupSchedulingTest, AFailedFileIsPendingAgainAndRetriedAtTheNextStart) 
   EXPECT_EQ(FWatchdog->FileCount(), 0);
   WaitForWorkers();
   EXPECT_EQ(LinesWith("  *** "), 1u) << "the failure is reported";
-  EXPECT_EQ(Task(Docs).FileList.Items(), TFiles{"a.txt"}) << "and the file waits for the next start";
+  ASSERT_NE(Task(Docs).Failed.Find("a.txt"), nullptr) << "and the file waits for the next start";
+  EXPECT_EQ(Task(Docs).Failed.Find("a.txt")->Wait, 1);
   EXPECT_EQ(FWatchdog->FileCount(), 1);
   EXPECT_EQ(FWatchdog->FileCount(), SumOfEnabledLists());
   Tick();
@@ -520,8 +523,63 @@ TEST_F(BackupSchedulingTest, AFailedFileIsPendingAgainAndRetriedAtTheNextStart) 
   BackUpNow();
   EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt")), "one");
   EXPECT_EQ(FWatchdog->FileCount(), 0);
+  EXPECT_EQ(Task(Docs).Failed.Find("a.txt"), nullptr) << "backed up: its record goes";
   FWatchdog->SaveSettings();
   EXPECT_EQ(StoredPending(Docs), TFiles{});
+}
+
+// A file that can never be copied is tried at the next start, after 2 and
+// after 4 more, then given up: the log says so once and stops growing, the
+// icon shows nothing pending, and the file stays listed and in the settings
+// file, given up across a restart, until it changes again.
+TEST_F(BackupSchedulingTest, AFileThatKeepsFailingIsGivenUpAfterBoundedRetries) {
+  const std::size_t Docs = AddEntry("docs");
+  FWatchdog->IntervalUnitChosen(iuSeconds);
+  FWatchdog->IntervalValueChanged(5);
+  StartMonitoring();
+  Change(Docs, "a.txt", "one");
+  fs::create_directories(CopyOf(Docs, "a.txt"));
+
+  std::vector<int> Tries;  // the starts at which the copy was tried
+  for (int Start = 1; Start <= 20; ++Start) {
+    const std::size_t Before = LinesWith("  *** ");
+    Tick(5);
+    WaitForWorkers();
+    if (LinesWith("  *** ") > Before) Tries.push_back(Start);
+  }
+  Tick();
+  EXPECT_EQ(Tries, (std::vector<int>{1, 2, 4, 8})) << "the spacing doubles, then no more tries";
+  EXPECT_EQ(LinesWith("is given up after 4 failed copies"), 1u) << ::testing::PrintToString(FView.LogLines);
+  EXPECT_EQ(FWatchdog->FileCount(), 0) << "a file given up is not pending";
+  EXPECT_EQ(FView.State.TrayStatus, tbsWait);
+  EXPECT_EQ(FView.State.DirItems[Docs].GivenUp, 1u);
+  std::vector<std::string> Listed;
+  FWatchdog->GetChangedFileList(Listed);
+  ASSERT_EQ(Listed.size(), 1u);
+  EXPECT_TRUE(Listed[0].starts_with("01: a.txt")) << Listed[0];
+  EXPECT_NE(Listed[0].find("given up"), std::string::npos) << Listed[0];
+
+  // Nothing is lost by a restart, and nothing starts spinning again.
+  FWatchdog->StopMonitoring();
+  EXPECT_EQ(StoredPending(Docs), TFiles{"a.txt"});
+  Restart();
+  FWatchdog->LoadSettings();
+  FWatchdog->IntervalUnitChosen(iuSeconds);
+  FWatchdog->IntervalValueChanged(5);
+  StartMonitoring();
+  ASSERT_NE(Task(Docs).Failed.Find("a.txt"), nullptr);
+  EXPECT_TRUE(Task(Docs).Failed.Find("a.txt")->GivenUp());
+  Tick(20);
+  WaitForWorkers();
+  EXPECT_EQ(LinesWith("  *** "), 0u) << "given up before the restart, given up after it";
+
+  // It changes again (and the obstacle is gone): a new change, backed up.
+  fs::remove(CopyOf(Docs, "a.txt"));
+  Change(Docs, "a.txt", "two");
+  EXPECT_EQ(Task(Docs).Failed.Find("a.txt"), nullptr);
+  Tick(5);
+  WaitForWorkers();
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt")), "two");
 }
 
 TEST_F(BackupSchedulingTest, FilesHandedToAWorkerStayInTheSettingsFileUntilReported) {
@@ -568,6 +626,76 @@ TEST_F(BackupSchedulingTest, ANewStartWaitsForTheEntrysRunningWorker) {
   EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "b.txt")), "two");
 }
 
+// A stop (the console's quit and the window's quit stop monitoring too)
+// while the entry's worker runs: the file that changed meanwhile is backed
+// up by the last backup, after that worker, and nothing stays pending.
+TEST_F(BackupSchedulingTest, StoppingWhileAWorkerRunsBacksUpWhatChangedMeanwhile) {
+  const std::size_t Docs = AddEntry("docs");
+  StartMonitoring();
+  Change(Docs, "big.txt", "one");
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  ASSERT_NE(Task(Docs).BuThread, nullptr);
+  // The worker waits for the main thread to take its line; the report of
+  // the new file is queued behind it.
+  test::WriteFileBytes(FDir / "docs" / "small.txt", "two");
+  ASSERT_TRUE(FBackends.Active(Task(Docs).Dir)->Push({{DirActionModified, "small.txt"}}));
+
+  FWatchdog->StopMonitoring();
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "big.txt")), "one");
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "small.txt")), "two");
+  EXPECT_EQ(FWatchdog->FileCount(), 0);
+  EXPECT_FALSE(FWatchdog->BackupRunning());
+  EXPECT_EQ(StoredPending(Docs), TFiles{});
+}
+
+// A start that finds the entry's worker still busy says so once, and the
+// request is not used up: the files go as soon as that worker has ended,
+// not at the next request or interval.
+TEST_F(BackupSchedulingTest, AStartSkippedForARunningWorkerIsLoggedAndServedWhenItEnds) {
+  const std::size_t Docs = AddEntry("docs");
+  StartMonitoring();
+  Change(Docs, "a.txt", "one");
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  ASSERT_NE(Task(Docs).BuThread, nullptr);
+  // Added without processing the queue, so the worker cannot finish yet.
+  Task(Docs).FileList.Add("b.txt");
+  test::WriteFileBytes(fs::path(Task(Docs).Dir) / "b.txt", "two");
+
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  Tick();
+  EXPECT_EQ(LinesWith(" - 01: The previous backup is still running"), 1u)
+      << ::testing::PrintToString(FView.LogLines);
+  EXPECT_EQ(Task(Docs).FileList.Items(), TFiles{"b.txt"});
+
+  WaitForWorkers();
+  Tick();  // releases the worker and serves the kept request
+  ASSERT_NE(Task(Docs).BuThread, nullptr) << "no new request was needed";
+  WaitForWorkers();
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "b.txt")), "two");
+  EXPECT_EQ(LinesWith(" - 01: The previous backup is still running"), 1u);
+  Tick();
+  EXPECT_FALSE(Task(Docs).StartDeferred);
+
+  // A kept start whose files went away meanwhile is done with, not tried
+  // at every tick.
+  Change(Docs, "c.txt", "three");
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  ASSERT_NE(Task(Docs).BuThread, nullptr);
+  Task(Docs).FileList.Add("d.txt");
+  FWatchdog->RequestInstantBackup();
+  Tick();
+  ASSERT_TRUE(Task(Docs).StartDeferred);
+  Task(Docs).FileList.Remove("d.txt");
+  WaitForWorkers();
+  Tick();
+  EXPECT_FALSE(Task(Docs).StartDeferred);
+  EXPECT_EQ(Task(Docs).BuThread, nullptr);
+}
+
 TEST_F(BackupSchedulingTest, StoppingBacksUpWhatIsPendingBeforeItReturns) {
   const std::size_t Docs = AddEntry("docs");
   StartMonitoring();
@@ -587,7 +715,7 @@ TEST_F(BackupSchedulingTest, TheLogFileIsOpenWhileWorkersRun) {
   StartMonitoring();
   Change(Docs, "α.txt", "one");
   BackUpNow();
-  const std::string LogFile = PathOf("config/DeZedodiru " + LocalDateText(FNow) + ".log");
+  const std::string LogFile = PathOf("config/DeZedodiru " + LocalDateText(FNow.load()) + ".log");
   const std::string Text = test::ReadFileBytes(LogFile);
   EXPECT_EQ(Text, "\xEF\xBB\xBF" + FView.LogLines.back() + "\r\n");
   EXPECT_NE(Text.find("docs/α.txt => "), std::string::npos) << "UTF-8 as it is";
@@ -633,6 +761,57 @@ TEST_F(BackupSchedulingTest, AFullLogDiskCostsNoLineInTheWindow) {
   EXPECT_FALSE(FWatchdog->BackupRunning());
 }
 
+// A task whose destination lies in the monitored directory, written as a
+// sub-folder of it or reached through a link: the worker's writes are
+// reported as changes, and were backed up again, one level deeper every
+// interval.
+TEST_F(BackupSchedulingTest, ADestinationInTheMonitoredDirectoryIsNotBackedUpAgain) {
+  const struct {
+    const char* Name;
+    const char* Dest;  // as the task writes it
+    bool MarkedBeforeStart;  // seen in the names alone
+  } Cases[] = {{"sub-folder", "docs/backup", true}, {"link", "link/backup", false}};
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    fs::remove_all(FDir / "docs");
+    fs::remove_all(FDir / "link");
+    fs::remove(PathOf("config/DeZedodiru.ini"));
+    Restart();
+    fs::create_directories(FDir / "docs");
+    fs::create_directory_symlink(FDir / "docs", FDir / "link");
+    const std::size_t Docs = AddEntry("docs", Case.Dest);
+    FWatchdog->ValidateMonTasks();
+    EXPECT_EQ(FView.State.DirItems[Docs].DestinationInside, Case.MarkedBeforeStart);
+    FWatchdog->IntervalUnitChosen(iuSeconds);
+    FWatchdog->IntervalValueChanged(5);
+    StartMonitoring();
+    Change(Docs, "a.txt", "one");
+    for (int Interval = 0; Interval < 4; ++Interval) {
+      Tick(5);
+      WaitForWorkers();
+      // The watcher reports every file the worker wrote.
+      std::vector<TDirChange> Written;
+      for (const auto& Entry : fs::recursive_directory_iterator(FDir / "docs" / "backup"))
+        if (Entry.is_regular_file())
+          Written.push_back({DirActionModified, fs::relative(Entry.path(), FDir / "docs").string()});
+      ASSERT_FALSE(Written.empty());
+      ASSERT_TRUE(FBackends.Active(Task(Docs).Dir)->Push(Written));
+      FQueue.ProcessPending();
+    }
+    EXPECT_EQ(FWatchdog->FileCount(), 0);
+    std::size_t Copies = 0;
+    for (const auto& Entry : fs::recursive_directory_iterator(FDir / "docs" / "backup"))
+      if (Entry.is_regular_file()) {
+        ++Copies;
+        EXPECT_EQ(Entry.path().filename(), "a.txt") << Entry.path();
+      }
+    EXPECT_EQ(Copies, 1u) << "no copy of a copy";
+    EXPECT_EQ(LinesWith("lies in the monitored directory"), 1u) << ::testing::PrintToString(FView.LogLines);
+    EXPECT_TRUE(FView.State.DirItems[Docs].DestinationInside);
+    FWatchdog->StopMonitoring();
+  }
+}
+
 // --- nothing missed while the program was not running ---------------------------------
 
 TEST_F(BackupSchedulingTest, ChangesMadeWhileNotRunningArePendingAtTheStart) {
@@ -647,7 +826,7 @@ TEST_F(BackupSchedulingTest, ChangesMadeWhileNotRunningArePendingAtTheStart) {
 
   // While the program is not running, files change (their time is what the
   // look goes by).
-  FNow += std::chrono::hours(1);
+  FNow = FNow.load() + std::chrono::hours(1);
   fs::create_directories(FDir / "docs" / "sub");
   for (const char* Name : {"new.txt", "sub/deep.txt"}) {
     test::WriteFileBytes(FDir / "docs" / Name, "made");

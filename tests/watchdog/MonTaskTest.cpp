@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
+
+#include "support/TestFiles.h"
 
 namespace dz {
 namespace {
@@ -39,6 +45,38 @@ TEST(TMonTask, RunStatusFollowsWatcherAndWorker) {
   EXPECT_EQ(Task.GetRunStatus(), rsBackup);
   Task.BuThread = nullptr;
   EXPECT_EQ(Task.GetRunStatus(), rsWatch);
+}
+
+// Where the destination lies in the directory, nothing at or below it is
+// collected, by reports, by scans or by the walk of a catch-up, and what was
+// pending there goes; names beside it that only begin alike still count.
+class TMonTaskDestinationTest : public test::TTempDirTest {};
+
+TEST_F(TMonTaskDestinationTest, NothingAtOrBelowADestinationInTheDirectoryIsCollected) {
+  std::filesystem::create_directories(FDir / "backup" / "deep");
+  for (const char* Name : {"a.txt", "backup/x.txt", "backup/deep/y.txt", "backupx.txt"})
+    test::WriteFileBytes(FDir / Name, "x");
+  TMonTask Task("/t.buj", FDir.string());
+  Task.FileList.Add("backup/old.txt");
+  Task.Failed.Failed("backup/failed.txt", 5);
+
+  EXPECT_FALSE(Task.NoteDestination("/elsewhere/backup/")) << "outside: nothing changes";
+  EXPECT_TRUE(Task.NoteDestination(PathOf("backup") + "/"));
+  EXPECT_FALSE(Task.NoteDestination(PathOf("backup"))) << "known already";
+  EXPECT_TRUE(Task.FileList.Empty()) << "the pending copies go";
+  EXPECT_EQ(Task.Failed.Find("backup/failed.txt"), nullptr);
+
+  for (const char* Name : {"backup/x.txt", "backup/deep/y.txt", "backup"})
+    Task.DirectoryChanged(waModified, Name);
+  EXPECT_TRUE(Task.FileList.Empty());
+  EXPECT_EQ(Task.AddPending({"backup/deep/y.txt"}), 0u);
+  Task.DirectoryChanged(waAdded, "backupx.txt");
+  EXPECT_EQ(Task.FileList.Items(), std::vector<std::string>{"backupx.txt"});
+
+  std::vector<std::string> Found;
+  ASSERT_EQ(ScanChangedFiles(FDir.string(), Task.MonFilter, 0, Found), 0);
+  std::sort(Found.begin(), Found.end());
+  EXPECT_EQ(Found, (std::vector<std::string>{"a.txt", "backupx.txt"}));
 }
 
 }  // namespace

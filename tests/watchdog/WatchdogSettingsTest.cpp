@@ -270,6 +270,32 @@ TEST_F(WatchdogSettingsTest, RoundTripIsByteStable) {
 }
 
 // A dropped entry does not make room for a 26th section either.
+// The retry records of failed files, names of every kind among them, come
+// back as written; a damaged record is left out, and the file stays
+// pending all the same.
+TEST_F(WatchdogSettingsTest, FailedFilesKeepTheirRetryRecords) {
+  TWatchdogSettings S;
+  TStoredMonTask& E = S.MonTasks.emplace_back();
+  E.BuTask = "/t/a.buj";
+  E.Dir = "/data";
+  E.Files = {" blank, comma.txt", "a.txt", "b\xFF.txt", "gone.txt"};
+  E.Failed = {{" blank, comma.txt", 2, 2, 0x105}, {"a.txt", 4, -1, 5}, {"b\xFF.txt", 1, 0, 32}};
+  const std::string Ini = (FDir / "failed.ini").string();
+  SaveWatchdogSettings(Ini, S, "DeZedodiru", "1.0");
+  EXPECT_EQ(LoadWatchdogSettings(Ini).MonTasks.at(0), E);
+
+  TUnicodeIniFile Doc = TUnicodeIniFile::CreateForWrite(Ini, false);
+  Doc.WriteInteger("Monitor00", "FailedCount", 4);
+  Doc.WriteString("Monitor00", "Failed003", "x,1,2,gone.txt");
+  Doc.WriteString("Monitor00", "Failed001", "4,-1,5");
+  Doc.UpdateFile();
+  const TStoredMonTask Read = LoadWatchdogSettings(Ini).MonTasks.at(0);
+  EXPECT_EQ(Read.Files, E.Files);
+  ASSERT_EQ(Read.Failed.size(), 2u);
+  EXPECT_EQ(Read.Failed[0], E.Failed[0]);
+  EXPECT_EQ(Read.Failed[1], E.Failed[2]);
+}
+
 TEST_F(WatchdogSettingsTest, ReadsAtMost25Sections) {
   const std::vector<TEntryState> Written = WriteEntries(30, 30);
   fs::remove(Written[3].BuTask);

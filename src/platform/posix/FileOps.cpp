@@ -358,6 +358,7 @@ int OpenFileHandle(const TFileHandle* Dir, const std::string& Path, unsigned Fla
   if (Flags & ofCreate) OFlags |= O_CREAT;
   if (New) OFlags |= O_EXCL;
   if ((Flags & ofTruncate) && (Flags & ofWrite)) OFlags |= O_TRUNC;
+  if ((Flags & ofAppend) && (Flags & ofWrite)) OFlags |= O_APPEND;
   const mode_t Mode = Rights != 0 ? static_cast<mode_t>(Rights & 07777) : 0666;
 
   TFileHandle Opened;
