@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "dirwatch/DirectoryWatch.h"
+#include "filesys/ErrorTexts.h"
 #include "filesys/XlFileUtils.h"
 #include "platform/DirWalk.h"
 #include "watchdog/BackupThread.h"
@@ -37,6 +38,14 @@ bool InDestination(const TMonFilter& Filter, std::string_view RelPath) {
 
 // --- failed files -----------------------------------------------------------------
 
+bool FailedForItsSource(int Code) {
+  // The copy job's codes carry their severity; a bare system error code (a
+  // version that could not be moved) is the destination's.
+  if ((Code & 0xF00) != ceError) return false;
+  const int Number = Code & 0xFF;
+  return Number == cnOpenFile || Number == cnReadFile || Number == cnFileNotFound;
+}
+
 const TFailedFile& TFailedFiles::Failed(const std::string& Name, int Code) {
   std::size_t Index = 0;
   if (!FNames.Find(Name, Index)) {
@@ -45,6 +54,13 @@ const TFailedFile& TFailedFiles::Failed(const std::string& Name, int Code) {
   }
   TFailedFile& File = FItems[Index];
   File.ErrorCode = Code;
+  if (!FailedForItsSource(Code)) {
+    // The destination refused it (full, gone, something in the way): the
+    // file is as good as ever and waits for the destination at every start;
+    // nothing would change it when space returns, so it is never given up.
+    if (!File.GivenUp()) File.Wait = 1;
+    return File;
+  }
   if (!File.GivenUp())
     ++File.Failures;
   // The next try after 1, 2, 4 starts: a file that cannot be read now may

@@ -87,13 +87,18 @@ int ScanChangedFiles(const std::string& Dir, const TMonFilter& Filter, TFileTime
 class TBackupThread;
 class TDirectoryWatch;
 
+// Whether a copy that ended with Code failed for its source (it could not
+// be opened or read), rather than for its destination.
+bool FailedForItsSource(int Code);
+
 // The files of an entry whose copy failed, each with its retry record
 // (TFailedFile: tried again at the next start, after 2, after 4, then given
 // up), sorted as the platform compares file names.
 class TFailedFiles {
 public:
   // Name failed (again) with Code: its record, given up once it has failed
-  // MaxRetries + 1 times in a row.
+  // MaxRetries + 1 times in a row for its source. A failure of the
+  // destination is tried again at the next start, however often.
   const TFailedFile& Failed(const std::string& Name, int Code);
   // Name changed again, went away or was backed up: its record goes.
   bool Forget(std::string_view Name);

@@ -68,7 +68,9 @@ std::string SettingsFileDamage(std::string_view Bytes, std::string_view ProgramN
     if (!Ini.SectionExists(Section) || !Ini.ValueExists(Section, "Count"))
       return SafeFormat(Tr("the file ends before directory %u"), static_cast<unsigned>(I + 1));
     const std::int32_t Files = Ini.ReadInteger(Section, "Count", 0);
-    if (Files > 0 && !Ini.ValueExists(Section, "File" + ZeroPadInt(Files - 1, 3)))
+    const std::int32_t Failed = Ini.ReadInteger(Section, "FailedCount", 0);
+    if ((Files > 0 && !Ini.ValueExists(Section, "File" + ZeroPadInt(Files - 1, 3))) ||
+        (Failed > 0 && !Ini.ValueExists(Section, "Failed" + ZeroPadInt(Failed - 1, 3))))
       return SafeFormat(Tr("the file ends in the pending files of directory %u"), static_cast<unsigned>(I + 1));
   }
   return {};

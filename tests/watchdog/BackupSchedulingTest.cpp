@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +22,7 @@
 #include "settings/UnicodeIniFile.h"
 #include "support/FakeDirWatchBackend.h"
 #include "support/Gate.h"
+#include "support/AsUser.h"
 #include "support/TestFiles.h"
 #include "watchdog/FakeWatchdogView.h"
 #include "watchdog/Scheduler.h"
@@ -538,7 +541,28 @@ TEST_F(BackupSchedulingTest, AFileThatKeepsFailingIsGivenUpAfterBoundedRetries) 
   FWatchdog->IntervalValueChanged(5);
   StartMonitoring();
   Change(Docs, "a.txt", "one");
-  fs::create_directories(CopyOf(Docs, "a.txt"));
+  // A source that cannot be opened for reading. Root passes every
+  // permission check, so as root a write-only attribute of the kernel's
+  // sysfs (only ever opened for reading here) is bound over the file.
+  const fs::path Source = fs::path(Task(Docs).Dir) / "a.txt";
+  bool Bound = false;
+  const auto Unbind = [&] {
+    if (Bound) {
+      EXPECT_EQ(std::system(("umount '" + Source.string() + "'").c_str()), 0);
+    }
+    Bound = false;
+  };
+  const std::unique_ptr<void, std::function<void(void*)>> Guard(&Bound, [&](void*) { Unbind(); });
+  if (test::RunningAsRoot()) {
+    for (const char* Candidate : {"/sys/bus/pci/rescan", "/sys/devices/system/clockevents/clockevent0/unbind_device",
+                                  "/sys/class/zram-control/hot_remove"})
+      if (!Bound && fs::is_regular_file(Candidate) && !std::ifstream(Candidate).is_open())
+        Bound = std::system(("mount --bind '" + std::string(Candidate) + "' '" + Source.string() + "' 2>/dev/null")
+                                .c_str()) == 0;
+    if (!Bound) GTEST_SKIP() << "no write-only sysfs attribute can stand for an unreadable file here";
+  } else {
+    test::SetMode(Source, 0);
+  }
 
   std::vector<int> Tries;  // the starts at which the copy was tried
   for (int Start = 1; Start <= 20; ++Start) {
@@ -573,13 +597,47 @@ TEST_F(BackupSchedulingTest, AFileThatKeepsFailingIsGivenUpAfterBoundedRetries) 
   WaitForWorkers();
   EXPECT_EQ(LinesWith("  *** "), 0u) << "given up before the restart, given up after it";
 
-  // It changes again (and the obstacle is gone): a new change, backed up.
-  fs::remove(CopyOf(Docs, "a.txt"));
+  // It changes again (and can be read now): a new change, backed up.
+  Unbind();
+  fs::remove(Source);
   Change(Docs, "a.txt", "two");
   EXPECT_EQ(Task(Docs).Failed.Find("a.txt"), nullptr);
   Tick(5);
   WaitForWorkers();
   EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt")), "two");
+}
+
+// What the destination refuses (here a folder in the way of the copy; a
+// full disk alike) is no fault of the file: it is tried at every start and
+// never given up, so that it is backed up as soon as the destination takes
+// it, without having to change again.
+TEST_F(BackupSchedulingTest, AFileTheDestinationRefusesIsTriedUntilItTakesIt) {
+  const std::size_t Docs = AddEntry("docs");
+  FWatchdog->IntervalUnitChosen(iuSeconds);
+  FWatchdog->IntervalValueChanged(5);
+  StartMonitoring();
+  Change(Docs, "a.txt", "one");
+  fs::create_directories(CopyOf(Docs, "a.txt") / "in the way");
+
+  std::vector<int> Tries;
+  for (int Start = 1; Start <= 10; ++Start) {
+    const std::size_t Before = LinesWith("  *** ");
+    Tick(5);
+    WaitForWorkers();
+    if (LinesWith("  *** ") > Before) Tries.push_back(Start);
+  }
+  Tick();
+  EXPECT_EQ(Tries, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+  EXPECT_EQ(LinesWith("is given up"), 0u) << ::testing::PrintToString(FView.LogLines);
+  EXPECT_EQ(FView.State.DirItems[Docs].GivenUp, 0u);
+
+  fs::remove_all(CopyOf(Docs, "a.txt"));
+  Tick(5);
+  WaitForWorkers();
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt")), "one");
+  Tick();
+  EXPECT_EQ(FWatchdog->FileCount(), 0);
+  EXPECT_EQ(Task(Docs).Failed.Find("a.txt"), nullptr);
 }
 
 TEST_F(BackupSchedulingTest, FilesHandedToAWorkerStayInTheSettingsFileUntilReported) {
