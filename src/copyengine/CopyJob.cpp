@@ -114,6 +114,7 @@ TCopyResult TCopyJob::Run(const TCopyRequest& Request, std::stop_token Stop) {
   FCrc = 0;
   UTotal = 0;
   CTotal = 0;
+  FDeflatePieces = 0;
   int Code;
   try {
     FSysErrMsg.clear();
@@ -136,6 +137,7 @@ TCopyResult TCopyJob::Run(const TCopyRequest& Request, std::stop_token Stop) {
   Result.SysErrorMsg = FSysError != 0 ? SysErrorText(FSysError) : std::move(FSysErrMsg);
   Result.ErrorCode = Code != 0 ? CopyActionOf(Request.Options) | Code : 0;
   Result.Crc = FCrc;
+  Result.DeflatePieces = FDeflatePieces;
   Result.DestNameTaken = FDestNameTaken;
   Result.SourceSize = FSourceStatus.Size;
   FRequest = nullptr;
@@ -429,7 +431,7 @@ int TCopyJob::FinishCopy(bool Storage, bool AltStreams, bool Permissions) {
   // is closed; a copy that did not arrive is no success, whatever else
   // failed before.
   const int CloseError = sDest->Close();
-  if (SetSysError(CloseError)) Code = CloseError == ErrDiskFull ? cjLowDiskSpace : cjWriteFile;
+  if (SetSysError(CloseError)) Code = WriteFailureCode(CloseError);
   ReleaseStreams();
   return Code;
 }
