@@ -183,12 +183,15 @@ TEST_F(ParallelDeflateTest, OutputIsTheSameWhateverTheNumberOfHelpers) {
   for (const int Workers : {1, 2, 5}) {
     SCOPED_TRACE(std::to_string(Workers) + " helpers");
     TCopyResult Result;
-    const std::string Output = CopyAndCheck(Data, Forms[0], SmallPieces(Workers), Result);
+    // The deflate data alone: the header holds the source's time, which
+    // moves as the source is written again.
+    const std::string Deflated =
+        MemberOf(CopyAndCheck(Data, Forms[0], SmallPieces(Workers), Result), Forms[0], "src").Deflated;
     EXPECT_EQ(Result.DeflatePieces, 10);
     if (First.empty())
-      First = Output;
+      First = Deflated;
     else
-      EXPECT_TRUE(Output == First) << "the output depends on the helpers";
+      EXPECT_TRUE(Deflated == First) << "the output depends on the helpers";
   }
 }
 
