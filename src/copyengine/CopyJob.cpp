@@ -368,11 +368,7 @@ int TCopyJob::CopyData(TExtFileStream& Source, TExtFileStream* Dest, std::int64_
   Hooks.StopRequested = [this] { return StopRequested(); };
   std::int64_t Started = 0;  // written bytes whose writeback has started
   if (Dest != nullptr && FRequest->WriteBehind)
-    Hooks.BlockWritten = [Dest, &Started](std::int64_t Written) {
-      if (Written - Started < WriteBehindStep) return;
-      Dest->StartWriteback(Started, Written - Started);
-      Started = Written;
-    };
+    Hooks.BlockWritten = [this, Dest, &Started](std::int64_t Written) { WriteBehind(*Dest, Written, Started); };
   TDataPassTotals Totals{FCrc, UTotal, 0};
   const int Code = RunDataPass(Source, Dest, std::span<char>(FBuffer.get(), FBufSize), Length, Hooks, Totals);
   SetSysError(Totals.SysError);
@@ -380,6 +376,12 @@ int TCopyJob::CopyData(TExtFileStream& Source, TExtFileStream* Dest, std::int64_
   UTotal = Totals.Done;
   CTotal = UTotal;
   return Code;
+}
+
+void TCopyJob::WriteBehind(TExtFileStream& Dest, std::int64_t Written, std::int64_t& Started) {
+  if (!FRequest->WriteBehind || Written - Started < WriteBehindStep) return;
+  Dest.StartWriteback(Started, Written - Started);
+  Started = Written;
 }
 
 int TCopyJob::PlainCopy() {

@@ -161,8 +161,10 @@ struct TCopyRequest {
   // Optional: called with the source's size once it is open, before the
   // destination is opened.
   std::function<void(std::int64_t Size)> OnSourceOpened;
-  // A plain copy that is flushed later starts writing every few megabytes
-  // to the disk as it goes, so that the disk works while the job reads.
+  // A copy that is flushed later starts writing every few megabytes to the
+  // disk as it goes, so that the disk works while the job reads: a plain
+  // copy, and a compressed one deflated in pieces (the only one fast
+  // enough for the disk to lag behind).
   bool WriteBehind = false;
   TFileProgressEvent OnProgress;  // optional
   TPauseGate* PauseGate = nullptr;  // optional; must outlive the run
@@ -227,6 +229,9 @@ private:
   // when the source ends early: 0x104), checksums them and writes them to
   // Dest; Dest null only counts and checksums.
   int CopyData(TExtFileStream& Source, TExtFileStream* Dest, std::int64_t Length, bool SpeedLimit);
+  // With WriteBehind: starts the disk on the bytes of Dest up to Written
+  // once a few megabytes have come since Started, and moves Started on.
+  void WriteBehind(TExtFileStream& Dest, std::int64_t Written, std::int64_t& Started);
   int PlainCopy();
   int FinishCopy(bool Storage, bool AltStreams, bool Permissions);
   // GzipFormat.cpp

@@ -220,6 +220,8 @@ std::unique_ptr<TParallelDeflater> TCopyJob::MakeParallelDeflater() {
 int TCopyJob::CompressPieces(TExtFileStream& Source, TExtFileStream& Dest, bool SpeedLimit,
                              TParallelDeflater& Pieces) {
   const std::int64_t Start = Dest.Seek(0, TSeekOrigin::soCurrent);
+  std::int64_t Written = Start;
+  std::int64_t Started = 0;  // written bytes whose writeback has started
   // The oldest piece, once deflated, goes to the file: the pieces are
   // written in the order they were read.
   const auto WriteOldest = [&]() {
@@ -234,6 +236,8 @@ int TCopyJob::CompressPieces(TExtFileStream& Source, TExtFileStream& Dest, bool 
       SetSysError(ErrDiskFull);
       return cjLowDiskSpace;
     }
+    Written += Put;
+    WriteBehind(Dest, Written, Started);
     return 0;
   };
   int Code = 0;
