@@ -388,7 +388,7 @@ def run_bench(args, dz, kinds, work):
                 missed |= not ok
                 verdict = "target >= %.2fx %s" % (target, "ok" if ok else "MISSED")
             print("  %-42s %6.2fx (cpu %5.2fx)  %s" % (
-                "%s vs %s" % ("with flushes" if target is not None else "without flushes", peer.name),
+                "%s vs %s" % ("with flushes" if dz_c is case.contestants[0] else "without flushes", peer.name),
                 ratio, peer.median(1) / dz_c.median(1), verdict), flush=True)
     shutil.rmtree(os.path.join(work, "out"), ignore_errors=True)
     shutil.rmtree(trash, ignore_errors=True)
