@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   zlib1g-dev libdeflate-dev libpcre2-dev libblkid-dev gettext
   e2fsprogs dosfstools util-linux
-  gzip unzip zip p7zip-full libarchive-tools python3 time
+  gzip unzip zip p7zip-full libarchive-tools python3 time rsync
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-svg-dev qt6-l10n-tools
   xvfb xauth trayer xdotool x11-utils

@@ -4,9 +4,12 @@ one process) against the tools a user would otherwise run over the same
 tree, in the same run, with the page cache warm:
 
   plain copies       against rsync -a SRC/ DEST/   target: at least as fast (ratio >= 1)
+                     against rsync -a --fsync      target: at least as fast (ratio >= 1)
                      against cp -a SRC DEST        target: within 1.5 times (ratio >= 0.67)
   gzip copies        against gzip -6 -k -r         target: within 1.2 times (ratio >= 0.83)
+                                                   one large file: 1.8 times faster (ratio >= 1.8)
   zip copies         against zip -6 -r             target: within 1.2 times (ratio >= 0.83)
+                                                   one large file: 1.8 times faster (ratio >= 1.8)
 
 on a tree of many small files (10,000 of 4 KiB in 100 folders) and on one
 large file. Every run writes into a fresh, empty destination. The backup
@@ -15,7 +18,11 @@ name, the directories flushed at the end) and without them (--no-flush),
 so that the cost of the flushes shows; the peers flush nothing, but cp -a is
 also timed followed by sync -f of its output, which is what the same
 durability costs it (no target: it shows how much of a flushed run is the
-disk's own time).
+disk's own time), and rsync -a --fsync (rsync 3.2.4 or later) flushes
+every file it writes, as the backup run does: the peer of the same
+durability. A large file is compressed on every core (the copy engine
+deflates it in pieces), hence the higher target against gzip and zip,
+which use one.
 
 The peers run as one process each, as dz-backup-run does: gzip compresses
 files in place, so before each of its runs the tree is copied into the
@@ -43,16 +50,29 @@ target below 4 MiB more than the process had before; and 25 workers at once
 (400 files of 4 KiB and one of 8 MiB), target below 64 MiB for the whole
 process.
 
-rsync is not a dependency of the program: when it is missing the script
-says how to install it (apt-get install rsync) and leaves that peer out.
+rsync is not a dependency of the program but one of the bench's peers,
+installed with the others by tools/install-deps.sh; when it is missing (or
+too old for --fsync) the script says so and leaves that peer out.
+
+The file system is the one of --work (by default below the temporary
+folder). With --ext4-loop the whole bench runs on a new journalled ext4
+(mkfs.ext4 defaults: journal, data=ordered), what most users' home folders
+are: the script makes a sparse image of --ext4-gib GiB inside --work,
+attaches it to a loop device with direct I/O (so that the image's own
+file system adds no second page cache and a flush reaches the disk),
+mounts it, runs everything there and unmounts, detaches and removes it
+at the end, also after a failure. That needs root (mount and losetup):
+run the script with sudo, or as root.
 
 Usage: backup_bench.py --dz-backup-run build/release/bin/dz-backup-run
-       [--work DIR] [--large-mib 1024] [--files 10000] [--file-kib 4]
-       [--runs 3] [--only plain,gzip,zip] [--no-memory] [--workers 25] [--check]
+       [--work DIR] [--ext4-loop [--ext4-gib 8]] [--large-mib 1024]
+       [--files 10000] [--file-kib 4] [--runs 3] [--only plain,gzip,zip]
+       [--no-memory] [--workers 25] [--check]
 With --check the exit status is 1 when a target is missed.
 """
 
 import argparse
+import contextlib
 import gzip
 import os
 import re
@@ -65,6 +85,7 @@ import zipfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "copyengine"))
 from copy_bench import SEED, mixed_bytes, prepare_large, run_timed, warm  # noqa: E402
 
+LARGE_COMPRESSED_TARGET = 1.8
 MEMORY_TARGET_KIB = 4 * 1024
 WORKERS_TARGET_KIB = 64 * 1024
 KINDS = ("plain", "gzip", "zip")
@@ -197,7 +218,7 @@ def verify(dz, tree, work, trash):
     discard(dest, trash)
 
 
-def comparisons(dz, tree, label, work, kinds, have_rsync, trash):
+def comparisons(dz, tree, label, work, kinds, rsync, trash, compressed_target=1 / 1.2):
     dest = os.path.join(work, "out")
     sources = files_below(tree)
     result = []
@@ -216,10 +237,14 @@ def comparisons(dz, tree, label, work, kinds, have_rsync, trash):
                                                      tree, dest])
         peers = [cp, cp_sync]
         checks = [(dz_flush, cp, 1 / 1.5), (dz_noflush, cp, None), (dz_flush, cp_sync, None)]
-        if have_rsync:
-            rsync = Contestant("rsync -a", ["rsync", "-a", tree + "/", dest + "/"])
-            peers.insert(0, rsync)
-            checks = [(dz_flush, rsync, 1.0), (dz_noflush, rsync, None)] + checks
+        if rsync["plain"]:
+            plain = Contestant("rsync -a", ["rsync", "-a", tree + "/", dest + "/"])
+            peers.insert(0, plain)
+            checks = [(dz_flush, plain, 1.0), (dz_noflush, plain, None)] + checks
+        if rsync["fsync"]:
+            durable = Contestant("rsync -a --fsync", ["rsync", "-a", "--fsync", tree + "/", dest + "/"])
+            peers.insert(1 if rsync["plain"] else 0, durable)
+            checks.insert(2 if rsync["plain"] else 0, (dz_flush, durable, 1.0))
         result.append(Comparison(label + ", plain", dest, sources, [dz_flush, dz_noflush] + peers, checks, trash))
     if "gzip" in kinds:
         copy = os.path.join(dest, "tree")
@@ -228,7 +253,7 @@ def comparisons(dz, tree, label, work, kinds, have_rsync, trash):
         peer = Contestant("gzip -6 -k -r", ["gzip", "-6", "-k", "-r", copy],
                           setup=lambda: subprocess.run(["cp", "-a", tree, copy], check=True))
         result.append(Comparison(label + ", gzip", dest, sources, [dz_flush, dz_noflush, peer],
-                                 [(dz_flush, peer, 1 / 1.2), (dz_noflush, peer, None)], trash))
+                                 [(dz_flush, peer, compressed_target), (dz_noflush, peer, None)], trash))
     if "zip" in kinds:
         dz_flush = Contestant("dz-backup-run", backup("zip"))
         dz_noflush = Contestant("  without flushes", backup("zip", False))
@@ -237,7 +262,7 @@ def comparisons(dz, tree, label, work, kinds, have_rsync, trash):
                                         os.path.dirname(tree), os.path.join(dest, "all.zip"),
                                         os.path.basename(tree)])
         result.append(Comparison(label + ", zip", dest, sources, [dz_flush, dz_noflush, peer],
-                                 [(dz_flush, peer, 1 / 1.2), (dz_noflush, peer, None)], trash))
+                                 [(dz_flush, peer, compressed_target), (dz_noflush, peer, None)], trash))
     return result
 
 
@@ -278,11 +303,117 @@ def memory(dz, large, mixed, work, workers):
     return rows
 
 
+def rsync_peers():
+    """Which rsync peers can run: plain, and with --fsync (3.2.4 on)."""
+    if shutil.which("rsync") is None:
+        print("rsync is not installed: the comparisons with it are left out (tools/install-deps.sh installs it)",
+              flush=True)
+        return {"plain": False, "fsync": False}
+    usage = subprocess.run(["rsync", "--help"], capture_output=True, text=True).stdout
+    fsync = "--fsync" in usage
+    if not fsync:
+        print("this rsync has no --fsync (3.2.4 or later has): the comparison with it is left out", flush=True)
+    return {"plain": True, "fsync": fsync}
+
+
+@contextlib.contextmanager
+def ext4_loop(parent, gib):
+    """A new journalled ext4 of gib GiB (a sparse image below parent on a loop
+    device with direct I/O), mounted; yields the mount point. Undone on every
+    way out."""
+    if os.geteuid() != 0:
+        sys.exit("--ext4-loop needs root (mount, losetup): run the bench with sudo")
+    for tool in ("mkfs.ext4", "losetup", "mount", "umount"):
+        if shutil.which(tool) is None:
+            sys.exit("%s is not installed (packages e2fsprogs, util-linux, mount)" % tool)
+    os.makedirs(parent, exist_ok=True)
+    image = os.path.join(parent, "ext4-loop.img")
+    mount_point = os.path.join(parent, "ext4-loop")
+    with open(image, "wb") as f:
+        f.truncate(gib << 30)
+    device = None
+    mounted = False
+    try:
+        subprocess.run(["mkfs.ext4", "-q", "-F", "-j", image], check=True)
+        device = subprocess.run(["losetup", "--find", "--show", "--direct-io=on", image], check=True,
+                                capture_output=True, text=True).stdout.strip()
+        os.makedirs(mount_point, exist_ok=True)
+        subprocess.run(["mount", "-t", "ext4", device, mount_point], check=True)
+        mounted = True
+        print("running on a journalled ext4 of %d GiB: %s on %s" % (gib, device, mount_point), flush=True)
+        yield mount_point
+    finally:
+        if mounted:
+            if subprocess.run(["umount", mount_point]).returncode != 0:
+                subprocess.run(["umount", "-l", mount_point])
+        if device:
+            subprocess.run(["losetup", "-d", device])
+        os.remove(image)
+        with contextlib.suppress(OSError):
+            os.rmdir(mount_point)
+
+
+def load_text():
+    return "load %.2f %.2f %.2f" % os.getloadavg()
+
+
+def run_bench(args, dz, kinds, work):
+    """Everything below work; (missed a target)."""
+    rsync = rsync_peers() if "plain" in kinds else {"plain": False, "fsync": False}
+    os.makedirs(work, exist_ok=True)
+    small = prepare_small_tree(work, args.files, args.file_kib)
+    large = prepare_large_tree(work, args.large_mib)
+    trash = os.path.join(work, "trash")
+    shutil.rmtree(trash, ignore_errors=True)
+    verify(dz, small, work, trash)
+
+    cases = (comparisons(dz, small, "%d files of %d KiB" % (args.files, args.file_kib), work, kinds, rsync, trash)
+             + comparisons(dz, large, "one file of %d MiB" % args.large_mib, work, kinds, rsync, None,
+                           LARGE_COMPRESSED_TARGET))
+    missed = False
+    print("\nmedians of %d runs, wall/cpu s; ratio = peer's time / dz-backup-run's (cpu ratio beside)" % args.runs)
+    for case in cases:
+        before = load_text()
+        case.run(args.runs)
+        if case.trash is not None:
+            discard(case.dest, case.trash)
+        print("\n%s (%s before, %s after)" % (case.label, before, load_text()))
+        for c in case.contestants:
+            print("  %-20s %8.3f/%7.3f s" % (c.name.strip(), c.median(0), c.median(1)))
+        for dz_c, peer, target in case.checks:
+            ratio = peer.median(0) / dz_c.median(0)
+            verdict = ""
+            if target is not None:
+                ok = ratio >= target
+                missed |= not ok
+                verdict = "target >= %.2fx %s" % (target, "ok" if ok else "MISSED")
+            print("  %-42s %6.2fx (cpu %5.2fx)  %s" % (
+                "%s vs %s" % ("with flushes" if dz_c is case.contestants[0] else "without flushes", peer.name),
+                ratio, peer.median(1) / dz_c.median(1), verdict), flush=True)
+    shutil.rmtree(os.path.join(work, "out"), ignore_errors=True)
+    shutil.rmtree(trash, ignore_errors=True)
+
+    if not args.no_memory:
+        mixed = prepare_mixed_tree(work)
+        print("\nmemory (medians of 3 runs, KiB): resident when the workers start, peak while they run")
+        print("%-36s %9s %9s %9s" % ("", "start", "peak", "more"))
+        for what, before, peak, growth, measured, target in memory(dz, large, mixed, work, args.workers):
+            ok = measured < target
+            missed |= not ok
+            print("%-36s %9d %9d %9d  %s < %d %s" % (what, before, peak, growth,
+                                                      "more" if measured == growth else "peak", target,
+                                                      "ok" if ok else "MISSED"))
+    return missed
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--dz-backup-run", required=True, help="the dz-backup-run executable (a release build)")
     parser.add_argument("--work", default=os.path.join(os.environ.get("TMPDIR", "/tmp"), "dz-backup-bench"),
                         help="folder for the generated data and the outputs (the data is kept for the next run)")
+    parser.add_argument("--ext4-loop", action="store_true",
+                        help="run on a new journalled ext4 on a loop device below --work (root only)")
+    parser.add_argument("--ext4-gib", type=int, default=8, help="size of that file system (a sparse image)")
     parser.add_argument("--large-mib", type=int, default=1024, help="size of the large file")
     parser.add_argument("--files", type=int, default=10000)
     parser.add_argument("--file-kib", type=int, default=4)
@@ -301,53 +432,14 @@ def main():
         if shutil.which(tool) is None:
             sys.exit("%s is not installed (tools/install-deps.sh installs the peers; /usr/bin/time is the "
                      "Debian package time)" % tool)
-    have_rsync = shutil.which("rsync") is not None
-    if not have_rsync and "plain" in kinds:
-        print("rsync is not installed: the comparison with it is left out (apt-get install rsync)", flush=True)
 
     work = os.path.abspath(args.work)
-    os.makedirs(work, exist_ok=True)
-    small = prepare_small_tree(work, args.files, args.file_kib)
-    large = prepare_large_tree(work, args.large_mib)
-    trash = os.path.join(work, "trash")
-    shutil.rmtree(trash, ignore_errors=True)
-    verify(dz, small, work, trash)
-
-    cases = (comparisons(dz, small, "%d files of %d KiB" % (args.files, args.file_kib), work, kinds, have_rsync,
-                         trash)
-             + comparisons(dz, large, "one file of %d MiB" % args.large_mib, work, kinds, have_rsync, None))
-    missed = False
-    print("\nmedians of %d runs, wall/cpu s; ratio = peer's time / dz-backup-run's (cpu ratio beside)" % args.runs)
-    for case in cases:
-        case.run(args.runs)
-        if case.trash is not None:
-            discard(case.dest, case.trash)
-        print("\n" + case.label)
-        for c in case.contestants:
-            print("  %-20s %8.3f/%7.3f s" % (c.name.strip(), c.median(0), c.median(1)))
-        for dz_c, peer, target in case.checks:
-            ratio = peer.median(0) / dz_c.median(0)
-            verdict = ""
-            if target is not None:
-                ok = ratio >= target
-                missed |= not ok
-                verdict = "target >= %.2fx %s" % (target, "ok" if ok else "MISSED")
-            print("  %-42s %6.2fx (cpu %5.2fx)  %s" % (
-                "%s vs %s" % ("with flushes" if target is not None else "without flushes", peer.name),
-                ratio, peer.median(1) / dz_c.median(1), verdict), flush=True)
-    shutil.rmtree(os.path.join(work, "out"), ignore_errors=True)
-    shutil.rmtree(trash, ignore_errors=True)
-
-    if not args.no_memory:
-        mixed = prepare_mixed_tree(work)
-        print("\nmemory (medians of 3 runs, KiB): resident when the workers start, peak while they run")
-        print("%-36s %9s %9s %9s" % ("", "start", "peak", "more"))
-        for what, before, peak, growth, measured, target in memory(dz, large, mixed, work, args.workers):
-            ok = measured < target
-            missed |= not ok
-            print("%-36s %9d %9d %9d  %s < %d %s" % (what, before, peak, growth,
-                                                      "more" if measured == growth else "peak", target,
-                                                      "ok" if ok else "MISSED"))
+    print("%d processors, %s" % (os.cpu_count(), load_text()), flush=True)
+    if args.ext4_loop:
+        with ext4_loop(work, args.ext4_gib) as mount_point:
+            missed = run_bench(args, dz, kinds, mount_point)
+    else:
+        missed = run_bench(args, dz, kinds, work)
     return args, missed
 
 

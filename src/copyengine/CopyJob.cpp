@@ -114,6 +114,7 @@ TCopyResult TCopyJob::Run(const TCopyRequest& Request, std::stop_token Stop) {
   FCrc = 0;
   UTotal = 0;
   CTotal = 0;
+  FDeflatePieces = 0;
   int Code;
   try {
     FSysErrMsg.clear();
@@ -136,6 +137,7 @@ TCopyResult TCopyJob::Run(const TCopyRequest& Request, std::stop_token Stop) {
   Result.SysErrorMsg = FSysError != 0 ? SysErrorText(FSysError) : std::move(FSysErrMsg);
   Result.ErrorCode = Code != 0 ? CopyActionOf(Request.Options) | Code : 0;
   Result.Crc = FCrc;
+  Result.DeflatePieces = FDeflatePieces;
   Result.DestNameTaken = FDestNameTaken;
   Result.SourceSize = FSourceStatus.Size;
   FRequest = nullptr;
@@ -366,11 +368,7 @@ int TCopyJob::CopyData(TExtFileStream& Source, TExtFileStream* Dest, std::int64_
   Hooks.StopRequested = [this] { return StopRequested(); };
   std::int64_t Started = 0;  // written bytes whose writeback has started
   if (Dest != nullptr && FRequest->WriteBehind)
-    Hooks.BlockWritten = [Dest, &Started](std::int64_t Written) {
-      if (Written - Started < WriteBehindStep) return;
-      Dest->StartWriteback(Started, Written - Started);
-      Started = Written;
-    };
+    Hooks.BlockWritten = [this, Dest, &Started](std::int64_t Written) { WriteBehind(*Dest, Written, Started); };
   TDataPassTotals Totals{FCrc, UTotal, 0};
   const int Code = RunDataPass(Source, Dest, std::span<char>(FBuffer.get(), FBufSize), Length, Hooks, Totals);
   SetSysError(Totals.SysError);
@@ -378,6 +376,12 @@ int TCopyJob::CopyData(TExtFileStream& Source, TExtFileStream* Dest, std::int64_
   UTotal = Totals.Done;
   CTotal = UTotal;
   return Code;
+}
+
+void TCopyJob::WriteBehind(TExtFileStream& Dest, std::int64_t Written, std::int64_t& Started) {
+  if (!FRequest->WriteBehind || Written - Started < WriteBehindStep) return;
+  Dest.StartWriteback(Started, Written - Started);
+  Started = Written;
 }
 
 int TCopyJob::PlainCopy() {
@@ -429,7 +433,7 @@ int TCopyJob::FinishCopy(bool Storage, bool AltStreams, bool Permissions) {
   // is closed; a copy that did not arrive is no success, whatever else
   // failed before.
   const int CloseError = sDest->Close();
-  if (SetSysError(CloseError)) Code = CloseError == ErrDiskFull ? cjLowDiskSpace : cjWriteFile;
+  if (SetSysError(CloseError)) Code = WriteFailureCode(CloseError);
   ReleaseStreams();
   return Code;
 }

@@ -44,6 +44,7 @@
 #include <string>
 #include <utility>
 
+#include "copyengine/ParallelDeflate.h"
 #include "filesys/FileUtils.h"
 
 namespace dz {
@@ -160,8 +161,10 @@ struct TCopyRequest {
   // Optional: called with the source's size once it is open, before the
   // destination is opened.
   std::function<void(std::int64_t Size)> OnSourceOpened;
-  // A plain copy that is flushed later starts writing every few megabytes
-  // to the disk as it goes, so that the disk works while the job reads.
+  // A copy that is flushed later starts writing every few megabytes to the
+  // disk as it goes, so that the disk works while the job reads: a plain
+  // copy, and a compressed one deflated in pieces (the only one fast
+  // enough for the disk to lag behind).
   bool WriteBehind = false;
   TFileProgressEvent OnProgress;  // optional
   TPauseGate* PauseGate = nullptr;  // optional; must outlive the run
@@ -171,9 +174,14 @@ struct TCopyResult {
   int ErrorCode = 0;  // 0, or action | severity | number
   std::string SysErrorMsg;  // the system's message behind a failure, if any
   int Ratio = -1;  // compressed size in thousandths of the source's, gzip and deflated zip only
-  std::uint32_t Crc = 0;  // CRC-32 of every source byte read
+  // CRC-32 of every source byte read; after a failure of a source deflated
+  // in pieces, of the pieces written.
+  std::uint32_t Crc = 0;
   bool DestNameTaken = false;  // a NewDestination that existed
   std::int64_t SourceSize = -1;  // of the open source, when it could be opened
+  // Pieces deflated on helper threads (ParallelDeflate.h); 0 when the job's
+  // own thread deflated, or nothing was deflated.
+  std::int64_t DeflatePieces = 0;
 };
 
 class TCopyJob {
@@ -193,6 +201,11 @@ public:
   // Closes and forgets both streams, ignoring failures while closing. Run
   // does it before it returns.
   void ReleaseStreams() noexcept;
+
+  // When and how a large source is deflated on several threads; the
+  // defaults are those of the backup path. Not while a run is in progress.
+  const TParallelDeflateSettings& ParallelDeflate() const { return FParallelDeflate; }
+  void SetParallelDeflate(const TParallelDeflateSettings& Settings) { FParallelDeflate = Settings; }
 
 private:
   bool Has(TCopyOptions Option) const { return (FRequest->Options & Option) != 0; }
@@ -216,14 +229,23 @@ private:
   // when the source ends early: 0x104), checksums them and writes them to
   // Dest; Dest null only counts and checksums.
   int CopyData(TExtFileStream& Source, TExtFileStream* Dest, std::int64_t Length, bool SpeedLimit);
+  // With WriteBehind: starts the disk on the bytes of Dest up to Written
+  // once a few megabytes have come since Started, and moves Started on.
+  void WriteBehind(TExtFileStream& Dest, std::int64_t Written, std::int64_t& Started);
   int PlainCopy();
   int FinishCopy(bool Storage, bool AltStreams, bool Permissions);
   // GzipFormat.cpp
   int WriteGZip();
   int WriteGzHeader(TExtFileStream& Dest, const std::string& Name, std::uint32_t MTime);
   int WriteGzTrailer(TExtFileStream& Dest, std::uint32_t Crc);
-  // Deflates the source until its first short read into Dest.
+  // Reads up to Count bytes to be deflated, counts them and reports them.
+  int ReadToDeflate(TExtFileStream& Source, void* Into, std::size_t Count, bool SpeedLimit, std::int64_t& Got);
+  // Deflates the source until its first short read into Dest; a large one
+  // in pieces on several threads (ParallelDeflate.cpp).
   int CompressData(TExtFileStream& Source, TExtFileStream& Dest, bool SpeedLimit);
+  // ParallelDeflate.cpp: null when the helpers or their memory cannot be had.
+  std::unique_ptr<TParallelDeflater> MakeParallelDeflater();
+  int CompressPieces(TExtFileStream& Source, TExtFileStream& Dest, bool SpeedLimit, TParallelDeflater& Pieces);
   // ZipFormat.cpp
   int WriteZipFile(bool Compress);
   int WriteZipData(TExtFileStream& Source, bool Deflate);
@@ -231,6 +253,7 @@ private:
   std::uint32_t FBufSize;
   std::unique_ptr<char[]> FBuffer;  // FBufSize bytes, never cleared: every block is read into it
   std::unique_ptr<TDeflateState> FDeflate;  // made by the first file compressed, kept for the others
+  TParallelDeflateSettings FParallelDeflate;
 
   // The run in progress.
   const TCopyRequest* FRequest = nullptr;
@@ -245,6 +268,7 @@ private:
   std::uint32_t FCrc = 0;
   std::int64_t UTotal = 0;  // source bytes read
   std::int64_t CTotal = 0;  // (compressed) data bytes written
+  std::int64_t FDeflatePieces = 0;
 };
 
 }  // namespace dz

@@ -4,6 +4,7 @@
 // failure of a plain copy is reported as caCopy | cjReadFile = 0x1104.
 
 #include "filesys/ErrorTexts.h"
+#include "platform/SysError.h"
 
 namespace dz {
 
@@ -26,5 +27,9 @@ inline constexpr int cjZipWrite = cnWriteFile;                         // 0x005 
 // A failure that none of the steps names (an exception out of the job, no
 // thread to run it on); SysErrorMsg tells what happened.
 inline constexpr int cjJobFailed = ceError | 0xFF;                     // 0x1FF
+
+// The code of a failed write of compressed data, a header or a trailer:
+// the disk is full, or it is not.
+inline constexpr int WriteFailureCode(int SysError) { return SysError == ErrDiskFull ? cjLowDiskSpace : cjWriteFile; }
 
 }  // namespace dz

@@ -38,7 +38,7 @@ int RunDataPass(TExtFileStream& Source, TExtFileStream* Dest, std::span<char> Bu
       std::int64_t Put = 0;
       if (const int WriteError = Dest->Write(Buffer.data(), static_cast<std::size_t>(Got), Put)) {
         Totals.SysError = WriteError;
-        return WriteError == ErrDiskFull ? cjLowDiskSpace : cjWriteFile;
+        return WriteFailureCode(WriteError);
       }
       if (Put < Got) return cjLowDiskSpace;
       if (Hooks.BlockWritten) Hooks.BlockWritten(Totals.Done);

@@ -12,6 +12,7 @@
 #include "copyengine/CopyJobCodes.h"
 #include "copyengine/CopyJob.h"
 #include "copyengine/Crc32.h"
+#include "copyengine/ParallelDeflate.h"
 #include "filesys/FileUtils.h"
 #include "platform/SysError.h"
 
@@ -157,15 +158,6 @@ int TDeflateWriter::Drain() {
 // ---------------------------------------------------------------------------
 // TCopyJob: gzip output
 
-namespace {
-
-// The code of a failed header or trailer write: the disk is full, or it is not.
-int WriteFailureCode(int Error) {
-  return Error == ErrDiskFull ? cjLowDiskSpace : cjWriteFile;
-}
-
-}  // namespace
-
 int TCopyJob::WriteGZip() {
   int Code = OpenStreams();
   if (Code != 0) {
@@ -227,7 +219,29 @@ int TCopyJob::WriteGzTrailer(TExtFileStream& Dest, std::uint32_t Crc) {
   return Put < static_cast<std::int64_t>(Sizes.Size()) ? cjWriteFile : 0;
 }
 
+int TCopyJob::ReadToDeflate(TExtFileStream& Source, void* Into, std::size_t Count, bool SpeedLimit,
+                            std::int64_t& Got) {
+  if (const int ReadError = Source.Read(Into, Count, Got)) {
+    SetSysError(ReadError);
+    return cjReadFile;
+  }
+  UTotal += Got;
+  try {
+    DoProgress(TFileAction::acCompress, UTotal, SpeedLimit);
+  } catch (const std::exception& Error) {
+    FSysErrMsg = Error.what();
+    return cjReadFile;
+  }
+  return 0;
+}
+
 int TCopyJob::CompressData(TExtFileStream& Source, TExtFileStream& Dest, bool SpeedLimit) {
+  if (FSourceStatus.Size >= FParallelDeflate.MinSize) {
+    // A large source goes over every core when no other job does so already.
+    const TParallelDeflatePermit Permit;
+    if (const auto Pieces = Permit.Granted() ? MakeParallelDeflater() : nullptr)
+      return CompressPieces(Source, Dest, SpeedLimit, *Pieces);
+  }
   if (!FDeflate) FDeflate = std::make_unique<TDeflateState>();
   TDeflateWriter Writer(Dest, ZlibLevel(), *FDeflate);
   const std::int64_t Start = Dest.Seek(0, TSeekOrigin::soCurrent);
@@ -238,20 +252,8 @@ int TCopyJob::CompressData(TExtFileStream& Source, TExtFileStream& Dest, bool Sp
       Code = cjUserBreak;
       break;
     }
-    const int ReadError = Source.Read(FBuffer.get(), FBufSize, Got);
-    if (ReadError != 0) {
-      SetSysError(ReadError);
-      Code = cjReadFile;
-    } else {
-      UTotal += Got;
-      try {
-        DoProgress(TFileAction::acCompress, UTotal, SpeedLimit);
-      } catch (const std::exception& Error) {
-        FSysErrMsg = Error.what();
-        Code = cjReadFile;
-      }
-      FCrc = Crc32Update(FCrc, FBuffer.get(), static_cast<std::size_t>(Got));
-    }
+    Code = ReadToDeflate(Source, FBuffer.get(), FBufSize, SpeedLimit, Got);
+    if (Got > 0) FCrc = Crc32Update(FCrc, FBuffer.get(), static_cast<std::size_t>(Got));
     if (Code == 0) {
       const int WriteError = Writer.Write(FBuffer.get(), static_cast<std::size_t>(Got));
       if (SetSysError(WriteError)) Code = WriteFailureCode(WriteError);

@@ -22,43 +22,9 @@ namespace fs = std::filesystem;
 
 using TForm = test::TOutputForm;
 constexpr const auto& Forms = test::OutputForms;
+using test::TLeakCheck;
 
-// No descriptor and no thread outlives a test.
-class TLeakCheck {
-public:
-  void Start() {
-    // Helpers that a runtime starts with the process's first extra thread
-    // (ThreadSanitizer's background thread) belong to the baseline.
-    std::thread([] {}).join();
-    FDescriptors = test::OpenDescriptorCount();
-    FThreads = test::ThreadCount();
-  }
-  void Verify() const {
-    EXPECT_EQ(test::OpenDescriptorCount(), FDescriptors) << "a descriptor was leaked";
-    // A joined thread can stay listed for a moment while the kernel tears it
-    // down; one that keeps running stays for good, and ctest's time-out
-    // ends the wait for it.
-    while (test::ThreadCount() > FThreads) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_EQ(test::ThreadCount(), FThreads) << "a thread was left running";
-  }
-
-private:
-  std::size_t FDescriptors = 0;
-  std::size_t FThreads = 0;
-};
-
-class CopyFailureTest : public test::TTempDirTest {
-protected:
-  void SetUp() override {
-    TTempDirTest::SetUp();
-    FLeaks.Start();
-  }
-  void TearDown() override {
-    FLeaks.Verify();
-    TTempDirTest::TearDown();
-  }
-  TLeakCheck FLeaks;
-};
+class CopyFailureTest : public test::TLeakCheckedDirTest {};
 
 TEST_F(CopyFailureTest, SourceVanishesBeforeTheJob) {
   for (const TForm& Form : Forms) {
@@ -263,19 +229,27 @@ protected:
   TLeakCheck FLeaks;
 };
 
+// On the job's thread, and deflated in pieces on helper threads.
 TEST_F(FullDiskTest, DataDoesNotFit) {
   const std::string Src = Source("src", test::RandomBytes(200 * 1024));
-  for (const TForm& Form : Forms) {
-    SCOPED_TRACE(Form.Name);
-    const auto Result = test::RunCopyJob(Src, PathOf("dst"), Form.Options);
-    EXPECT_EQ(Result.ErrorCode, Form.Action | cjLowDiskSpace);
-    const std::string Partial = test::ReadFileBytes(FDir / "dst");
-    EXPECT_FALSE(Partial.empty()) << "the partly written destination stays";
-    if (Form.Action == caGzip) {
-      ASSERT_GE(Partial.size(), 32u);
-      EXPECT_EQ(Partial.substr(16, 16), std::string(16, '\0')) << "sizes of an incomplete member";
+  for (const bool InPieces : {false, true}) {
+    for (const TForm& Form : Forms) {
+      if (InPieces && !(Form.Options & coCompress)) continue;
+      SCOPED_TRACE(std::string(Form.Name) + (InPieces ? ", in pieces" : ""));
+      TCopyJob Job;
+      if (InPieces) Job.SetParallelDeflate(test::DeflateInPieces(32 * 1024));
+      const TCopyResult Result = Job.Run({Src, PathOf("dst"), Form.Options});
+      EXPECT_EQ(Result.ErrorCode, Form.Action | cjLowDiskSpace);
+      EXPECT_NE(Result.SysErrorMsg.find("(0x00070070)"), std::string::npos) << Result.SysErrorMsg;
+      EXPECT_EQ(Result.DeflatePieces > 0, InPieces);
+      const std::string Partial = test::ReadFileBytes(FDir / "dst");
+      EXPECT_FALSE(Partial.empty()) << "the partly written destination stays";
+      if (Form.Action == caGzip) {
+        ASSERT_GE(Partial.size(), 32u);
+        EXPECT_EQ(Partial.substr(16, 16), std::string(16, '\0')) << "sizes of an incomplete member";
+      }
+      fs::remove(FDir / "dst");
     }
-    fs::remove(FDir / "dst");
   }
 }
 

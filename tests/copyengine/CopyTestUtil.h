@@ -14,10 +14,12 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "copyengine/CopyThread.h"
 #include "filesys/ErrorTexts.h"
 #include "platform/FileOps.h"
+#include "support/TestFiles.h"
 
 namespace dz::test {
 
@@ -51,6 +53,15 @@ inline TJobResult RunCopyJob(const std::string& Source, const std::string& Dest,
   Worker.Start();
   Worker.Wait();
   return {Worker.ErrorCode(), Worker.Ratio(), Worker.Crc(), Worker.SysErrorMsg()};
+}
+
+// Every compressed source deflated in pieces of PieceSize bytes.
+inline TParallelDeflateSettings DeflateInPieces(std::size_t PieceSize, int Workers = 3) {
+  TParallelDeflateSettings Settings;
+  Settings.MinSize = 0;
+  Settings.PieceSize = PieceSize;
+  Settings.Workers = Workers;
+  return Settings;
 }
 
 inline std::uint64_t LeField(std::string_view Bytes, std::size_t Offset, int Size) {
@@ -152,5 +163,43 @@ inline std::size_t CountEntries(const char* Dir) {
 }
 inline std::size_t OpenDescriptorCount() { return CountEntries("/proc/self/fd"); }
 inline std::size_t ThreadCount() { return CountEntries("/proc/self/task"); }
+
+// No descriptor and no thread outlives a test.
+class TLeakCheck {
+public:
+  void Start() {
+    // Helpers that a runtime starts with the process's first extra thread
+    // (ThreadSanitizer's background thread) belong to the baseline.
+    std::thread([] {}).join();
+    FDescriptors = test::OpenDescriptorCount();
+    FThreads = test::ThreadCount();
+  }
+  void Verify() const {
+    EXPECT_EQ(test::OpenDescriptorCount(), FDescriptors) << "a descriptor was leaked";
+    // A joined thread can stay listed for a moment while the kernel tears it
+    // down; one that keeps running stays for good, and ctest's time-out
+    // ends the wait for it.
+    while (test::ThreadCount() > FThreads) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(test::ThreadCount(), FThreads) << "a thread was left running";
+  }
+
+private:
+  std::size_t FDescriptors = 0;
+  std::size_t FThreads = 0;
+};
+
+// A fresh folder per test, and no descriptor or thread left behind.
+class TLeakCheckedDirTest : public TTempDirTest {
+protected:
+  void SetUp() override {
+    TTempDirTest::SetUp();
+    FLeaks.Start();
+  }
+  void TearDown() override {
+    FLeaks.Verify();
+    TTempDirTest::TearDown();
+  }
+  TLeakCheck FLeaks;
+};
 
 }  // namespace dz::test

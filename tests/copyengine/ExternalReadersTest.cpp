@@ -389,6 +389,34 @@ TEST_F(ExternalReadersTest, EveryFormExtractsToTheSourceWithEveryReader) {
   }
 }
 
+// A source deflated in pieces on several threads (pieces of 64 KiB here,
+// the last one short) is one ordinary member or entry to every reader.
+TEST_F(ExternalReadersTest, OutputDeflatedInPiecesExtractsWithEveryReader) {
+  TParallelDeflateSettings Settings;
+  Settings.MinSize = 0;
+  Settings.PieceSize = 65536;
+  const TForm PieceForms[] = {
+      {"gzip in pieces", CopyOptionsGzip, "report 2021.odt", "report 2021.odt", "report 2021.odt", nullptr,
+       5 * Settings.PieceSize + 123},
+      {"zip in pieces", CopyOptionsZipDeflated, "report 2021.odt", "report 2021.odt", "report 2021.odt", nullptr,
+       5 * Settings.PieceSize + 123},
+  };
+  for (const TForm& Form : PieceForms) {
+    SCOPED_TRACE(std::string("form: ") + Form.Label);
+    const fs::path Source = MakeSource(Form);
+    const TFormat Format = FormatOf(Form.Mask);
+    const fs::path Output = FDir / "output" / (std::string(Form.Name) + ExtensionOf(Format));
+    TCopyJob Job;
+    Job.SetParallelDeflate(Settings);
+    const TCopyResult Result = Job.Run({Source.string(), Output.string(), Form.Mask});
+    ASSERT_EQ(Result.ErrorCode, 0) << GetCopyErrorText(Result.ErrorCode) << "; " << Result.SysErrorMsg;
+    ASSERT_EQ(Result.DeflatePieces, 6);
+    for (const TReader& Reader : Readers) {
+      if (Reader.Format == Format) CheckWithReader(Reader, Source, Output, ExpectedName(Reader, Form));
+    }
+  }
+}
+
 // The smallest source that makes the zip writer use Zip64 fields: one byte
 // above 0xFF000000, below 4 GiB, so the local header carries 0xFFFFFFFF
 // sizes with the 20-byte extra field while the central directory keeps its
