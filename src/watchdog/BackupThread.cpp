@@ -7,6 +7,7 @@
 #include "base/CommaText.h"
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
+#include "base/Utf.h"
 #include "copyengine/CopyJobCodes.h"
 #include "filesys/ErrorTexts.h"
 #include "filesys/PathUtils.h"
@@ -21,7 +22,17 @@ namespace dz {
 
 namespace {
 
-// "<Final>.tmp" followed by nothing or by digits only.
+constexpr std::string_view TemporaryStart = ".dz-";
+constexpr std::size_t TemporaryDigits = 12;
+constexpr std::string_view TemporaryEnd = ".tmp";
+
+// The name of version N of Target's copy.
+std::string VersionName(const std::string& Target, int N, std::string_view Suffix) {
+  return InsertBeforeExtension(Target, ".bak-" + std::to_string(N)) + std::string(Suffix);
+}
+
+// The old form of temporary names: "<Final>.tmp" followed by nothing or by
+// digits only.
 bool IsTemporaryNameOf(std::string_view Name, std::string_view FinalName) {
   const std::string Prefix = std::string(FinalName) + ".tmp";
   if (Name.size() < Prefix.size() || Name.substr(0, Prefix.size()) != Prefix) return false;
@@ -151,7 +162,29 @@ void TBackupThread::NoteDirectoriesOf(const std::string& Dir) {
   }
 }
 
-TBackupThread::TDestFolder& TBackupThread::PrepareFolder(const std::string& Dir) {
+bool TBackupThread::IsTemporaryName(std::string_view Name) {
+  if (Name.size() != TemporaryStart.size() + TemporaryDigits + TemporaryEnd.size() ||
+      !Name.starts_with(TemporaryStart) || !Name.ends_with(TemporaryEnd))
+    return false;
+  const std::string_view Digits = Name.substr(TemporaryStart.size(), TemporaryDigits);
+  return std::all_of(Digits.begin(), Digits.end(),
+                     [](char C) { return (C >= '0' && C <= '9') || (C >= 'a' && C <= 'f'); });
+}
+
+std::string TBackupThread::TemporaryNameIn(const std::string& Dir) {
+  static constexpr char Hex[] = "0123456789abcdef";
+  std::string Name(TemporaryStart);
+  std::uint64_t Bits = FRandom();
+  for (std::size_t I = 0; I < TemporaryDigits; ++I, Bits >>= 4) Name += Hex[Bits & 15];
+  return JoinPath(Dir, Name + std::string(TemporaryEnd));
+}
+
+TBackupCopyKind TBackupThread::KindOf(std::string_view Name) const {
+  const std::string Extension = GetExtension(Name);
+  return BackupCopyKind(FCompress, FNoCompList.Contains(Extension), Extension);
+}
+
+TBackupThread::TDestFolder& TBackupThread::PrepareFolder(const std::string& Dir, const std::string& SourceDir) {
   auto [It, New] = FFolders.try_emplace(Dir);
   TDestFolder& Folder = It->second;
   if (Folder.Exists) return Folder;
@@ -160,15 +193,35 @@ TBackupThread::TDestFolder& TBackupThread::PrepareFolder(const std::string& Dir)
   if (PathStatus(Dir, true, Status) == 0) {
     // Met for the first time: what an interrupted run left in it is listed
     // once; a folder made by this run holds nothing of the kind.
-    if (New)
+    if (New) {
+      std::vector<std::string> Short;
       WalkDirectoryTree(
           Dir,
           [&](const TDirWalkEntry& Entry) {
-            if (Entry.Kind == dekFile && Entry.RelPath.find(".tmp") != std::string::npos)
+            if (Entry.Kind != dekFile) return dwvContinue;
+            if (IsTemporaryName(Entry.RelPath))
+              Short.push_back(Entry.RelPath);
+            else if (Entry.RelPath.find(".tmp") != std::string::npos)
               Folder.TemporaryNames.push_back(Entry.RelPath);
             return dwvContinue;
           },
           TDirWalkOptions{false, false});
+      // A short name says nothing of its file, and another worker on this
+      // destination may be writing it: only one unchanged for long goes. A
+      // name that a source file beside it has is that file's copy.
+      const TFileTime Stale =
+          FileTimeOfUnixEpoch +
+          std::chrono::duration_cast<std::chrono::duration<TFileTime, std::ratio<1, FileTimeTicksPerSecond>>>(
+              std::chrono::system_clock::now().time_since_epoch() - StaleTemporaryAge)
+              .count();
+      for (const std::string& Name : Short) {
+        TFileStatus Left;
+        const std::string Path = JoinPath(Dir, Name);
+        if (PathStatus(Path, false, Left) == 0 && Left.Kind == TFileKind::fkRegular && Left.ChangeTime < Stale &&
+            !XlFileExists(JoinPath(SourceDir, Name), false))
+          XlDeleteFile(Path, true);
+      }
+    }
   } else {
     XlForceDirectories(Dir);  // a failure shows as the copy's error, and the next file tries again
     if (PathStatus(Dir, true, Status) != 0) return Folder;
@@ -192,57 +245,147 @@ void TBackupThread::RemoveLeftovers(TDestFolder& Folder, const std::string& Sour
   });
 }
 
-int TBackupThread::ReplaceTarget(const std::string& Temp, const std::string& Target, std::string_view Suffix,
-                                 int& Moved) {
-  const std::string Final = Target + std::string(Suffix);
-  const TFileHandle* Dir = FRenameFolder.For(ExtractFileDir(Final));
+int TBackupThread::CheckNames(TBatchFile& File, const TBackupCopyKind& Kind) {
+  const std::string Final = File.Target + std::string(Kind.Suffix);
+  const std::string DestDir = ExtractFileDir(Final);
+  const TFileHandle* Folder = FCopyFolder.For(DestDir);
+  const int Action = CopyActionOf(Kind.Options);
+  const auto Fail = [&](int Number, std::string Reason) {
+    File.Reason = std::move(Reason);
+    File.NoRetry = true;
+    return Action | ceError | Number;
+  };
+  TFileStatus Status;
+  const int E = PathStatusIn(Folder, Final, false, Status);
+  if (E == ErrFilenameExcedRange)
+    return Fail(cnPathTooLong, Tr("the name of its copy is longer than the destination's file system allows"));
+  // Only a copy that is replaced makes versions.
+  if (E != 0 || FRetain == 0) return 0;
+  if (PathStatusIn(Folder, VersionName(File.Target, 1, Kind.Suffix), false, Status) == ErrFilenameExcedRange)
+    return Fail(cnPathTooLong, Tr("the name of its previous version is longer than the destination's file system "
+                                  "allows: its copy and versions are kept as they are"));
+
+  // A source file named as a version of another ("r.bak-1.txt" beside
+  // "r.txt") has a copy of the same name as that version: neither may take
+  // the place of the other. The kind of a copy depends on its extension
+  // alone, so the names meet when the two sources' names do.
+  const std::string SourceDir = ExtractFileDir(File.Source);
+  const std::string Name = ExtractFileName(File.Source);
+  for (int N = 1; N <= FRetain; ++N) {
+    const std::string Tag = ".bak-" + std::to_string(N);
+    const std::string Other = InsertBeforeExtension(Name, Tag);
+    if (KindOf(Other).Suffix == Kind.Suffix && PathStatus(JoinPath(SourceDir, Other), false, Status) == 0)
+      return Fail(cnFileExists,
+                  SafeFormat(Tr("its previous version would take the name of the copy of \"%s\": nothing is "
+                                "replaced; rename one of the two files"),
+                             EscapeControls(Other)));
+    // The copy of this file may be the version of another, made before
+    // this file was there. A gzip or zip copy tells whose it is; a plain
+    // copy cannot.
+    for (std::size_t At = Name.find(Tag); At != std::string::npos; At = Name.find(Tag, At + 1)) {
+      std::string Base = Name;
+      Base.erase(At, Tag.size());
+      if (Base.empty() || InsertBeforeExtension(Base, Tag) != Name || KindOf(Base).Suffix != Kind.Suffix ||
+          PathStatusIn(Folder, JoinPath(DestDir, Base) + std::string(Kind.Suffix), false, Status) != 0 ||
+          CopyRecordsSourceName(Final, Kind.Options, File.Source))
+        continue;
+      return Fail(cnFileExists,
+                  SafeFormat(Tr("its copy would take the place of previous version %d of \"%s\": nothing is "
+                                "replaced; rename one of the two files"),
+                             N, EscapeControls(Base)));
+    }
+  }
+  return 0;
+}
+
+int TBackupThread::ReplaceTarget(const TBatchFile& File, int& Moved, std::string& Reason, bool& NoRetry) {
+  const std::string Final = File.Target + std::string(File.Suffix);
+  const std::string DirName = ExtractFileDir(Final);
+  const TFileHandle* Dir = FRenameFolder.For(DirName);
+  // A step of the rotation and how it is undone: the name Now given back
+  // to Was, or the link Now removed.
+  struct TDone {
+    std::string Now, Was;
+    bool Link;
+  };
+  std::vector<TDone> Done;
+  // Versions that give way: put aside until the new copy has its name.
+  std::vector<std::string> Aside;
   int E = 0;
   bool Linked = false;
-  TFileStatus Current;
-  const bool HasCurrent = FRetain > 0 && (Dir != nullptr ? PathStatus(*Dir, ExtractFileName(Final), false, Current) == 0
-                                                         : XlFileExists(Final, false));
-  if (HasCurrent) {
-    for (int N = FRetain; N >= 2; --N) {
-      const std::string Older = InsertBeforeExtension(Target, ".bak-" + std::to_string(N)) + std::string(Suffix);
-      const std::string Newer = InsertBeforeExtension(Target, ".bak-" + std::to_string(N - 1)) + std::string(Suffix);
-      if (XlFileExists(Newer, false) && XlDeleteExistingFile(Older) == 0) {
-        XlRenameFile(Newer, Older);
-        ++Moved;
+  TFileStatus Status;
+  const bool HasCurrent = FRetain > 0 && PathStatusIn(Dir, Final, false, Status) == 0;
+  // Version N-1 moves up to N, from the oldest kept down; the current copy
+  // becomes version 1.
+  for (int N = HasCurrent ? FRetain : 0; N >= 1 && E == 0; --N) {
+    const std::string Older = VersionName(File.Target, N, File.Suffix);
+    const std::string Newer = N > 1 ? VersionName(File.Target, N - 1, File.Suffix) : Final;
+    if (N > 1 && (PathStatus(Newer, false, Status) != 0 || Status.Kind == TFileKind::fkDirectory)) continue;
+    if (PathStatus(Older, false, Status) == 0) {
+      // A folder of that name is nothing this worker made.
+      if (Status.Kind == TFileKind::fkDirectory) {
+        E = ErrAlreadyExists;
+        break;
       }
+      const std::string Away = TemporaryNameIn(DirName);
+      E = XlRenameFile(Older, Away);
+      if (E != 0) break;
+      Done.push_back({Away, Older, false});
+      Aside.push_back(Away);
     }
-    const std::string B1 = InsertBeforeExtension(Target, ".bak-1") + std::string(Suffix);
-    E = XlDeleteExistingFile(B1);
-    if (E == 0) {
+    if (N > 1) {
+      E = XlRenameFile(Newer, Older);
+      if (E == 0) Done.push_back({Older, Newer, false});
+    } else {
       // The current copy keeps its name until the new one takes it.
-      E = MakeHardLink(Final, B1);
+      E = MakeHardLink(Final, Older);
       Linked = E == 0;
-      if (E == ErrNotSupported) E = XlRenameFile(Final, B1);
-      ++Moved;
+      if (E == ErrNotSupported) E = XlRenameFile(Final, Older);
+      if (E == 0) Done.push_back({Older, Final, Linked});
     }
-    if (E != 0) E = XlDeleteFile(Final, true);
+    if (E == 0) ++Moved;
   }
-  if (E != 0) return E;
-  if (FStepHook) FStepHook(TStep::stBeforeReplace, FIndex);
-  // Without versions, or with the current copy linked as version 1, the new
-  // copy replaces the current one in one step; otherwise the name is free.
-  // The copy has its source's attributes already: the job set them on the
-  // open file, from the very file it read.
-  const bool Replace = Linked || FRetain == 0;
-  if (Replace)
-    E = Dir != nullptr && ExtractFileDir(Temp) == ExtractFileDir(Final)
-            ? RenameReplacing(*Dir, ExtractFileName(Temp), ExtractFileName(Final))
-            : RenameReplacing(Temp, Final);
-  else
-    E = XlRenameFile(Temp, Final);
-  if (E != 0) return BackupRenameErrorCode;
-  return 0;
+  int Code = 0;
+  if (E != 0) {
+    Code = CopyActionOf(File.Options) | ceError | (E == ErrFilenameExcedRange ? cnPathTooLong : cnRenameFile);
+  } else {
+    if (FStepHook) FStepHook(TStep::stBeforeReplace, FIndex);
+    // Without versions, or with the current copy linked as version 1, the
+    // new copy replaces the current one in one step; otherwise the name is
+    // free. The copy has its source's attributes already: the job set them
+    // on the open file, from the very file it read.
+    if (Linked || FRetain == 0)
+      E = Dir != nullptr && ExtractFileDir(File.Temp) == DirName
+              ? RenameReplacing(*Dir, ExtractFileName(File.Temp), ExtractFileName(Final))
+              : RenameReplacing(File.Temp, Final);
+    else
+      E = XlRenameFile(File.Temp, Final);
+    if (E != 0) Code = BackupRenameErrorCode;
+  }
+  if (Code == 0) {
+    for (const std::string& Name : Aside) XlDeleteFile(Name, true);
+    return 0;
+  }
+  // Nothing of the rotation stays: the current copy and its versions keep
+  // their names, and no version is counted that does not exist.
+  bool Undone = true;
+  for (auto It = Done.rbegin(); It != Done.rend(); ++It)
+    if ((It->Link ? UnlinkPath(It->Now) : XlRenameFile(It->Now, It->Was)) != 0) Undone = false;
+  XlDeleteFile(File.Temp, true);
+  Moved = 0;
+  NoRetry = E == ErrFilenameExcedRange;
+  Reason = PlatformErrorText(E) + ": " +
+           (Undone ? Tr("the copy and its versions are kept as they were")
+                   : Tr("its previous versions could not all be given back their names"));
+  return Code;
 }
 
 TBackupThread::TBatchFile TBackupThread::CopyToTemporary(std::size_t Index, const std::string& Source,
                                                          const std::string& Target, const TBackupCopyKind& Kind,
                                                          std::stop_token Stop, bool& Stopped) {
   const std::string Final = Target + std::string(Kind.Suffix);
-  TDestFolder& Folder = PrepareFolder(ExtractFileDir(Final));
+  const std::string DestDir = ExtractFileDir(Final);
+  TDestFolder& Folder = PrepareFolder(DestDir, ExtractFileDir(Source));
   RemoveLeftovers(Folder, Source, Final);
 
   // Nothing is written for a file whose current copy is the file as it is.
@@ -252,19 +395,22 @@ TBackupThread::TBatchFile TBackupThread::CopyToTemporary(std::size_t Index, cons
   Stopped = Current == TCurrentCopy::ccStopped;
   if (Current != TCurrentCopy::ccDifferent)
     return {Index, Source, Target, {}, Kind.Suffix, Kind.Options, 0, 0, true};
+  TBatchFile File{Index, Source, Target, {}, Kind.Suffix, Kind.Options, 0, 0};
+  File.ErrorCode = CheckNames(File, Kind);
+  if (File.ErrorCode != 0) return File;
 
   // A copy that its batch's flush does not reach is flushed by the job
   // (coNoCache) before it is closed.
   TCopyOptions Options = Kind.Options;
   if (FFlush && !Folder.FlushedWithBatch) Options |= coNoCache;
-  TCopyRequest Request(Source, Final + ".tmp", Options);
+  TCopyRequest Request(Source, TemporaryNameIn(DestDir), Options);
   Request.CompressionLevel = Kind.Level;
   // The first free temporary name: the job creates it exclusively, so that
   // a name taken meanwhile is never written into.
   Request.NewDestination = true;
   Request.WriteBehind = FFlush;
   Request.SourceFolder = FSourceFolder.For(ExtractFileDir(Source));
-  Request.DestFolder = FCopyFolder.For(ExtractFileDir(Final));
+  Request.DestFolder = FCopyFolder.For(DestDir);
   Request.OnSourceOpened = [this](std::int64_t Size) {
     // The files before a large one do not wait for its copy: they are
     // flushed and named first, and it is a batch of its own.
@@ -275,18 +421,19 @@ TBackupThread::TBatchFile TBackupThread::CopyToTemporary(std::size_t Index, cons
       StartBatchFlush();
   };
   TCopyResult Result = FJob.Run(Request, Stop);
-  for (int N = 1; Result.DestNameTaken && N <= MaxTemporaryNumber; ++N) {
-    Request.DestName = Final + ".tmp" + std::to_string(N);
+  for (int N = 1; Result.DestNameTaken && N < MaxTemporaryTries; ++N) {
+    Request.DestName = TemporaryNameIn(DestDir);
     Result = FJob.Run(Request, Stop);
   }
-  TBatchFile File{Index, Source, Target, std::move(Request.DestName), Kind.Suffix, Kind.Options, Result.ErrorCode,
-                  Result.SourceSize};
+  File.Temp = std::move(Request.DestName);
+  File.ErrorCode = Result.ErrorCode;
+  File.Size = Result.SourceSize;
   if (Result.ErrorCode != 0) {
     if (!Result.DestNameTaken) XlDeleteFile(File.Temp, true);
     Stopped = Stop.stop_requested();
     const int Number = Result.ErrorCode & CopyNumberMask;
     if (Number == cnOpenFile || Number == cnFileNotFound)
-      File.Reason = WhyNoFile(Source, File.NotAFile);
+      File.Reason = WhyNoFile(Source, File.NoRetry);
     if (File.Reason.empty()) File.Reason = std::move(Result.SysErrorMsg);
   }
   return File;
@@ -338,21 +485,27 @@ void TBackupThread::CompleteFlushedBatch() {
     }
     int E = File.ErrorCode;
     int Moved = 0;
-    if (E == 0 && FlushError != 0) {
-      // The copy may not have reached the disk: it is not taken.
+    std::string Reason;
+    bool NoRetry = false;
+    if (E != 0) {
+      Reason = File.Reason;
+      NoRetry = File.NoRetry;
+    } else if (FlushError != 0) {
+      // The copy may not have reached the disk: it is not taken. A flush
+      // that failed has no reason of the file's.
       if (There) XlDeleteFile(File.Temp, true);
       E = CopyActionOf(File.Options) | (FlushError == ErrDiskFull ? cjLowDiskSpace : cjWriteFile);
-    } else if (E == 0) {
-      E = ReplaceTarget(File.Temp, File.Target, File.Suffix, Moved);
+    } else {
+      E = ReplaceTarget(File, Moved, Reason, NoRetry);
     }
-    FResults.push_back({FFileList[File.Index], E, E == 0 || (!File.NotAFile && XlFileExists(File.Source, true))});
+    FResults.push_back({FFileList[File.Index], E, E == 0 || (!NoRetry && XlFileExists(File.Source, true))});
+    // A name may hold line breaks: shown, not obeyed, in the line.
     std::string Line = (FTimeText ? FTimeText() : std::string()) + " - " + SafeFormat("%.2d", FId) + ": " +
-                       File.Source + " => " + FDest;
+                       EscapeControls(File.Source) + " => " + EscapeControls(FDest);
     if (Moved > 0) Line += " (+" + std::to_string(Moved) + ")";
     if (E != 0) {
       Line += "\r\n  *** " + GetCopyErrorText(E);
-      // The copy's own reason; a flush that failed has none of the file's.
-      if (!File.Reason.empty() && E == File.ErrorCode) Line += ": " + File.Reason;
+      if (!Reason.empty()) Line += ": " + EscapeControls(Reason);
     }
     FLines.push_back({std::move(Line), FResults.size() - 1});
   }
@@ -398,7 +551,8 @@ void TBackupThread::Execute(std::stop_token Stop) {
       FinishBatch();
       FLines.push_back({" *** " + (FTimeText ? FTimeText() : std::string()) + " - " + SafeFormat("%.2d", FId) +
                             ": " +
-                            SafeFormat(Tr("Destination \"%s\" is no longer available: the backup stopped"), FDest),
+                            SafeFormat(Tr("Destination \"%s\" is no longer available: the backup stopped"),
+                                       EscapeControls(FDest)),
                         NoResult});
       SendLines();
       break;

@@ -4,8 +4,9 @@
 // with one copy job, keeps up to three previous versions of a file it
 // replaces and hands one log line per file to the main thread.
 //
-// Crash safety: every copy is written under a temporary name that did not
-// exist ("<target>.tmp", "<target>.tmp1", ...), and only gets its final name
+// Crash safety: every copy is written under a short temporary name of its
+// folder that did not exist (".dz-" and 12 random hexadecimal digits and
+// ".tmp", which fits wherever the final name fits), and only gets its final name
 // (and its line is sent) once it is on the disk. The copies are made durable
 // in batches: several files are copied to their temporary names, one flush
 // of the destination's file system makes the whole batch durable, and only
@@ -30,8 +31,17 @@
 //
 // A current copy that is replaced keeps its name until the new copy takes it
 // in one rename (it gets its ".bak-1" name as a hard link first; without hard
-// links it is renamed away first). Leftover temporary files of an
-// interrupted run are removed when their file is backed up again. The
+// links it is renamed away first). The rotation is undone when any of its
+// steps fails, the final rename included: the file fails, its current copy
+// and versions stay as they were, and "(+n)" only ever counts versions made.
+// A file whose copy or version names the destination cannot take, or whose
+// versions would take the name of another source file's copy (or the
+// reverse), fails before it is copied, with its reason.
+//
+// Leftover temporary files of an interrupted run are removed: the old form
+// "<target>.tmp<digits>" when its file is backed up again, the short form
+// when its folder is first met and it has not changed for StaleTemporaryAge
+// (another worker on the same destination may be writing a fresh one). The
 // directories written are flushed by the end of the run.
 //
 // The worker checks before each file, and before a batch gets its final
@@ -46,6 +56,7 @@
 #include <functional>
 #include <future>
 #include <map>
+#include <random>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -67,8 +78,11 @@ using TTimeTextFunc = std::function<std::string()>;
 struct TBackupFileResult {
   std::string FileName;       // as in the worker's list, relative to the directory
   int ErrorCode = 0;          // 0, or what the line reports
-  // False when a failure left nothing to back up under the name: the source
-  // was gone, or is no file (a directory, FIFO, socket, device).
+  // False when the failed file is not to be tried again before it changes:
+  // the source was gone, or is no file (a directory, FIFO, socket, device),
+  // or its names do not fit the destination (too long for its file system,
+  // or taken by another source file's copy or versions), which another try
+  // would meet again.
   bool SourceExists = true;
   // Its current copy was the file as it is: nothing was written, no version
   // moved and no line sent, but the file is done like one copied.
@@ -112,6 +126,15 @@ public:
   static constexpr std::size_t MaxBatchFiles = 1000;
   static constexpr std::int64_t MaxBatchBytes = std::int64_t{32} << 20;
   static constexpr std::chrono::milliseconds MaxBatchTime{500};
+
+  // A temporary file of the short form that has not changed for this long
+  // is a leftover of an interrupted run, not the copy of a worker at work
+  // (its writes and the setting of its times change it; its rename follows
+  // the flush of its batch). Removing one too early costs a failed file that
+  // is tried again, never a copy or a version.
+  static constexpr std::chrono::hours StaleTemporaryAge{12};
+  // Whether Name (without folder) has the short temporary form.
+  static bool IsTemporaryName(std::string_view Name);
 
   // Where a run is when it calls its step hook (on the worker's thread), so
   // that tests can change or look at the world at that moment.
@@ -171,10 +194,12 @@ private:
     bool UpToDate = false;  // not copied: the current copy is the source as it is
     // Of a failed copy: why, as the job or a look at the source tells it.
     std::string Reason = {};
-    bool NotAFile = false;  // the source is no file the job can read
+    // Another try would fail the same way: the source is no file the job can
+    // read, or the file's names do not fit the destination.
+    bool NoRetry = false;
   };
-  // Temporary names are tried up to "<target>.tmp<MaxTemporaryNumber>".
-  static constexpr int MaxTemporaryNumber = 9999;
+  // Temporary names tried for one file before its copy fails.
+  static constexpr int MaxTemporaryTries = 100;
   // A destination folder as this run has met it.
   struct TDestFolder {
     bool Exists = false;
@@ -216,9 +241,19 @@ private:
   void CompleteFlushedBatch();
   // Both, for the batch in progress: nothing is left in flight.
   void FinishBatch();
-  // Replaces Final by Temp, keeping FRetain previous versions of Final.
-  int ReplaceTarget(const std::string& Temp, const std::string& Target, std::string_view Suffix, int& Moved);
-  TDestFolder& PrepareFolder(const std::string& Dir);
+  // Gives the new copy File.Temp its final name, keeping FRetain previous
+  // versions of the current copy; Moved counts the versions made. A failure
+  // undoes the rotation, removes the new copy and gives the code, Reason and
+  // NoRetry.
+  int ReplaceTarget(const TBatchFile& File, int& Moved, std::string& Reason, bool& NoRetry);
+  // Whether File's copy and the versions its replacement makes can have
+  // their names: 0, or the code of a failure with its Reason.
+  int CheckNames(TBatchFile& File, const TBackupCopyKind& Kind);
+  // The copy kind of a file named Name.
+  TBackupCopyKind KindOf(std::string_view Name) const;
+  // A short temporary name in Dir that is not likely to exist.
+  std::string TemporaryNameIn(const std::string& Dir);
+  TDestFolder& PrepareFolder(const std::string& Dir, const std::string& SourceDir);
   void RemoveLeftovers(TDestFolder& Folder, const std::string& Source, const std::string& Final);
   void NoteDirectoriesOf(const std::string& Dir);
   void FlushDirectories();
@@ -263,6 +298,7 @@ private:
   std::chrono::steady_clock::time_point FBatchStart;
   TOpenFolder FSourceFolder, FCopyFolder, FRenameFolder;
   std::vector<TOutLine> FLines;
+  std::mt19937_64 FRandom{std::random_device{}()};  // for temporary names
   std::vector<char> FCompareBuffer;  // for reading what a current copy's time does not decide
   std::vector<std::string> FDirsWritten;
   std::map<std::string, TDestFolder> FFolders;

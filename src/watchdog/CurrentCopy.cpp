@@ -27,11 +27,6 @@ TFileTime RoundedDown(TFileTime Time, TFileTime Step) {
   return Time - (Rest < 0 ? Rest + Step : Rest);
 }
 
-int StatusIn(const TFileHandle* Folder, const std::string& Path, bool FollowLink, TFileStatus& Status) {
-  return Folder != nullptr ? PathStatus(*Folder, ExtractFileName(Path), FollowLink, Status)
-                           : PathStatus(Path, FollowLink, Status);
-}
-
 int OpenIn(const TFileHandle* Folder, const std::string& Path, unsigned Flags, TFileHandle& Handle) {
   return Folder != nullptr ? OpenFileHandle(Folder, ExtractFileName(Path), Flags, 0, Handle)
                            : OpenFileHandle(Path, Flags, 0, Handle);
@@ -92,7 +87,18 @@ void MatchPermissions(const TCurrentCopyQuery& Query, const TFileStatus& Source,
     Handle.ChangeMode(Mode);
 }
 
+// What the writer puts into the header of a copy of Source.
+std::string StoredNameOf(const std::string& Source, bool Zip) {
+  const std::string Name = DefaultEntryName(Source);
+  return Zip ? EncodeZipName(Name).Bytes : EncodeGzipName(Name).Bytes;
+}
+
 }  // namespace
+
+int PathStatusIn(const TFileHandle* Folder, const std::string& Path, bool FollowLink, TFileStatus& Status) {
+  return Folder != nullptr ? PathStatus(*Folder, ExtractFileName(Path), FollowLink, Status)
+                           : PathStatus(Path, FollowLink, Status);
+}
 
 TCopyVerdict JudgeCopyTimes(TFileTime SourceWrite, TFileTime CopyWrite, TFileTime CopyChange) {
   if (CopyWrite == SourceWrite)
@@ -109,8 +115,8 @@ TCurrentCopy CompareWithCurrentCopy(const TCurrentCopyQuery& Query, std::vector<
   // The job follows a link to the source, and never writes through one in
   // the copy's place.
   TFileStatus Source, Copy;
-  if (StatusIn(Query.SourceFolder, Query.Source, true, Source) != 0 || Source.Kind != TFileKind::fkRegular ||
-      StatusIn(Query.CopyFolder, Query.Copy, false, Copy) != 0 || Copy.Kind != TFileKind::fkRegular)
+  if (PathStatusIn(Query.SourceFolder, Query.Source, true, Source) != 0 || Source.Kind != TFileKind::fkRegular ||
+      PathStatusIn(Query.CopyFolder, Query.Copy, false, Copy) != 0 || Copy.Kind != TFileKind::fkRegular)
     return TCurrentCopy::ccDifferent;
   const TCopyVerdict Verdict = JudgeCopyTimes(Source.LastWriteTime, Copy.LastWriteTime, Copy.ChangeTime);
   if (Verdict == TCopyVerdict::cvDifferent) return TCurrentCopy::ccDifferent;
@@ -140,10 +146,9 @@ TCurrentCopy CompareWithCurrentCopy(const TCurrentCopyQuery& Query, std::vector<
                         Zip ? TCopyFormat::cfZip : TCopyFormat::cfGzip, Record))
       return TCurrentCopy::ccDifferent;
     // What the writer would put into the header for this source.
-    const std::string Name = DefaultEntryName(Query.Source);
     const std::uint32_t Time = Zip ? static_cast<std::uint32_t>(FileTimeToDosTime(Source.LastWriteTime))
                                    : static_cast<std::uint32_t>(FileTimeToUnixTime(Source.LastWriteTime));
-    const std::string StoredName = Zip ? EncodeZipName(Name).Bytes : EncodeGzipName(Name).Bytes;
+    const std::string StoredName = StoredNameOf(Query.Source, Zip);
     if (Record.Size != static_cast<std::uint64_t>(Source.Size) || Record.Time != Time || Record.Name != StoredName)
       return TCurrentCopy::ccDifferent;
     if (Verdict == TCopyVerdict::cvSame) {
@@ -156,6 +161,19 @@ TCurrentCopy CompareWithCurrentCopy(const TCurrentCopyQuery& Query, std::vector<
   }
   if (Result == TCurrentCopy::ccSame) MatchPermissions(Query, Source, Copy);
   return Result;
+}
+
+bool CopyRecordsSourceName(const std::string& Copy, TCopyOptions Options, const std::string& Source) {
+  if ((Options & (coCompress | coZipCompress)) == 0) return false;
+  const bool Zip = (Options & coZipCompress) != 0;
+  TFileHandle File;
+  TFileStatus Opened;
+  TCopyRecord Record;
+  return OpenFileHandle(Copy, ofRead | ofNoFollow, 0, File) == 0 && File.OpenedStatus(Opened) == 0 &&
+         Opened.Kind == TFileKind::fkRegular &&
+         ReadCopyRecord(File, static_cast<std::uint64_t>(Opened.Size), Zip ? TCopyFormat::cfZip : TCopyFormat::cfGzip,
+                        Record) &&
+         Record.Name == StoredNameOf(Source, Zip);
 }
 
 }  // namespace dz

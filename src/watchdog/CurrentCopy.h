@@ -64,4 +64,14 @@ struct TCurrentCopyQuery {
 TCurrentCopy CompareWithCurrentCopy(const TCurrentCopyQuery& Query, std::vector<char>& Buffer,
                                     std::stop_token Stop);
 
+// The status of Path, looked up by its name alone in its open Folder, or by
+// the full name when Folder is nullptr (a deep path may be longer than the
+// system takes whole).
+int PathStatusIn(const TFileHandle* Folder, const std::string& Path, bool FollowLink, TFileStatus& Status);
+
+// Whether the gzip or zip copy Copy (Options: of such a copy) records Source's
+// name as the file it holds. False for a plain copy, which records nothing,
+// and for a copy without a readable record.
+bool CopyRecordsSourceName(const std::string& Copy, TCopyOptions Options, const std::string& Source);
+
 }  // namespace dz

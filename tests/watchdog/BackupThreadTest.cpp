@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 #include <cstring>
 
 #include <atomic>
@@ -347,7 +348,10 @@ TEST_F(TBackupThreadTest, CopiesKeepTheirTemporaryNamesUntilTheirBatchIsFlushed)
     CurrentAtFlush = ReadFileBytes(Target("b.txt"));
     LinesAtFlush = FLinesTaken.load();
   });
-  EXPECT_EQ(AtFlush, (std::vector<std::string>{"a.txt.tmp", "b.txt", "b.txt.tmp", "c.txt.tmp"}));
+  // Three short temporary names beside the current copy.
+  ASSERT_EQ(AtFlush.size(), 4u);
+  EXPECT_EQ(AtFlush.back(), "b.txt");
+  for (std::size_t I = 0; I < 3; ++I) EXPECT_TRUE(TBackupThread::IsTemporaryName(AtFlush[I])) << AtFlush[I];
   EXPECT_EQ(CurrentAtFlush, "cur");
   EXPECT_EQ(LinesAtFlush, 0u);
   // All three copied, then one flush, then the renames.
@@ -804,6 +808,244 @@ TEST_F(TBackupThreadTest, UnreadableFileIsReportedWithTheSystemsReason) {
   EXPECT_NE(Outcome.Output.find("secret 1\n"), std::string::npos) << Outcome.Output;
 }
 
+// Names up to the file system's limit, where the room for ".gz" or ".zip"
+// and for ".bak-N" runs out: a copy is made whenever its name fits, under a
+// temporary name that always fits; a version that cannot be named fails the
+// file and keeps its current copy and versions as they were; "(+n)" counts
+// only versions that exist; and a failure that another try would meet again
+// is not handed back.
+TEST_F(TBackupThreadTest, LongNamesAreCopiedOrFailCleanlyAndKeepTheirVersions) {
+  const long NameMax = ::pathconf(FDst.c_str(), _PC_NAME_MAX);
+  ASSERT_GT(NameMax, 245) << "a file system with short names";
+  std::vector<std::string> Names;
+  for (long Length = 240; Length <= NameMax; ++Length) {
+    std::string Name = std::to_string(Length) + "-";
+    Name += std::string(static_cast<std::size_t>(Length) - Name.size() - 4, 'n') + ".txt";
+    Names.push_back(Name);
+  }
+  const auto Fits = [&](const std::string& Name) { return static_cast<long>(Name.size()) <= NameMax; };
+  for (int Compress = 0; Compress <= 2; ++Compress)
+    for (int Retain = 0; Retain <= 3; ++Retain) {
+      SCOPED_TRACE("compress " + std::to_string(Compress) + " retain " + std::to_string(Retain));
+      fs::remove_all(FDst);
+      fs::create_directories(FDst);
+      for (int Round = 0; Round <= 3; ++Round) {
+        SCOPED_TRACE("round " + std::to_string(Round));
+        for (const std::string& Name : Names) {
+          WriteFileBytes(Source(Name), "round " + std::to_string(Round));
+          SetWriteTime(Source(Name), At(1700000000 + 100 * Round));
+        }
+        Run(Names, Compress, Retain);
+        ASSERT_EQ(FLines.size(), Names.size());
+        ASSERT_EQ(FDone.size(), Names.size());
+        for (std::size_t I = 0; I < Names.size(); ++I) {
+          const std::string& Name = Names[I];
+          SCOPED_TRACE(Name.size());
+          const bool CopyFits = Fits(Name + CopySuffix[Compress]);
+          const bool VersionFits = Fits(InsertBeforeExtension(Name, ".bak-1") + CopySuffix[Compress]);
+          if (CopyFits && (Round == 0 || Retain == 0 || VersionFits)) {
+            EXPECT_EQ(FLines[I], LineFor(Name, std::min(Round, Retain)));
+            EXPECT_EQ(FDone[I].ErrorCode, 0);
+          } else {
+            const std::string Failed = LineFor(Name) + "\r\n  *** ";
+            EXPECT_EQ(FLines[I].substr(0, Failed.size()), Failed);
+            EXPECT_NE(FLines[I].find("longer than the destination's file system allows"), std::string::npos)
+                << FLines[I];
+            EXPECT_NE(FDone[I].ErrorCode, 0);
+            EXPECT_FALSE(FDone[I].SourceExists) << "another try would meet the same name";
+          }
+        }
+      }
+      // After round 3: each copy and version holds its round, nothing else
+      // is left.
+      std::vector<std::string> Expected;
+      for (const std::string& Name : Names) {
+        SCOPED_TRACE(Name.size());
+        const std::string Copy = Name + CopySuffix[Compress];
+        if (!Fits(Copy)) continue;
+        const bool Versions = Fits(InsertBeforeExtension(Name, ".bak-1") + CopySuffix[Compress]);
+        Expected.push_back(Copy);
+        EXPECT_EQ(Restored(JoinPath(TargetDir(), Copy), Compress), Versions || Retain == 0 ? "round 3" : "round 0");
+        for (int N = 1; Versions && N <= Retain; ++N) {
+          const std::string Version = InsertBeforeExtension(Name, ".bak-" + std::to_string(N)) + CopySuffix[Compress];
+          Expected.push_back(Version);
+          EXPECT_EQ(Restored(JoinPath(TargetDir(), Version), Compress), "round " + std::to_string(3 - N));
+        }
+      }
+      std::sort(Expected.begin(), Expected.end());
+      EXPECT_EQ(Listing(TargetDir()), Expected);
+    }
+}
+
+// A rotation that cannot be completed is undone: the current copy and every
+// version keep their names and contents, the new copy goes, and the line
+// counts no version.
+TEST_F(TBackupThreadTest, RotationThatFailsIsUndone) {
+  struct TCase {
+    const char* Why;
+    int Retain;
+    std::vector<std::string> Versions;  // contents of versions 1, 2, 3 ("" none, "/" a folder)
+    bool LoseNewCopy;  // the new copy vanishes before it gets its name
+    int Code;
+  };
+  const TCase Cases[] = {
+      {"the final rename fails", 3, {"v1", "v2", "v3"}, true, BackupRenameErrorCode},
+      {"the final rename fails, a gap", 3, {"v1", "", "v3"}, true, BackupRenameErrorCode},
+      {"the final rename fails, no versions yet", 2, {"", "", ""}, true, BackupRenameErrorCode},
+      {"a folder takes the oldest version's name", 2, {"v1", "/", ""}, false, caCopy | ceError | cnRenameFile},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Why);
+    fs::remove_all(FDst);
+    fs::create_directories(TargetDir());
+    const auto Version = [&](int N) { return JoinPath(TargetDir(), "r.bak-" + std::to_string(N) + ".txt"); };
+    WriteFileBytes(Source("r.txt"), "new");
+    WriteFileBytes(Target("r.txt"), "cur");
+    for (int N = 1; N <= 3; ++N) {
+      if (C.Versions[N - 1] == "/")
+        fs::create_directories(JoinPath(Version(N), "inside"));
+      else if (!C.Versions[N - 1].empty())
+        WriteFileBytes(Version(N), C.Versions[N - 1]);
+    }
+    const std::vector<std::string> Before = Listing(TargetDir());
+    Run({"r.txt"}, 0, C.Retain, [&](TStep Step, std::size_t) {
+      if (Step != TStep::stBeforeReplace || !C.LoseNewCopy) return;
+      for (const std::string& Name : Listing(TargetDir()))
+        if (fs::is_regular_file(JoinPath(TargetDir(), Name)) && ReadFileBytes(JoinPath(TargetDir(), Name)) == "new")
+          fs::remove(JoinPath(TargetDir(), Name));
+    });
+    ASSERT_EQ(FLines.size(), 1u);
+    const std::string Failed = LineFor("r.txt") + "\r\n  *** " + GetCopyErrorText(C.Code) + ": ";
+    EXPECT_EQ(FLines[0].substr(0, Failed.size()), Failed) << FLines[0];
+    EXPECT_NE(FLines[0].find("the copy and its versions are kept as they were"), std::string::npos) << FLines[0];
+    ASSERT_EQ(FDone.size(), 1u);
+    EXPECT_TRUE(FDone[0].SourceExists) << "tried again";
+    EXPECT_EQ(Listing(TargetDir()), Before);
+    EXPECT_EQ(ReadFileBytes(Target("r.txt")), "cur");
+    for (int N = 1; N <= 3; ++N) {
+      if (C.Versions[N - 1] == "/") {
+        EXPECT_TRUE(fs::exists(JoinPath(Version(N), "inside")));
+      } else if (!C.Versions[N - 1].empty()) {
+        EXPECT_EQ(ReadFileBytes(Version(N)), C.Versions[N - 1]) << N;
+      }
+    }
+  }
+}
+
+// A source file named as a version of another ("r.bak-1.txt" beside
+// "r.txt") has a copy of that version's name. Neither takes the other's
+// place: the file whose backup would do so fails with the reason, once per
+// change, and both copies stay as they were.
+TEST_F(TBackupThreadTest, VersionOfOneFileNeverTakesTheCopyOfAnother) {
+  const auto Put = [&](const std::string& Name, const std::string& Content, int Round) {
+    WriteFileBytes(Source(Name), Content);
+    SetWriteTime(Source(Name), At(1700000000 + 100 * Round));
+  };
+  const auto Copy = [&](const std::string& Name, int Compress) {
+    return JoinPath(TargetDir(), Name + CopySuffix[Compress]);
+  };
+  const auto ExpectRefused = [&](const std::string& Name, const std::string& Reason) {
+    ASSERT_EQ(FLines.size(), 1u);
+    const std::string Failed = LineFor(Name) + "\r\n  *** ";
+    EXPECT_EQ(FLines[0].substr(0, Failed.size()), Failed) << FLines[0];
+    EXPECT_NE(FLines[0].find(Reason), std::string::npos) << FLines[0];
+    ASSERT_EQ(FDone.size(), 1u);
+    EXPECT_EQ(FDone[0].ErrorCode & CopyNumberMask, cnFileExists);
+    EXPECT_FALSE(FDone[0].SourceExists) << "not tried again at every interval";
+  };
+  for (int Compress = 0; Compress <= 2; ++Compress) {
+    SCOPED_TRACE("compress " + std::to_string(Compress));
+    // Both files there from the start: r.txt's version would replace the
+    // copy of r.bak-1.txt.
+    fs::remove_all(FDst);
+    fs::remove_all(FSrc);
+    fs::create_directories(FSrc);
+    Put("r.txt", "r one", 0);
+    Put("r.bak-1.txt", "the real r.bak-1", 0);
+    Run({"r.bak-1.txt", "r.txt"}, Compress, 1);
+    ASSERT_EQ(FLines, (std::vector<std::string>{LineFor("r.bak-1.txt"), LineFor("r.txt")}));
+    Put("r.txt", "r two", 1);
+    Run({"r.txt"}, Compress, 1);
+    ExpectRefused("r.txt", "would take the name of the copy of \"r.bak-1.txt\"");
+    EXPECT_EQ(Restored(Copy("r.txt", Compress), Compress), "r one");
+    EXPECT_EQ(Restored(Copy("r.bak-1.txt", Compress), Compress), "the real r.bak-1");
+
+    // r.txt had a version before r.bak-1.txt came: the new file's copy would
+    // replace that version.
+    fs::remove_all(FDst);
+    fs::remove_all(FSrc);
+    fs::create_directories(FSrc);
+    Put("r.txt", "r one", 0);
+    Run({"r.txt"}, Compress, 1);
+    Put("r.txt", "r two", 1);
+    Run({"r.txt"}, Compress, 1);
+    ASSERT_EQ(FLines, std::vector<std::string>{LineFor("r.txt", 1)});
+    Put("r.bak-1.txt", "the real r.bak-1", 2);
+    Run({"r.bak-1.txt"}, Compress, 1);
+    ExpectRefused("r.bak-1.txt", "would take the place of previous version 1 of \"r.txt\"");
+    EXPECT_EQ(Restored(Copy("r.bak-1.txt", Compress), Compress), "r one");
+    EXPECT_EQ(Restored(Copy("r.txt", Compress), Compress), "r two");
+
+    // r.bak-1.txt was backed up first: a gzip or zip copy records whose it
+    // is, so the file's next backup goes ahead; a plain copy records
+    // nothing, and may be r.txt's version.
+    fs::remove_all(FDst);
+    fs::remove_all(FSrc);
+    fs::create_directories(FSrc);
+    Put("r.bak-1.txt", "the real r.bak-1", 0);
+    Run({"r.bak-1.txt"}, Compress, 1);
+    Put("r.txt", "r one", 1);
+    Run({"r.txt"}, Compress, 1);
+    ASSERT_EQ(FLines, std::vector<std::string>{LineFor("r.txt")});
+    Put("r.bak-1.txt", "the real r.bak-1, changed", 2);
+    Run({"r.bak-1.txt"}, Compress, 1);
+    if (Compress == 0) {
+      ExpectRefused("r.bak-1.txt", "would take the place of previous version 1 of \"r.txt\"");
+      EXPECT_EQ(Restored(Copy("r.bak-1.txt", Compress), Compress), "the real r.bak-1");
+    } else {
+      EXPECT_EQ(FLines, std::vector<std::string>{LineFor("r.bak-1.txt", 1)});
+      EXPECT_EQ(Restored(Copy("r.bak-1.txt", Compress), Compress), "the real r.bak-1, changed");
+      EXPECT_EQ(Restored(Copy("r.bak-1.bak-1.txt", Compress), Compress), "the real r.bak-1");
+    }
+    EXPECT_EQ(Restored(Copy("r.txt", Compress), Compress), "r one");
+  }
+}
+
+// A line break in a name is shown escaped: each file keeps one line (and a
+// failure its one continuation line), and the copy has the exact name.
+TEST_F(TBackupThreadTest, LineBreaksInNamesAreShownEscaped) {
+  WriteFileBytes(Source("two\nlines.txt"), "lf");
+  WriteFileBytes(Source("back\rto start.txt"), "cr");
+  Run({"back\rto start.txt", "gone\r\n.txt", "two\nlines.txt"}, 0, 1);
+  const std::string Start = std::string(Now) + " - 01: " + FSrc + "/";
+  EXPECT_EQ(FLines, (std::vector<std::string>{
+                        Start + "back\\rto start.txt => " + FDst,
+                        Start + "gone\\r\\n.txt => " + FDst + "\r\n  *** " + GetCopyErrorText(caCopy | cjFileNotFound),
+                        Start + "two\\nlines.txt => " + FDst}));
+  EXPECT_EQ(ReadFileBytes(Target("two\nlines.txt")), "lf");
+  EXPECT_EQ(ReadFileBytes(Target("back\rto start.txt")), "cr");
+}
+
+// A short temporary name tells nothing of its file, and another worker on
+// the same destination may be writing it right now: a recent one stays, as
+// does one that is a source file's copy.
+TEST_F(TBackupThreadTest, RecentTemporaryFilesOfTheShortFormStay) {
+  fs::create_directories(TargetDir());
+  WriteFileBytes(Source("x.txt"), "new x");
+  WriteFileBytes(Target("x.txt"), "old x");
+  WriteFileBytes(Target(".dz-0123456789ab.tmp"), "another worker's copy in progress");
+  Run({"x.txt"}, 0, 1);
+  EXPECT_EQ(Listing(TargetDir()), (std::vector<std::string>{".dz-0123456789ab.tmp", "x.bak-1.txt", "x.txt"}));
+  EXPECT_EQ(FLines, std::vector<std::string>{LineFor("x.txt", 1)});
+}
+
+TEST(BackupTemporaryNameTest, OnlyTheShortFormIsTaken) {
+  EXPECT_TRUE(TBackupThread::IsTemporaryName(".dz-0123456789ab.tmp"));
+  for (const char* Name : {".dz-0123456789AB.tmp", ".dz-0123456789a.tmp", ".dz-0123456789abc.tmp", "dz-0123456789ab.tmp",
+                           ".dz-0123456789ab.tmp1", "x.txt.tmp", ".dz-0123456789ag.tmp"})
+    EXPECT_FALSE(TBackupThread::IsTemporaryName(Name)) << Name;
+}
+
 // The destination is a small tmpfs.
 class TBackupThreadTmpfsTest : public TBackupThreadTest {
 protected:
@@ -900,6 +1142,36 @@ TEST_F(TBackupThreadFailingDiskTest, BatchWhoseFlushFailsKeepsTheOldCopiesAndRep
   // At most the first bytes: a failure would show megabytes.
   EXPECT_EQ(ReadFileBytes(Target("kept.txt")).substr(0, 8), "cur");
   EXPECT_EQ(ReadFileBytes(JoinPath(TargetDir(), "kept.bak-1.txt")).substr(0, 8), "v1");
+}
+
+// The destination is an ext4 image whose leftovers are made old with
+// debugfs (a status-change time cannot be set otherwise).
+class TBackupThreadLeftoverTest : public TBackupThreadFixture<test::TLoopVolumeTest> {};
+
+// Leftovers of interrupted runs go when their folder is met: the short form
+// once it has not changed for long, the old form ("<target>.tmp<digits>") of
+// the file backed up. A source file's copy of such a name stays.
+TEST_F(TBackupThreadLeftoverTest, OldTemporaryFilesOfInterruptedRunsAreRemoved) {
+  const fs::path Image = FDir / "dst.img";
+  DZ_REQUIRE(MakeImage(Image, "mkfs.ext4 -q -F") && MountImage(Image, FDst), "an ext4 image on a loop device");
+  fs::create_directories(TargetDir());
+  WriteFileBytes(Source("x.txt"), "new x");
+  WriteFileBytes(Source(".dz-cccccccccccc.tmp"), "a source file of that name");
+  WriteFileBytes(Target("x.txt"), "old x");
+  const char* Old[] = {".dz-aaaaaaaaaaaa.tmp", ".dz-cccccccccccc.tmp"};
+  for (const char* Name : Old) WriteFileBytes(Target(Name), "old");
+  WriteFileBytes(Target(".dz-bbbbbbbbbbbb.tmp"), "recent");
+  WriteFileBytes(Target("x.txt.tmp3"), "old form");
+  Unmount(FDst);
+  const std::string Inside = "/" + fs::path(PathWithoutDrive(FSrc)).relative_path().string() + "/";
+  for (const char* Name : Old)
+    ASSERT_TRUE(test::TLoopVolumeTest::Run("debugfs -w -R 'sif " + Inside + Name + " ctime 20200101000000' " +
+                                           test::Quoted(Image)));
+  ASSERT_TRUE(MountImage(Image, FDst));
+  Run({"x.txt"}, 0, 1);
+  EXPECT_EQ(Listing(TargetDir()),
+            (std::vector<std::string>{".dz-bbbbbbbbbbbb.tmp", ".dz-cccccccccccc.tmp", "x.bak-1.txt", "x.txt"}));
+  EXPECT_EQ(FLines, std::vector<std::string>{LineFor("x.txt", 1)});
 }
 
 // The destination keeps coarser times than the source: ext2 with small
