@@ -246,6 +246,11 @@ void TWatchdog::StopMonitoring() {
   FRescans.clear();
   if (FMonitoring)
     FCollectedUntil = FSetup.Clock();
+  // A directory that went away is looked at from when it went at the next
+  // start.
+  for (const auto& Task : FMonTasks)
+    if (Task->MissingSince && (!FCollectedUntil || *Task->MissingSince < *FCollectedUntil))
+      FCollectedUntil = *Task->MissingSince;
   // The last backup of everything pending, and the end of any backup that
   // still runs.
   if (FileCount() > 0 || FRunner.AnyRunning())

@@ -421,7 +421,15 @@ void TWatchdog::TaskEdited(std::size_t Index) {
     FView.ShowMessage(SafeFormat(Tr("Directory \"%s\" not specified in %s!"), Task.Dir, Task.BuTask));
     Task.MonStatus = mtInvalid;
   } else {
-    Task.MonStatus = ReadTaskSettings(Task, FSetup.TaskDefaults, *this) == 0 ? mtEnabled : mtInvalid;
+    // A missing directory leaves the entry waiting for it (Unavailable).
+    const std::string Before = std::exchange(Task.Unavailable, std::string());
+    if (ReadTaskSettings(Task, FSetup.TaskDefaults, *this) == 0)
+      Task.MonStatus = mtEnabled;
+    else if (Task.Unavailable.empty())
+      Task.MonStatus = mtInvalid;
+    // While monitoring runs, the look for its return takes it up.
+    if (FMonitoring && Task.Unavailable.empty())
+      Task.Unavailable = Before;
   }
   PublishState();
 }
@@ -430,9 +438,13 @@ void TWatchdog::ValidateMonTasks() {
   for (const auto& Task : FMonTasks) {
     // A missing task or directory may be a disk or share not mounted yet:
     // the entry keeps the user's check mark and waits for them.
+    // A watched entry is its watcher's to give up: it reports its
+    // directory gone.
+    const bool Watched = FMonitoring && Task->DirWatch;
     if (!RegularFileExists(Task->BuTask)) {
-      Task->Unavailable = TaskNotFoundText(Task->BuTask);
-      AddLogLine(Task->Unavailable);
+      AddLogLine(TaskNotFoundText(Task->BuTask));
+      if (!Watched)
+        Task->Unavailable = TaskNotFoundText(Task->BuTask);
       continue;
     }
     if (XlDirectoryExists(Task->Dir)) {
@@ -451,8 +463,9 @@ void TWatchdog::ValidateMonTasks() {
         Task->NoteDestination(Task->DestDir);
       }
     } else {
-      Task->Unavailable = DirNotFoundText(Task->Dir);
-      AddLogLine(Task->Unavailable);
+      AddLogLine(DirNotFoundText(Task->Dir));
+      if (!Watched)
+        Task->Unavailable = DirNotFoundText(Task->Dir);
     }
   }
   if (FSelected < 0 && !FMonTasks.empty())
