@@ -7,6 +7,7 @@
 
 #include "base/CaseFold.h"
 #include "base/SafeFormat.h"
+#include "base/Utf.h"
 #include "base/Translate.h"
 #include "filesys/PathUtils.h"
 #include "platform/Console.h"
@@ -59,12 +60,14 @@ std::vector<std::string> StatusLines(const std::vector<TStatusEntry>& Entries, c
   if (Entries.empty()) Lines.push_back(Tr("No directory is in the list."));
   for (std::size_t I = 0; I < Entries.size(); ++I) {
     const TStatusEntry& E = Entries[I];
-    std::string Line = ListPosition(I) + ": " + E.Dir + " - " + MonStateWord(E.Status, E.RunStatus) + ", " +
-                       FileCountText(static_cast<std::int64_t>(E.Pending));
+    std::string Line = ListPosition(I) + ": " + EscapeControls(E.Dir) + " - " + MonStateWord(E.Status, E.RunStatus) +
+                       ", " + FileCountText(static_cast<std::int64_t>(E.Pending));
     if (E.GivenUp > 0)
       Line += ", " + SafeFormat(Tr("%u given up"), static_cast<std::uint64_t>(E.GivenUp));
     if (E.DestinationInside)
       Line += ", " + Tr("the backup destination lies in the directory");
+    if (!E.Unavailable.empty())
+      Line += ", " + E.Unavailable;
     Lines.push_back(std::move(Line));
   }
   Lines.push_back(Tr("Next backup: ") + CountdownText);
@@ -288,7 +291,7 @@ std::vector<TStatusEntry> TConsoleApp::StatusEntries() const {
   for (std::size_t I = 0; I < FWatchdog->MonTaskCount(); ++I) {
     const TMonTask& Task = FWatchdog->MonTask(I);
     Entries.push_back({Task.Dir, Task.MonStatus, Task.GetRunStatus(), Task.PendingCount(),
-                       Task.Failed.GivenUpCount(), !Task.MonFilter.DestDirs.Empty()});
+                       Task.Failed.GivenUpCount(), !Task.MonFilter.DestDirs.Empty(), Task.Unavailable});
   }
   return Entries;
 }

@@ -67,6 +67,7 @@ struct TStatusEntry {
   std::size_t Pending = 0;
   std::size_t GivenUp = 0;         // failed files no longer retried
   bool DestinationInside = false;  // a backup destination lies in Dir
+  std::string Unavailable;         // why it is not watched now: its task or directory is missing
 };
 
 // The status: one line per entry, "NN: <dir> - <state>, <count text>"

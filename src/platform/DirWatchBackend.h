@@ -82,7 +82,8 @@ public:
   // Code is a system error code (SysError.h) and Text its message, naming
   // the directory concerned where there is one. Three codes end the reports:
   //   ErrFileNotFound (2), ErrNotReady (21)  the watched directory was
-  //       deleted, or its file system unmounted.
+  //       deleted or renamed away (its path no longer names it), or its
+  //       file system unmounted.
   //   ErrOperationAborted (995)  the worker met a failure it cannot go on
   //       after: the system's change queue failed, or an unexpected error
   //       (the text gives the reason).

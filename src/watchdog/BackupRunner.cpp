@@ -6,6 +6,7 @@
 
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
+#include "base/Utf.h"
 #include "filesys/ErrorTexts.h"
 #include "filesys/NumberUtils.h"
 #include "filesys/PathUtils.h"
@@ -58,7 +59,7 @@ void TBackupRunner::FileDone(TRun& Run, const TBackupFileResult& Result) {
   if (Failed != nullptr && Failed->GivenUp())
     FLog("  *** " + FTimeText() + " - " + ZeroPadInt(Run.Position, 2) + ": " +
          SafeFormat(Tr("\"%s\" is given up after %u failed copies (%s); it is tried again when it changes."),
-                    JoinPath(Task.Dir, Result.FileName), static_cast<std::uint64_t>(Failed->Failures),
+                    EscapeControls(JoinPath(Task.Dir, Result.FileName)), static_cast<std::uint64_t>(Failed->Failures),
                     GetCopyErrorText(Result.ErrorCode)));
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -129,6 +130,9 @@ public:
   TMonTask& operator=(const TMonTask&) = delete;
 
   TRunStatus GetRunStatus() const;
+  // Whether the entry takes part in monitoring and backups now: checked,
+  // and its task and directory there.
+  bool Usable() const { return MonStatus == mtEnabled && Unavailable.empty(); }
 
   // A report of this entry's watcher, FileName relative to Dir.
   // Directories are not collected; a removed file, or the old name of a
@@ -187,6 +191,16 @@ public:
   // file system, even where nothing declares it.
   std::string DestMountPoint;
   std::string DestMountFor;
+  // Why the entry cannot be watched now, empty while it can: its task file
+  // or its directory is missing (a disk or share not mounted yet, a folder
+  // renamed or deleted). The entry, its check mark and its pending files
+  // are kept, and it is taken up again when both are back.
+  std::string Unavailable;
+  // When its directory went away while it was watched: the changes from
+  // then on are looked for when it is back. Empty: from the last save.
+  std::optional<std::chrono::system_clock::time_point> MissingSince;
+  // A look for its task and directory runs.
+  bool ReturnLookOut = false;
   // Dir with its links resolved, found when monitoring starts: a
   // destination may name the directory through another path.
   std::string ResolvedDir;

@@ -8,11 +8,13 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
+#include "base/Utf.h"
 #include "filesys/NumberUtils.h"
 #include "filesys/PathUtils.h"
 #include "filesys/XlFileUtils.h"
@@ -68,11 +70,17 @@ bool TWatchdog::StartMonitoring() {
   for (const auto& Task : FMonTasks) {
     if (Task->MonStatus != mtEnabled)
       continue;
-    if (CheckTaskFile(Task->BuTask) != tcUsable) {
+    const TTaskCheck Check = CheckTaskFile(Task->BuTask);
+    if (Check == tcNotFound) {
+      // Its disk may not be mounted yet: the entry waits for it.
+      Task->Unavailable = Tr("Task not found") + ": " + EscapeControls(Task->BuTask);
+    } else if (Check != tcUsable) {
       Task->MonStatus = mtInvalid;
-      AddLogLine(SafeFormat(Tr("The backup task \"%s\" has invalid settings!"), Task->BuTask));
+      AddLogLine(SafeFormat(Tr("The backup task \"%s\" has invalid settings!"), EscapeControls(Task->BuTask)));
     } else {
-      Task->MonStatus = ReadTaskSettings(*Task, FSetup.TaskDefaults, *this) == 0 ? mtEnabled : mtInvalid;
+      Task->Unavailable.clear();
+      if (ReadTaskSettings(*Task, FSetup.TaskDefaults, *this) != 0 && Task->Unavailable.empty())
+        Task->MonStatus = mtInvalid;
     }
   }
   if (std::none_of(FMonTasks.begin(), FMonTasks.end(), [](const auto& T) { return T->MonStatus == mtEnabled; })) {
@@ -84,6 +92,7 @@ bool TWatchdog::StartMonitoring() {
   FScheduler.Start(GetIntervalSeconds());
   FTbStatus = tbsOff;
   FMonitoring = true;
+  FTicksToReturnLook = FSetup.ReturnLookTicks;
   for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
     TMonTask& Task = *FMonTasks[I];
     Task.ResetCollection();
@@ -92,13 +101,19 @@ bool TWatchdog::StartMonitoring() {
     // or a link is found when a backup starts (its file system is looked at
     // off the main thread only).
     Task.MonFilter.DestDirs.Clear();
+    Task.MissingSince.reset();
     if (Task.MonStatus != mtEnabled)
       continue;
+    if (Task.Unavailable.empty() && !XlDirectoryExists(Task.Dir))
+      Task.Unavailable = SafeFormat(Tr("Directory \"%s\" not found!"), EscapeControls(Task.Dir));
+    if (!Task.Unavailable.empty()) {
+      MarkUnavailable(I, Task.Unavailable);
+      continue;
+    }
     if (ResolvePath(std::string_view(Task.Dir), Task.ResolvedDir) != 0)
       Task.ResolvedDir.clear();
     NoteDestination(I, Task.DestDir);
-    if (XlDirectoryExists(Task.Dir))
-      StartWatcher(I);
+    StartWatcher(I);
   }
   // Changes made while nothing watched (a crash, the time before the
   // start at logon) would otherwise wait until the file changes again.
@@ -157,7 +172,50 @@ void TWatchdog::LogCannotMonitor(std::size_t Index, const std::string& Reason) {
   // has to learn of it, and the other directories are watched all the
   // same.
   AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
-             SafeFormat(Tr("Directory \"%s\" cannot be monitored: %s"), FMonTasks[Index]->Dir, Reason));
+             SafeFormat(Tr("Directory \"%s\" cannot be monitored: %s"), EscapeControls(FMonTasks[Index]->Dir),
+                        EscapeControls(Reason)));
+}
+
+void TWatchdog::MarkUnavailable(std::size_t Index, std::string Reason) {
+  TMonTask& Task = *FMonTasks[Index];
+  Task.Unavailable = std::move(Reason);
+  AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " + Task.Unavailable + " " +
+             Tr("It is monitored again as soon as it is back."));
+}
+
+void TWatchdog::TakeUpAgain(std::size_t Index) {
+  TMonTask& Task = *FMonTasks[Index];
+  Task.Unavailable.clear();
+  if (CheckTaskFile(Task.BuTask) != tcUsable) {
+    Task.MonStatus = mtInvalid;
+    AddLogLine(SafeFormat(Tr("The backup task \"%s\" has invalid settings!"), EscapeControls(Task.BuTask)));
+  } else if (ReadTaskSettings(Task, FSetup.TaskDefaults, *this) != 0) {
+    if (Task.Unavailable.empty())
+      Task.MonStatus = mtInvalid;  // a fault of the task: the user mends it
+  }
+  if (!Task.Usable()) {
+    PublishState();
+    return;
+  }
+  Task.ResetCollection();
+  Task.MonFilter.DestDirs.Clear();
+  if (ResolvePath(std::string_view(Task.Dir), Task.ResolvedDir) != 0)
+    Task.ResolvedDir.clear();
+  NoteDestination(Index, Task.DestDir);
+  AddLogLine(ListPosition(Index) + ": " +
+             SafeFormat(Tr("Directory \"%s\" is there again and is monitored."), EscapeControls(Task.Dir)));
+  StartWatcher(Index);
+  // What changed while it was away: from when it went, or from the last
+  // save for one that was missing from the start.
+  std::optional<std::chrono::system_clock::time_point> Since;
+  if (Task.MissingSince)
+    Since = *Task.MissingSince - RescanSlack;
+  else if (FCollectedUntil)
+    Since = *FCollectedUntil - FSetup.CatchUpMargin;
+  Task.MissingSince.reset();
+  if (Since && Task.DirWatch)
+    StartScan(Index, FileTimeOf(*Since), &TWatchdog::CatchUpFound);
+  PublishState();
 }
 
 bool TWatchdog::WatchersStarting() const {
@@ -188,11 +246,17 @@ void TWatchdog::StopMonitoring() {
   FRescans.clear();
   if (FMonitoring)
     FCollectedUntil = FSetup.Clock();
+  // A directory that went away is looked at from when it went at the next
+  // start.
+  for (const auto& Task : FMonTasks)
+    if (Task->MissingSince && (!FCollectedUntil || *Task->MissingSince < *FCollectedUntil))
+      FCollectedUntil = *Task->MissingSince;
   // The last backup of everything pending, and the end of any backup that
   // still runs.
   if (FileCount() > 0 || FRunner.AnyRunning())
     RunBackups(true);
   for (const auto& Task : FMonTasks) Task->DirWatch.reset();
+  FEndedWatches.clear();
   FMonitoring = false;
   FScheduler.Stop();
   FTbStatus = tbsOff;
@@ -242,12 +306,12 @@ void TWatchdog::CatchUpFound(std::size_t Index, const TMonTask* Task, int ErrorC
   TMonTask& Entry = *FMonTasks[Index];
   if (ErrorCode != 0) {
     AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
-               SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), Entry.Dir, PlatformErrorText(ErrorCode),
-                          ErrorCode));
+               SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), EscapeControls(Entry.Dir),
+                          PlatformErrorText(ErrorCode), ErrorCode));
   } else if (const std::size_t Added = Entry.AddPending(Files); Added > 0) {
     AddLogLine(ListPosition(Index) + ": " +
                SafeFormat(Tr("%s in \"%s\" changed while they were not watched; they wait for the next backup."),
-                          FileCountText(static_cast<std::int64_t>(Added)), Entry.Dir));
+                          FileCountText(static_cast<std::int64_t>(Added)), EscapeControls(Entry.Dir)));
   }
 }
 
@@ -287,12 +351,26 @@ void TWatchdog::DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std:
     if (!Task->FirstLimitReport())
       return;
     AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
-               SafeFormat(Tr("Directory \"%s\" is watched only in part: %s"), Task->Dir, ErrorMessage) + " " +
+               SafeFormat(Tr("Directory \"%s\" is watched only in part: %s"), EscapeControls(Task->Dir),
+                          EscapeControls(ErrorMessage)) + " " +
                Tr("Start monitoring again once the limit is raised."));
     return;
   }
+  if (ErrorCode == ErrFileNotFound || ErrorCode == ErrNotReady) {
+    // The directory was deleted, renamed away or unmounted: its watcher has
+    // ended. Its pending files wait (looked for under the old name now they
+    // would be given up as not found), and it is watched again when a
+    // directory is at its path once more, as after a folder swap.
+    Task->MissingSince = Sender.ReportTime();
+    FEndedWatches.push_back(std::move(Task->DirWatch));  // not inside its own report
+    MarkUnavailable(Index, SafeFormat(Tr("Directory \"%s\" is no longer there: %s"), EscapeControls(Task->Dir),
+                                      EscapeControls(ErrorMessage)));
+    PublishState();
+    return;
+  }
   AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
-             SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), Task->Dir, ErrorMessage, ErrorCode));
+             SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), EscapeControls(Task->Dir),
+                        EscapeControls(ErrorMessage), ErrorCode));
 }
 
 void TWatchdog::RescanAfterLostChanges(std::size_t Index, std::chrono::system_clock::time_point LostSince) {
@@ -325,15 +403,15 @@ void TWatchdog::RescanFound(std::size_t Index, const TMonTask* Task, int ErrorCo
   if (ErrorCode != 0) {
     // The directory itself is gone or closed to us: nothing was scanned.
     AddLogLine(std::string(ErrorMarker) + ListPosition(Index) + ": " +
-               SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), Entry.Dir, PlatformErrorText(ErrorCode),
-                          ErrorCode));
+               SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), EscapeControls(Entry.Dir),
+                          PlatformErrorText(ErrorCode), ErrorCode));
     return;
   }
   const std::size_t Added = Entry.AddPending(Files);
   AddLogLine(ListPosition(Index) + ": " +
              SafeFormat(Tr("More changes in \"%s\" than the system could report at once: the directory was "
                            "scanned again, %u changed files were added."),
-                        Entry.Dir, static_cast<std::uint64_t>(Added)));
+                        EscapeControls(Entry.Dir), static_cast<std::uint64_t>(Added)));
   PublishState();
 }
 

@@ -10,6 +10,7 @@
 #include "base/CommaText.h"
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
+#include "base/Utf.h"
 #include "filesys/XlFileUtils.h"
 #include "filesys/NumberUtils.h"
 #include "filters/TextFilter.h"
@@ -334,7 +335,7 @@ int ReadTaskSettings(TMonTask& Task, const TTaskDefaults& Defaults, TLogSink& Lo
   try {
     Ini.emplace(OpenTaskFileChecked(Task.BuTask));
   } catch (const std::exception& E) {
-    Log.AddLogLine(Task.BuTask + ": " + E.what());
+    Log.AddLogLine(EscapeControls(Task.BuTask) + ": " + E.what());
     Task.MonStatus = mtInvalid;
     return 2;
   }
@@ -347,13 +348,16 @@ int ReadTaskSettings(TMonTask& Task, const TTaskDefaults& Defaults, TLogSink& Lo
     }
   }
   if (!Index) {
-    Log.AddLogLine(SafeFormat(Tr("Directory \"%s\" not specified in %s!"), Task.Dir, Task.BuTask));
+    Log.AddLogLine(SafeFormat(Tr("Directory \"%s\" not specified in %s!"), EscapeControls(Task.Dir),
+                              EscapeControls(Task.BuTask)));
     Task.MonStatus = mtInvalid;
     return 2;
   }
   if (!XlDirectoryExists(Task.Dir)) {
-    Log.AddLogLine(SafeFormat(Tr("Directory \"%s\" not found!"), Task.Dir));
-    Task.MonStatus = mtInvalid;
+    // Not a fault of the entry: its disk may not be mounted yet. It keeps
+    // the user's check mark and is taken up again when the directory is back.
+    Task.Unavailable = SafeFormat(Tr("Directory \"%s\" not found!"), EscapeControls(Task.Dir));
+    Log.AddLogLine(Task.Unavailable);
     return 2;
   }
   TakeOverSettings(*Ini, IndexedName(DirPrefix, *Index), Defaults, Task);

@@ -102,8 +102,10 @@ void SetTaskDirFilter(TTextFilter& Filter, std::string_view Value);
 // Task. 0 on success; 2 when the file cannot be read, does not list the
 // directory or the directory is missing: the problem then goes to Log as one
 // line and MonStatus becomes mtInvalid (the codes are those of
-// TMonTaskStatus: 0 mtEnabled, 2 mtInvalid). A success leaves MonStatus as
-// it was. Never raises for bad task files or illegal filters.
+// TMonTaskStatus: 0 mtEnabled, 2 mtInvalid), except for a missing
+// directory, which is no fault of the entry: MonStatus stays and
+// Task.Unavailable says why. A success leaves MonStatus as it was. Never
+// raises for bad task files or illegal filters.
 int ReadTaskSettings(TMonTask& Task, const TTaskDefaults& Defaults, TLogSink& Log);
 
 // The explanation shown when a task is refused with tcInvalidSettings: four

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/CaseFold.h"
+#include "base/Utf.h"
 #include "base/Translate.h"
 #include "filesys/ErrorTexts.h"
 #include "filesys/NumberUtils.h"
@@ -64,7 +65,17 @@ TIntervalDisplay UnitDisplay(TIntervalUnit Unit, std::int32_t Value, bool Period
   return Display;
 }
 
-std::string DirItemText(std::size_t Index, const std::string& Dir) { return ListPosition(Index) + ": " + Dir; }
+std::string DirItemText(std::size_t Index, const std::string& Dir) {
+  return ListPosition(Index) + ": " + EscapeControls(Dir);
+}
+
+std::string TaskNotFoundText(const std::string& TaskFile) {
+  return Tr("Task not found") + ": " + EscapeControls(TaskFile);
+}
+
+std::string DirNotFoundText(const std::string& Dir) {
+  return SafeFormat(Tr("Directory \"%s\" not found!"), EscapeControls(Dir));
+}
 
 }  // namespace
 
@@ -178,6 +189,7 @@ TWatchdog::~TWatchdog() {
   // Looks at destinations still out keep running; they no longer post.
   FProbeHub->Detach();
   for (const auto& Task : FMonTasks) Task->DirWatch.reset();
+  FEndedWatches.clear();
   FScans.clear();
   FLife.reset();
   // The workers' last lines still come here; what they did not reach stays
@@ -207,9 +219,11 @@ void TWatchdog::LoadSettings() {
   FWriteLog = S.WriteLog;
   FCollectedUntil = S.LastSave;
   for (const TStoredMonTask& Stored : S.MonTasks) {
-    if (!RegularFileExists(Stored.BuTask))
-      continue;
     auto Entry = std::make_unique<TMonTask>(Stored.BuTask, Stored.Dir);
+    // A task on a disk that is not mounted yet is no reason to forget the
+    // entry: it waits, with its pending files, until the task is back.
+    if (!RegularFileExists(Stored.BuTask))
+      Entry->Unavailable = TaskNotFoundText(Stored.BuTask);
     Entry->RetainBak = Stored.RetainBak;
     Entry->MonStatus = Stored.Enabled ? mtEnabled : mtDisabled;
     Entry->FileList.Assign(Stored.Files);
@@ -234,9 +248,15 @@ void TWatchdog::LoadSettings() {
 std::optional<std::chrono::system_clock::time_point> TWatchdog::CollectedUntil() const {
   // While monitoring runs, every change up to now has been collected, unless
   // a look for changes made before the start has not ended yet.
+  std::optional<std::chrono::system_clock::time_point> Until = FCollectedUntil;
   if (FMonitoring && FScansPending == 0 && !WatchersStarting())
-    return FSetup.Clock();
-  return FCollectedUntil;
+    Until = FSetup.Clock();
+  // A directory that went away is looked at again from when it went, also
+  // after a restart.
+  for (const auto& Task : FMonTasks)
+    if (Task->MissingSince && (!Until || *Task->MissingSince < *Until))
+      Until = *Task->MissingSince;
+  return Until;
 }
 
 bool TWatchdog::SaveSettings() {
@@ -401,24 +421,41 @@ void TWatchdog::TaskEdited(std::size_t Index) {
     FView.ShowMessage(SafeFormat(Tr("Directory \"%s\" not specified in %s!"), Task.Dir, Task.BuTask));
     Task.MonStatus = mtInvalid;
   } else {
-    Task.MonStatus = ReadTaskSettings(Task, FSetup.TaskDefaults, *this) == 0 ? mtEnabled : mtInvalid;
+    // A missing directory leaves the entry waiting for it (Unavailable).
+    const std::string Before = std::exchange(Task.Unavailable, std::string());
+    if (ReadTaskSettings(Task, FSetup.TaskDefaults, *this) == 0)
+      Task.MonStatus = mtEnabled;
+    else if (Task.Unavailable.empty())
+      Task.MonStatus = mtInvalid;
+    // While monitoring runs, the look for its return takes it up.
+    if (FMonitoring && Task.Unavailable.empty())
+      Task.Unavailable = Before;
   }
   PublishState();
 }
 
 void TWatchdog::ValidateMonTasks() {
   for (const auto& Task : FMonTasks) {
+    // A missing task or directory may be a disk or share not mounted yet:
+    // the entry keeps the user's check mark and waits for them.
+    // A watched entry is its watcher's to give up: it reports its
+    // directory gone.
+    const bool Watched = FMonitoring && Task->DirWatch;
     if (!RegularFileExists(Task->BuTask)) {
-      AddLogLine(Tr("Task not found") + ": " + Task->BuTask);
-      Task->MonStatus = mtInvalid;
+      AddLogLine(TaskNotFoundText(Task->BuTask));
+      if (!Watched)
+        Task->Unavailable = TaskNotFoundText(Task->BuTask);
       continue;
     }
     if (XlDirectoryExists(Task->Dir)) {
+      // While monitoring runs, the look for its return takes it up.
+      if (!FMonitoring)
+        Task->Unavailable.clear();
       if (CheckTaskFile(Task->BuTask) != tcUsable)
         Task->MonStatus = mtInvalid;
       ReadTaskSettings(*Task, FSetup.TaskDefaults, *this);
       if (Task->MonStatus == mtInvalid)
-        AddLogLine(SafeFormat(Tr("The backup task \"%s\" has invalid settings!"), Task->BuTask));
+        AddLogLine(SafeFormat(Tr("The backup task \"%s\" has invalid settings!"), EscapeControls(Task->BuTask)));
       // The mark of a destination in the directory shows before monitoring
       // starts, as the task writes it; a start finds the others too.
       if (!FMonitoring) {
@@ -426,8 +463,9 @@ void TWatchdog::ValidateMonTasks() {
         Task->NoteDestination(Task->DestDir);
       }
     } else {
-      AddLogLine(SafeFormat(Tr("Directory \"%s\" not found!"), Task->Dir));
-      Task->MonStatus = mtInvalid;
+      AddLogLine(DirNotFoundText(Task->Dir));
+      if (!Watched)
+        Task->Unavailable = DirNotFoundText(Task->Dir);
     }
   }
   if (FSelected < 0 && !FMonTasks.empty())
@@ -474,7 +512,7 @@ void TWatchdog::RetainBakChanged(std::int32_t Value) {
 std::int32_t TWatchdog::FileCount() const {
   std::size_t Count = 0;
   for (const auto& Task : FMonTasks)
-    if (Task->MonStatus == mtEnabled)
+    if (Task->Usable())
       Count += Task->PendingCount();
   return static_cast<std::int32_t>(Count);
 }
@@ -501,7 +539,7 @@ void TWatchdog::Tick() {
     // A scheduled start counts for the waits of failed files; the last
     // backup at a stop does not, so that it cannot retry them in a loop.
     for (const auto& Task : FMonTasks)
-      if (Task->MonStatus == mtEnabled && Task->BuThread == nullptr)
+      if (Task->Usable() && Task->BuThread == nullptr)
         Task->RetryStartCounted();
     RunBackups(false);
     CheckDestinationErrors(Action == TTickAction::taPeriodicBackup ? 3 : 0);
@@ -510,6 +548,11 @@ void TWatchdog::Tick() {
     // The start that found their worker busy is served now.
     StartBackups(true);
     SaveSettings();
+  }
+  FEndedWatches.clear();
+  if (--FTicksToReturnLook <= 0) {
+    FTicksToReturnLook = std::max<std::int32_t>(FSetup.ReturnLookTicks, 1);
+    LookForReturns();
   }
   FTbStatus = S;
   PublishState();
@@ -600,6 +643,38 @@ std::shared_ptr<TWatchdog::TProbeSlot> TWatchdog::StartProbe(const std::string& 
   return Slot;
 }
 
+bool TWatchdogSetup::DefaultSourceThere(const std::string& TaskFile, const std::string& Dir) {
+  return RegularFileExists(TaskFile) && XlDirectoryExists(Dir);
+}
+
+void TWatchdog::LookForReturns() {
+  for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
+    TMonTask& Task = *FMonTasks[I];
+    if (Task.MonStatus != mtEnabled || Task.Unavailable.empty() || Task.ReturnLookOut || Task.DirWatch)
+      continue;
+    Task.ReturnLookOut = true;
+    // A look at a share that does not answer may hang for minutes: it is
+    // left to end on its own, and reaches the queue only through the hub.
+    std::weak_ptr<int> Life = FLife;
+    std::thread([this, Life, Hub = FProbeHub, I, Entry = &Task, TaskFile = Task.BuTask, Dir = Task.Dir,
+                 There = FSetup.SourceThere] {
+      bool Back = false;
+      try {
+        Back = There(TaskFile, Dir);
+      } catch (...) {
+        Back = false;
+      }
+      Hub->Post([this, Life, I, Entry, Back] {
+        if (Life.expired() || I >= FMonTasks.size() || FMonTasks[I].get() != Entry)
+          return;
+        Entry->ReturnLookOut = false;
+        if (Back && FMonitoring && Entry->MonStatus == mtEnabled && !Entry->Unavailable.empty() && !Entry->DirWatch)
+          TakeUpAgain(I);
+      });
+    }).detach();
+  }
+}
+
 void TWatchdog::RunBackups(bool Wait) {
   if (Wait) {
     // The last backup. A worker that still runs holds back its entry's
@@ -624,10 +699,10 @@ std::size_t TWatchdog::StartBackups(bool OnlyDeferred) {
   // A deferred start with nothing left to back up (its files went away)
   // is done with.
   for (const auto& Task : FMonTasks)
-    if (Task->BuThread == nullptr && (Task->MonStatus != mtEnabled || Task->FileList.Empty()))
+    if (Task->BuThread == nullptr && (!Task->Usable() || Task->FileList.Empty()))
       Task->StartDeferred = false;
-  const bool AnyPending =
-      std::any_of(FMonTasks.begin(), FMonTasks.end(), [](const auto& T) { return !T->FileList.Empty(); });
+  const bool AnyPending = std::any_of(FMonTasks.begin(), FMonTasks.end(),
+                                      [](const auto& T) { return T->Usable() && !T->FileList.Empty(); });
   if (!AnyPending)
     return 0;
   if (FWriteLog && !FLogFile.IsOpen())
@@ -644,7 +719,9 @@ std::size_t TWatchdog::StartBackups(bool OnlyDeferred) {
   std::map<std::string, std::shared_ptr<TProbeSlot>> Round;
   for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
     TMonTask& Task = *FMonTasks[I];
-    if (Task.MonStatus != mtEnabled || Task.FileList.Empty() || (OnlyDeferred && !Task.StartDeferred))
+    // The files of an entry whose directory is gone wait for it: looked
+    // for now, they would be given up as not found.
+    if (!Task.Usable() || Task.FileList.Empty() || (OnlyDeferred && !Task.StartDeferred))
       continue;
     if (Task.BuThread != nullptr) {
       // A worker still busy with the entry's last files keeps the new ones
@@ -682,7 +759,7 @@ std::size_t TWatchdog::StartBackups(bool OnlyDeferred) {
       Task.ErrCount = 0;
     } else {
       AddLogLine(" *** " + TimeText() + " - " + ListPosition(Start.Index) + ": " +
-                 SafeFormat(Tr("Drive \"%s\" not ready!"), MissingDestinationName(Task.DestDir)));
+                 SafeFormat(Tr("Drive \"%s\" not ready!"), EscapeControls(MissingDestinationName(Task.DestDir))));
       ++Task.ErrCount;
     }
   }
@@ -696,7 +773,7 @@ void TWatchdog::NoteDestination(std::size_t Index, const std::string& Dest) {
   AddLogLine(std::string(" *** ") + ListPosition(Index) + ": " +
              SafeFormat(Tr("The backup destination \"%s\" lies in the monitored directory \"%s\": changes there "
                            "are not backed up. Choose a destination outside it in the backup task."),
-                        Task.DestDir, Task.Dir));
+                        EscapeControls(Task.DestDir), EscapeControls(Task.Dir)));
 }
 
 void TWatchdog::CheckDestinationErrors(std::int32_t Threshold) {
@@ -786,7 +863,7 @@ std::string TWatchdog::ActiveDirsText() const {
       continue;
     if (!Lines.empty())
       Lines += "\r\n";
-    Lines += OrdinalText(I + 1) + Tr("Directory") + ": " + Task.Dir;
+    Lines += OrdinalText(I + 1) + Tr("Directory") + ": " + EscapeControls(Task.Dir);
   }
   if (Lines.empty())
     Lines = Tr("The monitoring is not active!");
@@ -816,8 +893,8 @@ TWatchdogState TWatchdog::ComputeState() const {
   for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
     const TMonTask& Task = *FMonTasks[I];
     S.DirItems.push_back({DirItemText(I, Task.Dir), Task.MonStatus == mtEnabled, Task.GetRunStatus(),
-                          Task.PendingCount(), Task.MonStatus == mtInvalid, !Task.MonFilter.DestDirs.Empty(),
-                          Task.Failed.GivenUpCount()});
+                          Task.PendingCount(), Task.MonStatus == mtInvalid || !Task.Unavailable.empty(),
+                          !Task.MonFilter.DestDirs.Empty(), Task.Failed.GivenUpCount(), Task.Unavailable});
   }
   if (FSelected >= 0 && static_cast<std::size_t>(FSelected) < FMonTasks.size()) {
     S.Selected = FSelected;
@@ -837,7 +914,7 @@ TWatchdogState TWatchdog::ComputeState() const {
   S.NotScheduledVisible = !On;
   // Files given up are not pending, but the user finds them in the list.
   const bool AnyGivenUp = std::any_of(FMonTasks.begin(), FMonTasks.end(), [](const auto& T) {
-    return T->MonStatus == mtEnabled && T->Failed.GivenUpCount() > 0;
+    return T->Usable() && T->Failed.GivenUpCount() > 0;
   });
   S.ShowFilesVisible = On && (Count > 0 || AnyGivenUp);
   S.ClockProgress = FScheduler.ClockProgress(On, Count > 0);

@@ -84,6 +84,13 @@ struct TWatchdogSetup {
   // not answered by then is not ready for this start. A look still out
   // from an earlier start is not waited for again.
   std::chrono::milliseconds DestinationProbeTimeout{3000};
+  // While monitoring runs, an entry whose task file or directory is missing
+  // is looked for again every this many ticks, off the main thread (a stat
+  // on a dead network share may hang); it is watched again once both are
+  // there. The look is the test's to replace: true when both exist.
+  std::int32_t ReturnLookTicks = 10;
+  std::function<bool(const std::string& TaskFile, const std::string& Dir)> SourceThere = DefaultSourceThere;
+  static bool DefaultSourceThere(const std::string& TaskFile, const std::string& Dir);
 };
 
 // The setup of a program start: the settings file and documents folder of
@@ -291,6 +298,13 @@ private:
   void StartWatcher(std::size_t Index);
   void WatcherStarted(TDirectoryWatch& Sender, const std::string& ErrorMessage);
   void LogCannotMonitor(std::size_t Index, const std::string& Reason);
+  // Entry Index is not watched until its task file and directory are there
+  // again; Reason says what is missing.
+  void MarkUnavailable(std::size_t Index, std::string Reason);
+  // Looks, off the main thread, whether the entries marked unavailable are
+  // there again; TakeUpAgain starts watching one that is.
+  void LookForReturns();
+  void TakeUpAgain(std::size_t Index);
   void DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage);
   // After lost changes: collects, off the main thread, every file of the
   // tree that passes the filters and changed from LostSince on (less a
@@ -360,6 +374,10 @@ private:
   // minutes) and reach the queue only through the hub.
   std::map<std::string, std::shared_ptr<TProbeSlot>> FProbes;
   std::shared_ptr<TProbeHub> FProbeHub;
+  // Watchers whose directory went away: released at the next tick, not
+  // inside their own report.
+  std::vector<std::shared_ptr<TDirectoryWatch>> FEndedWatches;
+  std::int32_t FTicksToReturnLook = 0;
   TBackupScheduler FScheduler;
   TBackupRunner FRunner;
   TBackupLogFile FLogFile;

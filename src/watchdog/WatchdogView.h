@@ -88,6 +88,10 @@ struct TDirItem {
   // should know of and mend in the task.
   bool DestinationInside = false;
   std::size_t GivenUp = 0;      // failed files that are no longer retried
+  // Why the entry is not watched now although it may be checked: its task
+  // file or directory is missing. It is taken up again when they are back;
+  // Invalid is set meanwhile.
+  std::string Unavailable;
   friend bool operator==(const TDirItem&, const TDirItem&) = default;
 };
 

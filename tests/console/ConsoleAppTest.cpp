@@ -58,17 +58,21 @@ TEST(ConsoleCommandTest, StatusWordsAndLines) {
     EXPECT_EQ(MonStateWord(Case.Status, Case.Run), Case.Word);
   }
 
-  const std::vector<TStatusEntry> Entries = {{"/home/u/docs", mtEnabled, rsWatch, 0, 0, false},
-                                              {"/home/u/src", mtEnabled, rsBackup, 3, 0, false},
-                                              {"/gone", mtInvalid, rsOff, 0, 0, false},
-                                              {"/big", mtDisabled, rsOff, 12345, 0, false},
-                                              {"/self", mtEnabled, rsWatch, 1, 2, true}};
+  const std::vector<TStatusEntry> Entries = {{"/home/u/docs", mtEnabled, rsWatch, 0, 0, false, ""},
+                                              {"/home/u/src", mtEnabled, rsBackup, 3, 0, false, ""},
+                                              {"/gone", mtInvalid, rsOff, 0, 0, false, ""},
+                                              {"/big", mtDisabled, rsOff, 12345, 0, false, ""},
+                                              {"/self", mtEnabled, rsWatch, 1, 2, true, ""},
+                                              {"/media/u/disk", mtEnabled, rsOff, 2, 0, false,
+                                               "Directory \"/media/u/disk\" not found!"},
+                                              {"/two\nlines", mtEnabled, rsWatch, 0, 0, false, ""}};
   EXPECT_EQ(StatusLines(Entries, "7 s"),
             (std::vector<std::string>{"01: /home/u/docs - watched, No files", "02: /home/u/src - backup running, 3 files",
                                       "03: /gone - invalid, No files", "04: /big - disabled, 12 345 files",
                                       "05: /self - watched, 1 file, 2 given up, the backup destination lies in the "
                                       "directory",
-                                      "Next backup: 7 s"}));
+                                      "06: /media/u/disk - not watched, 2 files, Directory \"/media/u/disk\" not found!",
+                                      "07: /two\\nlines - watched, No files", "Next backup: 7 s"}));
   EXPECT_EQ(StatusLines({}, "on demand"),
             (std::vector<std::string>{"No directory is in the list.", "Next backup: on demand"}));
 }
@@ -350,6 +354,26 @@ TEST_F(ConsoleAppTest, AddingTheSameTaskAgainAddsNothing) {
   // destination and filters).
   EXPECT_EQ(RunHere({"/c", "/add:" + Other}, {"q"}), ceQuit);
   EXPECT_EQ(MonitoredDirs(Settings()), (std::vector<std::string>{PathOf("a"), PathOf("a")}));
+}
+
+// A service started before its disk is mounted: the entry whose directory
+// is missing keeps its place and check mark, monitoring starts, and the
+// status says why it is not watched.
+TEST_F(ConsoleAppTest, AnEntryWhoseDirectoryIsMissingWaitsAndTheStatusSaysWhy) {
+  const std::string Task = WriteTask("t.buj", {PathOf("a")});
+  ASSERT_EQ(RunHere({"/c", "/add:" + Task}, {"q"}), ceQuit);
+  fs::remove_all(FDir / "a");
+  FOut.str("");
+  FErr.str("");
+
+  EXPECT_EQ(RunHere({"/c"}, {"s", "q"}), ceQuit) << FErr.str();
+  EXPECT_NE(FOut.str().find("01: " + PathOf("a") + " - not watched, No files, Directory \"" + PathOf("a") +
+                            "\" not found!\n"),
+            std::string::npos)
+      << FOut.str();
+  const TWatchdogSettings Saved = LoadWatchdogSettings(Settings());
+  ASSERT_EQ(Saved.MonTasks.size(), 1u);
+  EXPECT_TRUE(Saved.MonTasks[0].Enabled) << "the user's check mark is kept for the next start";
 }
 
 class ConsoleExampleTest : public ConsoleAppTest, public testing::WithParamInterface<bool> {};

@@ -683,6 +683,39 @@ TEST_F(InotifyBackendTest, TheWatchedDirectoryDeletedEndsWithAnError) {
   EXPECT_TRUE(FSink.WaitForError(ErrFileNotFound));
 }
 
+// A watched directory renamed away, or swapped with another one, is no
+// longer at its path: reported as gone, as a deletion is, so the receiver
+// neither looks for its files under the old name nor takes the stranger now
+// at the path for it.
+TEST_F(InotifyBackendTest, TheWatchedDirectoryRenamedAwayEndsWithAnError) {
+  const struct {
+    const char* Name;
+    bool Exchange;
+  } Cases[] = {{"renamed away", false}, {"swapped with another directory", true}};
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    const fs::path Root = FDir / (std::string("root-") + (Case.Exchange ? "x" : "r"));
+    const fs::path Other = FOutside / (std::string("other-") + (Case.Exchange ? "x" : "r"));
+    fs::create_directories(Root);
+    fs::create_directories(Other);
+    TRecordingSink Sink;
+    auto Backend = CreateSystemDirWatchBackend();
+    Backend->Start(TDirWatchRequest{Root.string(), true, WatchdogFilters, 17024}, Sink);
+    WriteFileBytes(Root / "before.txt", "x");
+    ASSERT_TRUE(Sink.WaitForName("before.txt"));
+    if (Case.Exchange) {
+      if (const int Failure = test::ExchangeNames(Root.string(), Other.string()); Failure != 0) {
+        Backend->Stop();
+        GTEST_SKIP() << "no RENAME_EXCHANGE here (errno " << Failure << ")";
+      }
+    } else {
+      fs::rename(Root, Other / "moved");
+    }
+    EXPECT_TRUE(Sink.WaitForError(ErrFileNotFound)) << "the directory left its path unreported";
+    Backend->Stop();
+  }
+}
+
 TEST_F(InotifyBackendTest, StartOnADirectoryThatCannotBeWatchedRaises) {
   WriteFileBytes(FDir / "plain-file", "x");
   struct TCase {

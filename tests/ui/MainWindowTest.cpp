@@ -601,8 +601,33 @@ private slots:
     std::filesystem::remove_all(PathOf("a"));
     FWindow->show();  // every showing checks the entries again
     QCOMPARE(W<QListWidget>("lbDirs")->item(0)->data(Qt::DecorationRole).toString(), QStringLiteral("ball-red"));
-    QCOMPARE(W<QListWidget>("lbDirs")->item(0)->checkState(), Qt::Unchecked);
+    // A missing directory may be a disk not mounted yet: the user's check
+    // mark stays, and the hint says why the entry is not watched.
+    QCOMPARE(W<QListWidget>("lbDirs")->item(0)->checkState(), Qt::Checked);
+    QCOMPARE(W<QListWidget>("lbDirs")->item(0)->toolTip(),
+             QString::fromStdString("Directory \"" + PathOf("a") + "\" not found!"));
     QVERIFY(W<QPlainTextEdit>("meLog")->toPlainText().contains("not found!"));
+  }
+
+  // Files given up and a destination in the directory are marked in the
+  // item's text and named in its hint; an item without either has neither.
+  void givenUpFilesAndADestinationInsideAreMarked() {
+    TWatchdogState State = FWatchdog->State();
+    State.DirItems = {TDirItem{"01: /a", true, rsWatch, 0, false, false, 2, ""},
+                      TDirItem{"02: /b", true, rsWatch, 0, false, true, 0, ""},
+                      TDirItem{"03: /c", true, rsWatch, 1, false, false, 0, ""}};
+    State.Selected = 0;
+    FWindow->StateChanged(State);
+    auto* List = W<QListWidget>("lbDirs");
+    QCOMPARE(List->count(), 3);
+    const QString Mark = QStringLiteral(" \u26A0");
+    QCOMPARE(List->item(0)->text(), QStringLiteral("01: /a") + Mark);
+    QCOMPARE(List->item(0)->toolTip(), QStringLiteral("2 given up"));
+    QCOMPARE(List->item(1)->text(), QStringLiteral("02: /b") + Mark);
+    QCOMPARE(List->item(1)->toolTip(), QStringLiteral("the backup destination lies in the directory"));
+    QCOMPARE(List->item(2)->text(), QStringLiteral("03: /c"));
+    QVERIFY(List->item(2)->toolTip().isEmpty());
+    FWindow->StateChanged(FWatchdog->State());
   }
 
   // A destination that stays missing warns at every failing start: one

@@ -131,6 +131,7 @@ protected:
     TWatchdogSetup Setup;
     Setup.IniName = PathOf("DeZedodiru.ini");
     Setup.UserPath = FDir.string() + "/";
+    Setup.ReturnLookTicks = 1;
     FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, Setup);
     ASSERT_EQ(FWatchdog->AddMonTask(std::make_unique<TMonTask>(PathOf("task.buj"), FRoot.string())), atAdded);
     ASSERT_TRUE(FWatchdog->StartMonitoring());
@@ -257,6 +258,55 @@ TEST_F(MonitoringSystemTest, PendingFilesFollowTheirDirectorysRename) {
   fs::rename(FRoot / "draft", FRoot / "final");
   Sync();
   EXPECT_EQ(Pending(), (TFiles{"final/a.txt", "final/deep/b.txt"}));
+}
+
+// The watched directory deleted and made again, or renamed away and back
+// (as tools that swap folders do): the loss is logged, the entry is not
+// watched meanwhile, and once a directory is at its path again it is
+// watched, with what was written there while it was away.
+TEST_F(MonitoringSystemTest, TheWatchedDirectoryGoneAndBackIsWatchedAgain) {
+  const struct {
+    const char* Name;
+    bool Rename;
+  } Cases[] = {{"deleted and made again", false}, {"renamed away and back", true}};
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    TearDown();
+    SetUp();
+    StartMonitoring();
+    Write("a.txt");
+    Sync();
+    const fs::path Away = FDir / "away";
+    if (Case.Rename)
+      fs::rename(FRoot, Away);
+    else
+      fs::remove_all(FRoot);
+    ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return !Task().DirWatch; }, MarkerTimeout))
+        << "the loss of the directory went unnoticed";
+    ASSERT_FALSE(FView.LogLines.empty());
+    EXPECT_NE(FView.LogLines.back().find("is no longer there"), std::string::npos) << FView.LogLines.back();
+    EXPECT_EQ(FView.State.DirItems.at(0).RunStatus, rsOff);
+    EXPECT_EQ(Pending(), Case.Rename ? TFiles{"a.txt"} : TFiles{}) << "a file deleted with it is not pending";
+
+    if (Case.Rename) {
+      test::WriteFileBytes(Away / "while-away.txt", "x");
+      fs::rename(Away, FRoot);
+    } else {
+      fs::create_directories(FRoot);
+      test::WriteFileBytes(FRoot / "while-away.txt", "x");
+    }
+    FWatchdog->Tick();
+    ASSERT_TRUE(FQueue.WaitWhileProcessing(
+        [this] { return Task().DirWatch && !FWatchdog->WatchersStarting() && !Task().ReturnLookOut; }, MarkerTimeout))
+        << "the directory back at its path is not watched again";
+    ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return Task().FileList.Contains("while-away.txt"); },
+                                           MarkerTimeout))
+        << "what was written while it was away is not collected";
+    EXPECT_EQ(FView.State.DirItems.at(0).RunStatus, rsWatch);
+    Write("later.txt");
+    Sync();
+    EXPECT_TRUE(Task().FileList.Contains("later.txt"));
+  }
 }
 
 TEST_F(MonitoringSystemTest, TheTasksFiltersApply) {

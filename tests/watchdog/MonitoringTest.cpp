@@ -68,6 +68,7 @@ protected:
     TWatchdogSetup S;
     S.IniName = PathOf("DeZedodiru.ini");
     S.UserPath = FDir.string() + "/";
+    S.ReturnLookTicks = 1;  // entries that wait for their directory are looked for at every tick
     return S;
   }
 
@@ -885,10 +886,10 @@ TEST_F(MonitoringTest, OtherWatcherErrorsAreLoggedEachTime) {
   const std::size_t Docs = AddEntry("docs");
   Start();
   ReportError(Docs, 5, "Permission denied");
-  ReportError(Docs, 2, "No such file or directory");
+  ReportError(Docs, 32, "Device or resource busy");
   EXPECT_EQ(FView.LogLines, (TFiles{"  *** 01: Error monitoring directory \"" + Task(Docs).Dir + "\": Permission denied (5)",
                                "  *** 01: Error monitoring directory \"" + Task(Docs).Dir +
-                                   "\": No such file or directory (2)"}));
+                                   "\": Device or resource busy (32)"}));
 
   // Lost changes in a directory that has gone cannot be rescanned.
   FView.LogLines.clear();
@@ -896,6 +897,156 @@ TEST_F(MonitoringTest, OtherWatcherErrorsAreLoggedEachTime) {
   ReportLost(Docs);
   EXPECT_EQ(FView.LogLines, TFiles{"  *** 01: Error monitoring directory \"" + Task(Docs).Dir + "\": " +
                                PlatformErrorText(ErrFileNotFound) + " (2)"});
+}
+
+// ---------------------------------------------------------------------------
+// Directories and tasks that go away and come back
+
+class ReturningEntryTest : public MonitoringTest {
+protected:
+  // One tick, and the looks for entries that wait have answered.
+  void TickAndLook() {
+    FWatchdog->Tick();
+    ASSERT_TRUE(FQueue.WaitWhileProcessing(
+        [this] {
+          for (std::size_t I = 0; I < FWatchdog->MonTaskCount(); ++I)
+            if (Task(I).ReturnLookOut) return false;
+          return true;
+        },
+        std::chrono::minutes(2)));
+    WaitForWatchers();
+  }
+  bool Logged(std::string_view Part) const {
+    return std::any_of(FView.LogLines.begin(), FView.LogLines.end(),
+                       [&](const std::string& Line) { return Line.find(Part) != std::string::npos; });
+  }
+};
+
+// A service started before its disk is mounted: the entries whose task or
+// directory is missing keep their check mark and pending files, monitoring
+// starts all the same, and each is watched as soon as it is there.
+TEST_F(ReturningEntryTest, AnEntryMissingAtTheStartIsWatchedWhenItComes) {
+  const std::size_t Late = AddEntry("late", AllFiles, mtEnabled, {"old.txt"});
+  const std::size_t NoTask = AddEntry("notask", AllFiles, mtEnabled, {"n.txt"});
+  const std::size_t Off = AddEntry("off", AllFiles, mtDisabled);
+  fs::remove_all(Task(Late).Dir);
+  fs::remove_all(Task(Off).Dir);
+  const std::string TaskText = test::ReadFileBytes(Task(NoTask).BuTask);
+  fs::remove(Task(NoTask).BuTask);
+
+  FWatchdog->ValidateMonTasks();
+  EXPECT_EQ(Task(Late).MonStatus, mtEnabled);
+  EXPECT_EQ(Task(NoTask).MonStatus, mtEnabled);
+  ASSERT_TRUE(FWatchdog->StartMonitoring()) << ::testing::PrintToString(FView.Messages);
+  WaitForWatchers();
+  EXPECT_EQ(FBackends.Count(), 0u);
+  for (const std::size_t I : {Late, NoTask}) {
+    SCOPED_TRACE(I);
+    const TDirItem& Item = FView.State.DirItems[I];
+    EXPECT_TRUE(Item.Checked);
+    EXPECT_TRUE(Item.Invalid);
+    EXPECT_EQ(Item.RunStatus, rsOff);
+    EXPECT_FALSE(Item.Unavailable.empty());
+  }
+  EXPECT_EQ(FView.State.DirItems[Late].Unavailable, "Directory \"" + Task(Late).Dir + "\" not found!");
+  EXPECT_EQ(FView.State.DirItems[NoTask].Unavailable, "Task not found: " + Task(NoTask).BuTask);
+  EXPECT_EQ(Pending(Late), TFiles{"old.txt"});
+  EXPECT_EQ(FWatchdog->FileCount(), 0) << "files that wait for their directory are not due";
+
+  TickAndLook();  // still missing
+  EXPECT_EQ(FBackends.Count(), 0u);
+
+  fs::create_directories(Task(Late).Dir);
+  fs::create_directories(Task(Off).Dir);
+  TickAndLook();
+  ASSERT_NE(Backend(Late), nullptr);
+  EXPECT_EQ(Backend(NoTask), nullptr);
+  EXPECT_EQ(Backend(Off), nullptr) << "an entry the user unchecked stays off";
+  EXPECT_TRUE(Logged("01: Directory \"" + Task(Late).Dir + "\" is there again and is monitored."));
+  EXPECT_FALSE(FView.State.DirItems[Late].Invalid);
+  EXPECT_EQ(FView.State.DirItems[Late].RunStatus, rsWatch);
+  EXPECT_EQ(FWatchdog->FileCount(), 1);
+
+  test::WriteFileBytes(Task(NoTask).BuTask, TaskText);
+  TickAndLook();
+  ASSERT_NE(Backend(NoTask), nullptr);
+  EXPECT_EQ(FWatchdog->FileCount(), 2);
+  Report(NoTask, {{DirActionAdded, "new.txt"}});
+  EXPECT_EQ(Pending(NoTask), (TFiles{"n.txt", "new.txt"}));
+}
+
+// The watched directory deleted, renamed away or unmounted: the watcher
+// has ended. The entry says so once, shows as not watched, keeps its
+// pending files (they are not looked for under the old name) and is watched
+// again when a directory is at its path once more, with what changed there
+// meanwhile.
+TEST_F(ReturningEntryTest, TheWatchedDirectoryGoneIsWatchedAgainWhenItIsBack) {
+  const struct {
+    int Code;
+    const char* Text;
+  } Cases[] = {{ErrFileNotFound, "The watched directory no longer exists"},
+               {ErrNotReady, "The file system of the watched directory was unmounted"}};
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Code);
+    Restart();
+    const std::size_t Docs = AddEntry("docs", AllFiles, mtEnabled, {"a.txt"});
+    const std::size_t Other = AddEntry("other");
+    Start();
+    const std::string Dir = Task(Docs).Dir;
+    fs::rename(Dir, Dir + "-moved");
+    const system_clock::time_point Gone = system_clock::now();
+    ReportError(Docs, Case.Code, Case.Text, Gone);
+
+    EXPECT_EQ(FView.LogLines, TFiles{"  *** 01: Directory \"" + Dir + "\" is no longer there: " + Case.Text +
+                                     " It is monitored again as soon as it is back."});
+    EXPECT_FALSE(Task(Docs).DirWatch);
+    EXPECT_EQ(FView.State.DirItems[Docs].RunStatus, rsOff);
+    EXPECT_TRUE(FView.State.DirItems[Docs].Invalid);
+    EXPECT_TRUE(FView.State.DirItems[Docs].Checked);
+    EXPECT_NE(Backend(Other), nullptr);
+
+    // No backup looks for its files while the directory is away.
+    FWatchdog->RequestInstantBackup();
+    TickAndLook();
+    EXPECT_FALSE(FWatchdog->BackupRunning());
+    EXPECT_EQ(Pending(Docs), TFiles{"a.txt"});
+    EXPECT_EQ(FView.LogLines.size(), 1u) << ::testing::PrintToString(FView.LogLines);
+
+    // Back, as a tool that swaps folders leaves it, with a file written
+    // while it was away.
+    fs::rename(Dir + "-moved", Dir);
+    test::WriteFileBytes(fs::path(Dir) / "b.txt", "b");
+    const std::size_t Made = FBackends.Count();
+    TickAndLook();
+    EXPECT_EQ(FBackends.Count(), Made + 1);
+    ASSERT_TRUE(Task(Docs).DirWatch);
+    EXPECT_EQ(FView.State.DirItems[Docs].RunStatus, rsWatch);
+    EXPECT_FALSE(FView.State.DirItems[Docs].Invalid);
+    ASSERT_TRUE(FQueue.WaitWhileProcessing([&] { return Pending(Docs).size() == 2; }, std::chrono::minutes(2)));
+    EXPECT_EQ(Pending(Docs), (TFiles{"a.txt", "b.txt"}));
+    EXPECT_TRUE(Logged("01: Directory \"" + Dir + "\" is there again and is monitored."));
+    Report(Docs, {{DirActionAdded, "c.txt"}});
+    EXPECT_EQ(Pending(Docs), (TFiles{"a.txt", "b.txt", "c.txt"}));
+  }
+}
+
+// A name with a line break is shown escaped in the log: one line stays one
+// line, on the console and in the log file.
+TEST_F(MonitoringTest, NamesWithLineBreaksAreEscapedInLogLines) {
+  const std::size_t Docs = AddEntry("docs");
+  ASSERT_EQ(FWatchdog->AddMonTask(std::make_unique<TMonTask>(Task(Docs).BuTask, PathOf("do\ncs\r"))), atAdded);
+  const std::string Shown = PathOf("do\\ncs\\r");
+  FWatchdog->ValidateMonTasks();
+  EXPECT_EQ(FView.LogLines, TFiles{"Directory \"" + Shown + "\" not found!"});
+  EXPECT_EQ(FView.State.DirItems[1].Text, "02: " + Shown);
+  Start();
+  ReportError(Docs, 5, "Permission\ndenied");
+  EXPECT_EQ(FView.LogLines.back(),
+            "  *** 01: Error monitoring directory \"" + Task(Docs).Dir + "\": Permission\\ndenied (5)");
+  for (const std::string& Line : FView.LogLines) {
+    EXPECT_EQ(Line.find('\n'), std::string::npos) << Line;
+    EXPECT_EQ(Line.find('\r'), std::string::npos) << Line;
+  }
 }
 
 // ---------------------------------------------------------------------------

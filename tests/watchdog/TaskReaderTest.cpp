@@ -510,11 +510,14 @@ TEST_F(TaskReaderTest, ReadTaskSettingsReportsWhatIsWrong) {
     Entry.DestDir = "unchanged";
     TRecordingLog Log;
     EXPECT_EQ(ReadTaskSettings(Entry, Defaults, Log), 2);
-    EXPECT_EQ(Entry.MonStatus, mtInvalid);
+    // A missing directory is no fault of the entry: it waits for it.
+    const bool Gone = C.Dir == Missing();
+    EXPECT_EQ(Entry.MonStatus, Gone ? mtEnabled : mtInvalid);
     EXPECT_EQ(Entry.DestDir, "unchanged");
     std::string Line = C.Line;
     if (const std::size_t Pos = Line.find("{TASK}"); Pos != std::string::npos) Line.replace(Pos, 6, Task);
     EXPECT_EQ(Log.Lines, std::vector<std::string>{Line});
+    EXPECT_EQ(Entry.Unavailable, Gone ? Line : "");
   }
 }
 

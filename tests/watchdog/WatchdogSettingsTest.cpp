@@ -298,15 +298,12 @@ TEST_F(WatchdogSettingsTest, FailedFilesKeepTheirRetryRecords) {
 
 TEST_F(WatchdogSettingsTest, ReadsAtMost25Sections) {
   const std::vector<TEntryState> Written = WriteEntries(30, 30);
-  fs::remove(Written[3].BuTask);
   TSession S(FSetup);
   S.Watchdog.LoadSettings();
   std::vector<std::string> Expected;
-  for (std::size_t I = 0; I < MaxMonTasks; ++I)
-    if (I != 3)
-      Expected.push_back(Written[I].Dir);
+  for (std::size_t I = 0; I < MaxMonTasks; ++I) Expected.push_back(Written[I].Dir);
   EXPECT_EQ(DirsOf(S.Watchdog), Expected);
-  EXPECT_EQ(S.View.State.DirItems.size(), MaxMonTasks - 1);
+  EXPECT_EQ(S.View.State.DirItems.size(), MaxMonTasks);
 }
 
 TEST_F(WatchdogSettingsTest, ConfigCountBelowSectionsReadsOnlyThatMany) {
@@ -321,14 +318,15 @@ TEST_F(WatchdogSettingsTest, ConfigCountBelowSectionsReadsOnlyThatMany) {
   EXPECT_EQ(Negative.Watchdog.MonTaskCount(), 0u);
 }
 
-// Entries without a usable task file are dropped at loading and so are gone
-// from the next save; the others close ranks in their order.
-TEST_F(WatchdogSettingsTest, EntriesWithoutTaskFileAreDropped) {
+// An entry whose task file is missing at loading (a disk or share not
+// mounted yet) is kept with the user's check mark and its pending files,
+// marked as unusable with the reason, and saved as it was: the next start
+// finds it again.
+TEST_F(WatchdogSettingsTest, EntriesWithoutTaskFileAreKeptAndMarked) {
   std::vector<TEntryState> Written = WriteEntries(5, 5);
   fs::remove(Written[1].BuTask);
   fs::create_directories(FDir / "tasks" / "adir.buj");
   WriteSettings([&](TUnicodeIniFile& Ini) {
-    Written[2].BuTask = "";                                         // no task at all
     Written[3].BuTask = (FDir / "tasks" / "adir.buj").string();     // a directory, not a file
     Ini.WriteInteger("Config", "Count", 5);
     for (std::size_t I = 0; I < Written.size(); ++I)
@@ -337,17 +335,26 @@ TEST_F(WatchdogSettingsTest, EntriesWithoutTaskFileAreDropped) {
 
   TSession S(FSetup);
   S.Watchdog.LoadSettings();
-  EXPECT_EQ(DirsOf(S.Watchdog), (std::vector<std::string>{"/data/d00", "/data/d04"}));
-  EXPECT_EQ(S.View.DirTexts(), (std::vector<TDirText>{{"01: /data/d00", true}, {"02: /data/d04", true}}));
+  EXPECT_EQ(EntriesOf(S.Watchdog), Written);
+  EXPECT_EQ(S.View.DirTexts(), (std::vector<TDirText>{{"01: /data/d00", true},
+                                                      {"02: /data/d01", true},
+                                                      {"03: /data/d02", true},
+                                                      {"04: /data/d03", true},
+                                                      {"05: /data/d04", true}}));
+  for (std::size_t I = 0; I < Written.size(); ++I) {
+    SCOPED_TRACE(I);
+    const TDirItem& Item = S.View.State.DirItems[I];
+    const bool Missing = I == 1 || I == 3;
+    EXPECT_EQ(Item.Invalid, Missing);
+    EXPECT_EQ(Item.Unavailable, Missing ? "Task not found: " + Written[I].BuTask : "");
+  }
+  EXPECT_EQ(S.Watchdog.FileCount(), static_cast<std::int32_t>(Written[0].Files.size() + Written[4].Files.size()))
+      << "the files of an entry that waits are not due";
 
   S.Watchdog.SaveSettings();
-  const TUnicodeIniFile Ini = Saved();
-  EXPECT_EQ(Ini.ReadInteger("Config", "Count", -1), 2);
-  EXPECT_EQ(Ini.ReadString(Section(0), "Directory", ""), "/data/d00");
-  EXPECT_EQ(Ini.ReadString(Section(1), "Directory", ""), "/data/d04");
-  EXPECT_EQ(Ini.ReadString(Section(1), "BackupTask", ""), Written[4].BuTask);
-  for (std::size_t I = 2; I < 5; ++I)
-    EXPECT_FALSE(Ini.SectionExists(Section(I))) << Section(I);
+  TSession Next(FSetup);
+  Next.Watchdog.LoadSettings();
+  EXPECT_EQ(EntriesOf(Next.Watchdog), Written);
 }
 
 TEST_F(WatchdogSettingsTest, EnabledFlagDecidesTheCheckMark) {
@@ -524,9 +531,10 @@ TEST_F(WatchdogSettingsTest, SaveKeepsOtherSectionsAndDropsGlobal) {
     Ini.WriteString("Config", "Extra", "kept");
     Ini.UpdateFile();
   }
-  fs::remove(Written[3].BuTask);  // its section is left over after the save
   TSession S(FSetup);
   S.Watchdog.LoadSettings();
+  S.Watchdog.SelectDirItem(3);
+  S.Watchdog.RemoveSelected();  // its section is left over after the save
   S.Watchdog.SaveSettings();
 
   const TUnicodeIniFile Ini = Saved();
@@ -612,10 +620,11 @@ TEST_F(WatchdogSettingsTest, LoadsASettingsFileWrittenOnWindows) {
   EXPECT_EQ(S.View.State.Interval, IntervalDisplayFor(3600));
   EXPECT_EQ(S.View.State.SysTrayChecked, true);
   EXPECT_EQ(S.View.State.WriteLogChecked, false);
-  ASSERT_EQ(S.Watchdog.MonTaskCount(), 1u);
+  ASSERT_EQ(S.Watchdog.MonTaskCount(), 2u) << "an entry whose task is not there waits for it";
   EXPECT_EQ(EntriesOf(S.Watchdog)[0],
             (TEntryState{Task, "D:\\Daten\\Projekte", 2, mtEnabled,
                          {"Berichte\\M\xC3\xA4rz.docx", "Berichte\\\xC3\x9C" "bersicht.xlsx"}}));
+  EXPECT_FALSE(S.Watchdog.MonTask(1).Unavailable.empty());
   EXPECT_EQ(S.Watchdog.FileCount(), 2);
 
   S.Watchdog.SaveSettings();
@@ -650,20 +659,21 @@ TEST_F(WatchdogSettingsTest, ListItemsFollowPositionAndStatus) {
     ASSERT_EQ(S.Watchdog.AddMonTask(std::make_unique<TMonTask>(MakeTask("t" + Two(I) + ".buj"), "/d" + Two(I))),
               atAdded);
   fs::remove(S.Watchdog.MonTask(1).BuTask);
-  S.Watchdog.ValidateMonTasks();  // the entry whose task is gone turns invalid
+  S.Watchdog.ValidateMonTasks();  // a missing task or directory marks the entry, and keeps its check mark
   S.Watchdog.DirItemChecked(2, false);
-  EXPECT_EQ(S.Watchdog.MonTask(1).MonStatus, mtInvalid);
-  EXPECT_EQ(S.View.DirTexts(), (std::vector<TDirText>{{"01: /d00", false}, {"02: /d01", false}, {"03: /d02", false}}))
+  EXPECT_EQ(S.Watchdog.MonTask(1).MonStatus, mtEnabled);
+  EXPECT_EQ(S.View.DirTexts(), (std::vector<TDirText>{{"01: /d00", true}, {"02: /d01", true}, {"03: /d02", false}}))
       << "the first entry's directory does not exist either";
   const auto InvalidMarks = [&] {
     std::vector<bool> Marks;
     for (const TDirItem& Item : S.View.State.DirItems) Marks.push_back(Item.Invalid);
     return Marks;
   };
-  EXPECT_EQ(InvalidMarks(), (std::vector<bool>{true, true, false})) << "an unchecked entry is not an invalid one";
-  S.Watchdog.DirItemChecked(0, true);
-  EXPECT_EQ(S.View.DirTexts(), (std::vector<TDirText>{{"01: /d00", true}, {"02: /d01", false}, {"03: /d02", false}}));
-  EXPECT_EQ(InvalidMarks(), (std::vector<bool>{false, true, false})) << "checking it again enables it";
+  EXPECT_EQ(InvalidMarks(), (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(S.View.State.DirItems[0].Unavailable, "Directory \"/d00\" not found!");
+  EXPECT_EQ(S.View.State.DirItems[1].Unavailable, "Task not found: " + S.Watchdog.MonTask(1).BuTask);
+  S.Watchdog.DirItemChecked(0, false);
+  EXPECT_EQ(S.View.DirTexts(), (std::vector<TDirText>{{"01: /d00", false}, {"02: /d01", true}, {"03: /d02", false}}));
 }
 
 // --- the interval model -------------------------------------------------------

@@ -893,6 +893,14 @@ void TInotifyWorker::Process(std::vector<TRawEvent>& Events) {
       }
       continue;
     }
+    if ((Event.Mask & IN_MOVE_SELF) && Node == FRoot) {
+      // The watched directory was renamed away (or swapped with another):
+      // its path no longer names it, and the names below it would be
+      // reported under a path where they are not. For the receiver it is
+      // gone from its path, as if deleted.
+      EndWatching(ErrFileNotFound, SafeFormat(Tr("The watched directory \"%s\" no longer exists"), FRootPath));
+      return;
+    }
     if (Event.Name.empty()) continue;  // about a directory itself; its parent's watch reports it
     const bool IsDir = (Event.Mask & IN_ISDIR) != 0;
     const std::string RelPath = JoinRel(RelPathOf(Node), Event.Name);

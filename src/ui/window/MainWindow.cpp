@@ -426,7 +426,9 @@ void TMainWindow::RenderDirList(const TWatchdogState& State) {
   for (int I = 0; I < Count; ++I) {
     const TDirItem& D = State.DirItems[static_cast<std::size_t>(I)];
     QListWidgetItem* Item = lbDirs->item(I);
-    Item->setText(Q(D.Text));
+    const TDirItemNotes Notes = DirItemNotes(D);
+    Item->setText(Q(D.Text) + Notes.Mark);
+    Item->setToolTip(Notes.Hint);
     Item->setCheckState(D.Checked ? Qt::Checked : Qt::Unchecked);
     Item->setData(RunStatusRole, static_cast<int>(D.RunStatus));
     Item->setData(Qt::DecorationRole, RunStatusIconName(D.RunStatus, D.Invalid));

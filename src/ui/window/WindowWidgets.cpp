@@ -14,9 +14,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QStringList>
 #include <QSvgRenderer>
 #include <QVBoxLayout>
 
+#include "base/SafeFormat.h"
 #include "base/Translate.h"
 #include "ui/desktop/Style.h"
 #include "ui/window/WindowDialogs.h"
@@ -29,6 +31,18 @@ QString RunStatusIconName(TRunStatus Status, bool Invalid) {
     case rsBackup: return QStringLiteral("arrow-right-red");
     default: return Invalid ? QStringLiteral("ball-red") : QString();
   }
+}
+
+TDirItemNotes DirItemNotes(const TDirItem& Item) {
+  TDirItemNotes Notes;
+  QStringList Lines;
+  if (!Item.Unavailable.empty()) Lines << QString::fromStdString(Item.Unavailable);
+  if (Item.GivenUp > 0)
+    Lines << QString::fromStdString(SafeFormat(Tr("%u given up"), static_cast<std::uint64_t>(Item.GivenUp)));
+  if (Item.DestinationInside) Lines << QString::fromStdString(Tr("the backup destination lies in the directory"));
+  if (Item.GivenUp > 0 || Item.DestinationInside) Notes.Mark = QStringLiteral(" \u26A0");  // the warning sign
+  Notes.Hint = Lines.join(QLatin1Char('\n'));
+  return Notes;
 }
 
 // --- the clock ------------------------------------------------------------------

@@ -27,6 +27,16 @@ inline constexpr int DirItemHeight = 17;
 // The icon of an entry in the list: watched, backup running, invalid.
 QString RunStatusIconName(TRunStatus Status, bool Invalid);
 
+// What an item of the list says besides its text: a mark after the text
+// when something about the entry needs the user (files given up, a
+// destination in the directory), and the hint that says what, with why an
+// entry is not watched (its task or directory missing).
+struct TDirItemNotes {
+  QString Mark;  // empty, or a blank and the mark
+  QString Hint;  // one line per note
+};
+TDirItemNotes DirItemNotes(const TDirItem& Item);
+
 // The countdown as a clock: a full turn is the interval, the part gone
 // filled crimson while files are pending, green otherwise, on white.
 class TClockProgressWidget : public QWidget {
