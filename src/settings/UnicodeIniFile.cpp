@@ -19,16 +19,6 @@ constexpr std::string_view MarkerSection = "Unicode";
 constexpr std::string_view MarkerIdent = "Encoding";
 constexpr std::string_view MarkerValue = "UTF-16LE";
 
-bool IsTrimmed(char C) { return static_cast<unsigned char>(C) <= 32; }
-
-std::string_view Trim(std::string_view S) {
-  while (!S.empty() && IsTrimmed(S.front()))
-    S.remove_prefix(1);
-  while (!S.empty() && IsTrimmed(S.back()))
-    S.remove_suffix(1);
-  return S;
-}
-
 bool HasPrefix(std::string_view S, std::string_view Prefix) {
   return S.size() >= Prefix.size() && S.substr(0, Prefix.size()) == Prefix;
 }
@@ -96,6 +86,15 @@ std::string RepairUtf8(std::string_view Bytes) {
 }
 
 }  // namespace
+
+std::string_view TrimIniText(std::string_view S) {
+  const auto Trimmed = [](char C) { return static_cast<unsigned char>(C) <= 32; };
+  while (!S.empty() && Trimmed(S.front()))
+    S.remove_prefix(1);
+  while (!S.empty() && Trimmed(S.back()))
+    S.remove_suffix(1);
+  return S;
+}
 
 std::string DecodeIniFileText(std::string_view Bytes) {
   if (HasPrefix(Bytes, "\xEF\xBB\xBF"))
@@ -335,13 +334,13 @@ void TUnicodeIniFile::LoadFromBytes(std::string_view Bytes) {
     std::size_t End = Pos;
     while (End < All.size() && All[End] != '\r' && All[End] != '\n')
       ++End;
-    const std::string_view Line = Trim(All.substr(Pos, End - Pos));
+    const std::string_view Line = TrimIniText(All.substr(Pos, End - Pos));
     Pos = End + ((End + 1 < All.size() && All[End] == '\r' && All[End + 1] == '\n') ? 2 : 1);
 
     if (Line.empty() || Line.front() == ';')
       continue;
     if (Line.size() >= 2 && Line.front() == '[' && Line.back() == ']') {
-      Current = &AddSection(std::string(Trim(Line.substr(1, Line.size() - 2))));
+      Current = &AddSection(std::string(TrimIniText(Line.substr(1, Line.size() - 2))));
       continue;
     }
     if (!Current)
@@ -351,8 +350,8 @@ void TUnicodeIniFile::LoadFromBytes(std::string_view Bytes) {
       Current->AddLine(std::string(Line), std::string::npos);
       continue;
     }
-    const std::string_view Name = Trim(Line.substr(0, Eq));
-    const std::string_view Value = Trim(Line.substr(Eq + 1));
+    const std::string_view Name = TrimIniText(Line.substr(0, Eq));
+    const std::string_view Value = TrimIniText(Line.substr(Eq + 1));
     std::string Stored;
     Stored.reserve(Name.size() + 1 + Value.size());
     Stored.append(Name).append(1, '=').append(Value);

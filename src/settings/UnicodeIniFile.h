@@ -57,6 +57,10 @@ public:
 // bytes are valid UTF-8, else as Windows-1252.
 std::string DecodeIniFileText(std::string_view Bytes);
 
+// A line, a section's name, a key or a value without what the document
+// drops around it: blanks and every other character up to 32.
+std::string_view TrimIniText(std::string_view S);
+
 class TUnicodeIniFile {
 public:
   // An empty document bound to no file, which never writes: for text that is

@@ -15,16 +15,6 @@
 
 namespace dz {
 
-namespace {
-
-std::string_view TrimBlanks(std::string_view S) {
-  while (!S.empty() && (S.front() == ' ' || S.front() == '\t')) S.remove_prefix(1);
-  while (!S.empty() && (S.back() == ' ' || S.back() == '\t')) S.remove_suffix(1);
-  return S;
-}
-
-}  // namespace
-
 std::string SettingsFileDamage(std::string_view Bytes, std::string_view ProgramName) {
   if (Bytes.empty()) return Tr("the file is empty");
   const bool Utf16 = Bytes.starts_with("\xFF\xFE") || Bytes.starts_with("\xFE\xFF");
@@ -41,7 +31,7 @@ std::string SettingsFileDamage(std::string_view Bytes, std::string_view ProgramN
     std::size_t End = Text.find_first_of("\r\n", Pos);
     if (End == std::string::npos) End = Text.size();
     ++LineNumber;
-    const std::string_view Line = TrimBlanks(std::string_view(Text).substr(Pos, End - Pos));
+    const std::string_view Line = TrimIniText(std::string_view(Text).substr(Pos, End - Pos));
     Pos = End + (Text.compare(End, 2, "\r\n") == 0 ? 2 : 1);
     if (Line.empty() || Line.front() == ';') continue;
     if (Line.size() >= 2 && Line.front() == '[' && Line.back() == ']')
