@@ -8,8 +8,8 @@
 #include "base/Translate.h"
 #include "base/Utf.h"
 #include "filesys/ErrorTexts.h"
-#include "filesys/NumberUtils.h"
 #include "filesys/PathUtils.h"
+#include "watchdog/LogLines.h"
 
 namespace dz {
 
@@ -57,10 +57,11 @@ void TBackupRunner::FileDone(TRun& Run, const TBackupFileResult& Result) {
   // The change that failed is still unsaved: it waits for its next try.
   const TFailedFile* Failed = Task.FileFailed(Result.FileName, Result.ErrorCode);
   if (Failed != nullptr && Failed->GivenUp())
-    FLog("  *** " + FTimeText() + " - " + ZeroPadInt(Run.Position, 2) + ": " +
-         SafeFormat(Tr("\"%s\" is given up after %u failed copies (%s); it is tried again when it changes."),
-                    EscapeControls(JoinPath(Task.Dir, Result.FileName)), static_cast<std::uint64_t>(Failed->Failures),
-                    GetCopyErrorText(Result.ErrorCode)));
+    FLog(ErrorLine(TimedEntryLine(
+        FTimeText(), EntryIndex(Run.Position),
+        SafeFormat(Tr("\"%s\" is given up after %u failed copies (%s); it is tried again when it changes."),
+                   EscapeControls(JoinPath(Task.Dir, Result.FileName)), static_cast<std::uint64_t>(Failed->Failures),
+                   GetCopyErrorText(Result.ErrorCode)))));
 }
 
 void TBackupRunner::Release(std::size_t Index) {

@@ -21,7 +21,8 @@ namespace dz {
 
 class TBackupRunner {
 public:
-  // Lines of the workers go to Log; TimeText stamps them.
+  // Lines of the workers go to Log; TimeText stamps them (on the main
+  // thread, as they arrive).
   TBackupRunner(TMainThreadQueue& Queue, TGetStrProc Log, TTimeTextFunc TimeText);
   // Asks running workers to stop after their current file and waits for
   // them, processing the queue.

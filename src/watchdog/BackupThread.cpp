@@ -17,6 +17,7 @@
 #include "platform/SysError.h"
 #include "settings/PathConventions.h"
 #include "watchdog/CurrentCopy.h"
+#include "watchdog/LogLines.h"
 
 namespace dz {
 
@@ -142,7 +143,11 @@ void TBackupThread::SendLines() {
   if (FOnStringMsg || FOnFileDone)
     FQueue.Send([this] {
       for (const TOutLine& Out : FLines) {
-        if (FOnStringMsg && !Out.Line.empty()) FOnStringMsg(Out.Line);
+        if (FOnStringMsg && !Out.Text.empty()) {
+          const std::string Line =
+              TimedEntryLine(FTimeText ? FTimeText() : std::string(), EntryIndex(FId), Out.Text);
+          FOnStringMsg(Out.Destination ? DestinationLine(Line) : Line);
+        }
         if (Out.Result != NoResult && FOnFileDone) FOnFileDone(FResults[Out.Result]);
       }
     });
@@ -500,13 +505,11 @@ void TBackupThread::CompleteFlushedBatch() {
     }
     FResults.push_back({FFileList[File.Index], E, E == 0 || (!NoRetry && XlFileExists(File.Source, true))});
     // A name may hold line breaks: shown, not obeyed, in the line.
-    std::string Line = (FTimeText ? FTimeText() : std::string()) + " - " + SafeFormat("%.2d", FId) + ": " +
-                       EscapeControls(File.Source) + " => " + EscapeControls(FDest);
+    std::string Line = EscapeControls(File.Source) + " => " + EscapeControls(FDest);
     if (Moved > 0) Line += " (+" + std::to_string(Moved) + ")";
-    if (E != 0) {
-      Line += "\r\n  *** " + GetCopyErrorText(E);
-      if (!Reason.empty()) Line += ": " + EscapeControls(Reason);
-    }
+    if (E != 0)
+      Line = WithErrorLine(Line, Reason.empty() ? GetCopyErrorText(E)
+                                                : GetCopyErrorText(E) + ": " + EscapeControls(Reason));
     FLines.push_back({std::move(Line), FResults.size() - 1});
   }
   FFlushing.clear();
@@ -549,11 +552,9 @@ void TBackupThread::Execute(std::stop_token Stop) {
     if (Stop.stop_requested()) break;
     if (!DestinationStillThere()) {
       FinishBatch();
-      FLines.push_back({" *** " + (FTimeText ? FTimeText() : std::string()) + " - " + SafeFormat("%.2d", FId) +
-                            ": " +
-                            SafeFormat(Tr("Destination \"%s\" is no longer available: the backup stopped"),
-                                       EscapeControls(FDest)),
-                        NoResult});
+      FLines.push_back({SafeFormat(Tr("Destination \"%s\" is no longer available: the backup stopped"),
+                                   EscapeControls(FDest)),
+                        NoResult, true});
       SendLines();
       break;
     }

@@ -71,7 +71,8 @@ namespace dz {
 
 // A receiver of one log line (runs on the main thread).
 using TGetStrProc = std::function<void(const std::string&)>;
-// The current date and time as the user writes them.
+// The current date and time as the user writes them (called on the main
+// thread).
 using TTimeTextFunc = std::function<std::string()>;
 
 // How one file went.
@@ -150,8 +151,11 @@ public:
   // Starts the worker at once. The lines go to ASendMsg through Queue.Send,
   // the lines of a batch in one call, each with its file's outcome to
   // AFileDone (which may be empty), so the owner has to keep processing
-  // Queue until Finished(); TimeText gives the date and time a line starts
-  // with. Flush false leaves out the flushes of the copies and of the
+  // Queue until Finished(). TimeText gives the date and time a line starts
+  // with; it is asked on the main thread as the line arrives there, just
+  // after its file got its final name (the worker waits for the hand-over),
+  // so the worker's thread never reads the owner's clock.
+  // Flush false leaves out the flushes of the copies and of the
   // directories: it exists only to measure what the flushes cost, a real
   // backup always flushes.
   TBackupThread(std::int32_t AId, std::string DestDir, std::string SourceDir, std::string DrvId,
@@ -219,11 +223,14 @@ private:
     // full names, which report the trouble).
     const TFileHandle* For(const std::string& Dir);
   };
-  // A line for the main thread and the index of its file's outcome in
-  // FResults, if it has one. An empty line is not sent: only the outcome.
+  // A line for the main thread, which puts the time and the entry's number
+  // in front of Text (and the destination marker before them when
+  // Destination), and the index of its file's outcome in FResults, if it has
+  // one. An empty line is not sent: only the outcome.
   struct TOutLine {
-    std::string Line;
+    std::string Text;
     std::size_t Result;
+    bool Destination = false;
   };
   static constexpr std::size_t NoResult = static_cast<std::size_t>(-1);
 

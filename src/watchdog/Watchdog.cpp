@@ -11,7 +11,6 @@
 #include "base/Utf.h"
 #include "base/Translate.h"
 #include "filesys/ErrorTexts.h"
-#include "filesys/NumberUtils.h"
 #include "filesys/PathUtils.h"
 #include "platform/FileIo.h"
 #include "base/SafeFormat.h"
@@ -66,7 +65,7 @@ TIntervalDisplay UnitDisplay(TIntervalUnit Unit, std::int32_t Value, bool Period
 }
 
 std::string DirItemText(std::size_t Index, const std::string& Dir) {
-  return ListPosition(Index) + ": " + EscapeControls(Dir);
+  return EntryLine(Index, EscapeControls(Dir));
 }
 
 std::string TaskNotFoundText(const std::string& TaskFile) {
@@ -78,8 +77,6 @@ std::string DirNotFoundText(const std::string& Dir) {
 }
 
 }  // namespace
-
-std::string ListPosition(std::size_t Index) { return ZeroPadInt(static_cast<std::int64_t>(Index + 1), 2); }
 
 std::string OrdinalText(std::size_t Number) {
   switch (Number) {
@@ -728,8 +725,8 @@ std::size_t TWatchdog::StartBackups(bool OnlyDeferred) {
       // waiting: two workers on one destination tree would rotate each
       // other's versions. They go as soon as it has ended.
       if (!std::exchange(Task.StartDeferred, true))
-        AddLogLine(TimeText() + " - " + ListPosition(I) + ": " +
-                   Tr("The previous backup is still running; this one starts when it has ended."));
+        AddLogLine(TimedEntryLine(TimeText(), I,
+                                  Tr("The previous backup is still running; this one starts when it has ended.")));
       continue;
     }
     Task.StartDeferred = false;
@@ -758,8 +755,9 @@ std::size_t TWatchdog::StartBackups(bool OnlyDeferred) {
         ++Started;
       Task.ErrCount = 0;
     } else {
-      AddLogLine(" *** " + TimeText() + " - " + ListPosition(Start.Index) + ": " +
-                 SafeFormat(Tr("Drive \"%s\" not ready!"), EscapeControls(MissingDestinationName(Task.DestDir))));
+      AddLogLine(DestinationLine(TimedEntryLine(
+          TimeText(), Start.Index,
+          SafeFormat(Tr("Drive \"%s\" not ready!"), EscapeControls(MissingDestinationName(Task.DestDir))))));
       ++Task.ErrCount;
     }
   }
@@ -770,10 +768,10 @@ void TWatchdog::NoteDestination(std::size_t Index, const std::string& Dest) {
   TMonTask& Task = *FMonTasks[Index];
   if (!Task.NoteDestination(Dest) || !Task.FirstDestinationReport())
     return;
-  AddLogLine(std::string(" *** ") + ListPosition(Index) + ": " +
-             SafeFormat(Tr("The backup destination \"%s\" lies in the monitored directory \"%s\": changes there "
+  AddLogLine(DestinationLine(EntryLine(
+      Index, SafeFormat(Tr("The backup destination \"%s\" lies in the monitored directory \"%s\": changes there "
                            "are not backed up. Choose a destination outside it in the backup task."),
-                        EscapeControls(Task.DestDir), EscapeControls(Task.Dir)));
+                        EscapeControls(Task.DestDir), EscapeControls(Task.Dir)))));
 }
 
 void TWatchdog::CheckDestinationErrors(std::int32_t Threshold) {
@@ -790,7 +788,7 @@ void TWatchdog::CheckDestinationErrors(std::int32_t Threshold) {
     return;
   const TMonTask& Task = *FMonTasks[Worst];
   std::string Text = SafeFormat(Tr("Backup destination \"%s\" not available!"), Task.DestDir) + "\r\n" +
-                     SafeFormat(Tr("Monitored directory \"%s\""), ListPosition(Worst) + ": " + Task.Dir) + "\r\n";
+                     SafeFormat(Tr("Monitored directory \"%s\""), EntryLine(Worst, Task.Dir)) + "\r\n";
   if (Threshold > 0)
     Text += SafeFormat(Tr("This was the case with the last %u backups."), static_cast<std::uint64_t>(M)) + "\r\n";
   Text += Tr("Please check that the backup medium is connected correctly!");
@@ -828,13 +826,12 @@ void TWatchdog::ClearLog() {
 // The pending files of entry Index as the lists show them: the files due,
 // then the failed ones with what becomes of them.
 static void AddPendingLines(std::size_t Index, const TMonTask& Task, std::vector<std::string>& Lines) {
-  const std::string Prefix = ListPosition(Index) + ": ";
-  for (const std::string& File : Task.FileList) Lines.push_back(Prefix + File);
+  for (const std::string& File : Task.FileList) Lines.push_back(EntryLine(Index, File));
   for (const TFailedFile& File : Task.Failed.Items()) {
     if (File.GivenUp())
-      Lines.push_back(Prefix + File.Name + " - " + Tr("given up") + ": " + GetCopyErrorText(File.ErrorCode));
+      Lines.push_back(EntryLine(Index, File.Name + " - " + Tr("given up") + ": " + GetCopyErrorText(File.ErrorCode)));
     else if (File.Wait > 0)
-      Lines.push_back(Prefix + File.Name + " - " + Tr("failed, tried again later"));
+      Lines.push_back(EntryLine(Index, File.Name + " - " + Tr("failed, tried again later")));
   }
 }
 

@@ -25,6 +25,7 @@
 #include "filesys/PathUtils.h"
 #include "platform/Volumes.h"
 #include "settings/ProgramLocations.h"
+#include "watchdog/LogLines.h"
 #include "watchdog/LogSink.h"
 #include "watchdog/MonTask.h"
 #include "watchdog/BackupLog.h"
@@ -125,10 +126,6 @@ std::int32_t IntervalSeconds(const TIntervalDisplay& Interval);
 // The number of pending files as the labels and tips show it: "No files",
 // "1 file", "%u files"; above 9999 with the digits grouped by blanks.
 std::string FileCountText(std::int64_t Count);
-
-// A list position from 0 as the list, the log and the views write it: from
-// 1, in at least two digits.
-std::string ListPosition(std::size_t Index);
 
 // The ordinal of a position from 1 as the status dialog writes it: "1st ",
 // "2nd ", "3rd ", otherwise the number and "th " (translated).

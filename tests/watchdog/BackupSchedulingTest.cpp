@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -107,7 +106,7 @@ protected:
     TWatchdogSetup S;
     S.IniName = PathOf("config/DeZedodiru.ini");
     S.UserPath = FDir.string() + "/";
-    S.Clock = [this] { return FNow.load(); };
+    S.Clock = [this] { return FNow; };
     S.VolumeTables.Fstab = PathOf("fstab");
     return S;
   }
@@ -147,7 +146,7 @@ protected:
 
   void Tick(int Count = 1) {
     for (int I = 0; I < Count; ++I) {
-      FNow = FNow.load() + std::chrono::seconds(1);
+      FNow = FNow + std::chrono::seconds(1);
       FWatchdog->Tick();
     }
   }
@@ -217,8 +216,9 @@ protected:
     }));
   }
 
-  // Read by the workers too: their lines are stamped on their threads.
-  std::atomic<system_clock::time_point> FNow;
+  // The controller's clock. Only the main thread reads it: the workers'
+  // lines are stamped there, so a race with the test's steps shows in tsan.
+  system_clock::time_point FNow;
   TFakeWatchdogView FView;
   TPlainMainThreadQueue FQueue;
   test::TFakeDirWatchBackends FBackends;
@@ -773,7 +773,7 @@ TEST_F(BackupSchedulingTest, TheLogFileIsOpenWhileWorkersRun) {
   StartMonitoring();
   Change(Docs, "α.txt", "one");
   BackUpNow();
-  const std::string LogFile = PathOf("config/DeZedodiru " + LocalDateText(FNow.load()) + ".log");
+  const std::string LogFile = PathOf("config/DeZedodiru " + LocalDateText(FNow) + ".log");
   const std::string Text = test::ReadFileBytes(LogFile);
   EXPECT_EQ(Text, "\xEF\xBB\xBF" + FView.LogLines.back() + "\r\n");
   EXPECT_NE(Text.find("docs/α.txt => "), std::string::npos) << "UTF-8 as it is";
@@ -884,7 +884,7 @@ TEST_F(BackupSchedulingTest, ChangesMadeWhileNotRunningArePendingAtTheStart) {
 
   // While the program is not running, files change (their time is what the
   // look goes by).
-  FNow = FNow.load() + std::chrono::hours(1);
+  FNow = FNow + std::chrono::hours(1);
   fs::create_directories(FDir / "docs" / "sub");
   for (const char* Name : {"new.txt", "sub/deep.txt"}) {
     test::WriteFileBytes(FDir / "docs" / Name, "made");

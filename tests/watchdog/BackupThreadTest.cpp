@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -92,7 +93,7 @@ protected:
           FLines.push_back(Line);
           ++FLinesTaken;
         },
-        [this](const TBackupFileResult& Result) { FDone.push_back(Result); }, Queue, [] { return std::string(Now); },
+        [this](const TBackupFileResult& Result) { FDone.push_back(Result); }, Queue, FTimeText,
         [this, Hook = std::move(Hook)](TStep Step, std::size_t Index) {
           FSteps.emplace_back(Step, Index);  // on the worker's thread, read after it has ended
           // The worker starts in its constructor: a hook that asks FCurrent
@@ -125,6 +126,7 @@ protected:
 
   std::string FSrc, FDst;
   std::string FNoComp = "jpg,Zip";  // the extensions never compressed
+  TTimeTextFunc FTimeText = [] { return std::string(Now); };
   std::vector<std::string> FLines;
   std::vector<TBackupFileResult> FDone;  // as told on the main thread, in order
   std::vector<TStepAt> FSteps;
@@ -260,6 +262,23 @@ TEST_F(TBackupThreadTest, CurrentCopyKeepsItsNameUntilTheNewOneReplacesIt) {
   EXPECT_EQ(ReadFileBytes(JoinPath(TargetDir(), "r.bak-1.txt")), "cur");
   EXPECT_EQ(ReadFileBytes(JoinPath(TargetDir(), "r.bak-2.txt")), "v1");
   EXPECT_EQ(FLines, std::vector<std::string>{LineFor("r.txt", 2)});
+}
+
+// The time a line begins with is asked on the main thread as the line
+// arrives: the worker never reads its owner's clock, which the owner's
+// thread may be setting meanwhile.
+TEST_F(TBackupThreadTest, TheTimeOfALineIsAskedOnTheMainThread) {
+  WriteFileBytes(Source("a.txt"), "a");
+  std::vector<std::thread::id> AskedOn;
+  FTimeText = [&AskedOn] {
+    AskedOn.push_back(std::this_thread::get_id());
+    return std::string(Now);
+  };
+  Run({"a.txt", "gone.txt"});
+  ASSERT_EQ(FLines.size(), 2u);
+  EXPECT_EQ(FLines[0], LineFor("a.txt"));
+  EXPECT_TRUE(FLines[1].starts_with(LineFor("gone.txt") + "\r\n  *** ")) << FLines[1];
+  EXPECT_EQ(AskedOn, std::vector<std::thread::id>(2, std::this_thread::get_id()));
 }
 
 TEST_F(TBackupThreadTest, FailedCopyLeavesTheCopyAndItsVersionsAndReportsTheError) {

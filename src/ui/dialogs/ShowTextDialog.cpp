@@ -35,6 +35,7 @@
 #include "settings/ProgramLocations.h"
 #include "ui/dialogs/QtFileFilter.h"
 #include "ui/dialogs/QtText.h"
+#include "watchdog/LogLines.h"
 
 namespace dz::ui {
 
@@ -70,7 +71,7 @@ TShowTextOptions LogViewerOptions(const TPrinterMargins& Margins) {
   Options.SectionMarker = "Zentivo -";
   Options.PrevErrorCaption = Tr("Previous error");
   Options.NextErrorCaption = Tr("Next error");
-  Options.ErrorMarker = "  *** ";
+  Options.ErrorMarker = std::string(LogErrorMarker);
   Options.SaveFilter = SafeFormat(Tr("Log files|*.%s|all|*.*"), "log");
   Options.Margins = Margins;
   return Options;

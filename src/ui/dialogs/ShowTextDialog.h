@@ -64,8 +64,9 @@ struct TShowTextOptions {
 };
 
 // The options with which the log files are shown: title ProgVersName, the
-// section marker "Zentivo -", the error marker "  *** " (a file that could
-// not be backed up), every button.
+// section marker "Zentivo -", the error marker of the log's lines
+// (LogErrorMarker, watchdog/LogLines.h: a file or a directory that could
+// not be backed up or watched), every button.
 TShowTextOptions LogViewerOptions(const TPrinterMargins& Margins);
 
 class TShowTextDialog : public QDialog {
