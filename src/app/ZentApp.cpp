@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
 
   const dz::TLocationInputs Inputs = dz::ProcessLocationInputs(argc, argv);
   const dz::TProgramLocations Locations = dz::FindProgramLocations(Inputs);
-  dz::InitTranslation(dz::LocaleFolder(Locations.ProgramDir), Locations.LanguageCode);
+  dz::SelectMessageLanguage(Locations.LanguageCode);
+  dz::InitTranslation(dz::LocaleFolder(Locations.ProgramDir));
 
   if (const std::optional<int> Code = dz::RunTaskEditCommandLine(Inputs.Args, std::cout, std::cerr, Inputs.CurrentDir))
     return *Code;

@@ -11,6 +11,7 @@
 #include "desktop/Help.h"
 #include "platform/Console.h"
 #include "platform/Display.h"
+#include "platform/Environment.h"
 #include "settings/ProgramLocations.h"
 #include "ui/window/WindowApp.h"
 #include "watchdog/CommandLine.h"
@@ -47,7 +48,8 @@ int main(int argc, char** argv) {
   const dz::TLocationInputs Inputs = dz::ProcessLocationInputs(argc, argv);
   const dz::TCommandLine CommandLine = dz::ParseCommandLine(Inputs.Args);
   const dz::TProgramLocations Locations = dz::FindProgramLocations(Inputs);
-  dz::InitTranslation(dz::LocaleFolder(Locations.ProgramDir), Locations.LanguageCode);
+  dz::SelectMessageLanguage(Locations.LanguageCode);
+  dz::InitTranslation(dz::LocaleFolder(Locations.ProgramDir));
 
   if (CommandLine.Help) {
     ShowVersionAndOptions();

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "base/CaseFold.h"
-#include "platform/SystemTraits.h"
+#include "base/SystemTraits.h"
 
 namespace dz {
 

@@ -14,10 +14,11 @@ inline constexpr const char* TdDialogs = "dialogs";
 inline constexpr const char* TdUnits = "Units";
 
 // Points the three text domains at LocaleDir (<LocaleDir>/<lang>/LC_MESSAGES/
-// <domain>.mo) and selects the language by its two-letter code; an empty code
-// keeps the language of the environment. Call once, on the main thread,
-// before any text is shown.
-void InitTranslation(const std::string& LocaleDir, const std::string& LanguageCode);
+// <domain>.mo) in the language the platform layer selected before
+// (SelectMessageLanguage of platform/Environment.h; without it the language
+// of the environment). Call once, on the main thread, before any text is
+// shown.
+void InitTranslation(const std::string& LocaleDir);
 
 std::string Tr(const char* Text, const char* Domain = TdDefault);
 

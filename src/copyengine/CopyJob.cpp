@@ -23,7 +23,6 @@ namespace dz {
 namespace {
 
 constexpr std::uint32_t OwnerReadWrite = 0600;
-constexpr std::uint32_t OwnerWrite = 0200;
 
 // How often the destination is looked at again when it changes between
 // the look and the open (someone else creating, removing or swapping it).
@@ -256,7 +255,7 @@ int TCopyJob::OpenDestination(const TFileStatus& Source) {
   // A new copy is never readable by more people than the source while it is
   // being written (and when a failure leaves it behind); FinishCopy gives it
   // the source's exact permissions.
-  const std::uint32_t Rights = (Source.Mode & 0777u) | OwnerReadWrite;
+  const std::uint32_t Rights = (PosixMode(Source) & 0777u) | OwnerReadWrite;
   int Error = ErrSharingViolation;  // what is left when the name keeps changing
   if (FRequest->NewDestination) {
     TFileHandle Handle;
@@ -318,7 +317,7 @@ int TCopyJob::OpenDestination(const TFileStatus& Source) {
     if (!SameFileStatus(Opened, Found) || Opened.Kind != TFileKind::fkRegular) continue;
     // The read-only attribute goes before the file is overwritten (root could
     // open it anyway).
-    if ((Opened.Mode & OwnerWrite) == 0 && SetSysError(Handle.ChangeMode(Opened.Mode | OwnerWrite)))
+    if (Opened.ReadOnly && SetSysError(Handle.ClearReadOnly(Opened)))
       return cjResetAttributes;
     return AdoptDestination(Handle, true);
   }
@@ -333,8 +332,8 @@ int TCopyJob::ResetReadOnlyDestination(const TFileStatus& Found) {
   TFileStatus Status;
   if (Error == 0) Error = Probe.Status(Status);
   if (Error == ErrFileNotFound || (Error == 0 && !SameFileStatus(Status, Found))) return 0;  // the caller looks again
-  if (Error == 0 && (Status.Mode & OwnerWrite) != 0) return CreateFailed(ErrAccessDenied);  // not read-only: denied otherwise
-  if (Error == 0) Error = Probe.ChangeMode(Status.Mode | OwnerWrite);
+  if (Error == 0 && !Status.ReadOnly) return CreateFailed(ErrAccessDenied);  // not read-only: denied otherwise
+  if (Error == 0) Error = Probe.ClearReadOnly(Status);
   return SetSysError(Error) ? cjResetAttributes : 0;
 }
 

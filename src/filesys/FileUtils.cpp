@@ -5,7 +5,6 @@
 
 #include "base/Translate.h"
 #include "filesys/PathUtils.h"
-#include "platform/CreationMask.h"
 #include "platform/Environment.h"
 #include "platform/SysError.h"
 
@@ -252,8 +251,8 @@ int TExtFileStream::SetAttr(int Attr) {
   TFileStatus S;
   if (const int E = FHandle.Status(S))
     return E;
-  const std::uint32_t Mode = ModeOfAttr(Attr, S.Mode);
-  return Mode == S.Mode ? ErrSuccess : FHandle.ChangeMode(Mode);
+  const std::uint32_t Mode = ModeOfAttr(Attr, PosixMode(S));
+  return Mode == PosixMode(S) ? ErrSuccess : FHandle.ChangeMode(Mode);
 }
 
 int TExtFileStream::Close() {
@@ -309,7 +308,7 @@ void CopySingleFile(const std::string& SrcName, const std::string& DestName, int
     if (const int E = XlFileSetAttr(DestName, AttrWithMode(faArchive, OwnerOnlyMode), true))
       RaiseCopyError("Error creating \"%s\"", DestName, E);
   } else {
-    PlainMode = 0666u & ~FileCreationMask();
+    PlainMode = DefaultNewFileMode();
   }
   if (!AttrHasMode(Attr))
     Attr = AttrWithMode(Attr, PlainMode);
@@ -346,32 +345,11 @@ void CopySingleFile(const std::string& SrcName, const std::string& DestName, int
 }
 
 int CopyFileSecurity(const std::string& SrcName, const std::string& DestName) {
-  TFileStatus S;
-  if (const int E = PathStatus(SrcName, true, S))
-    return E;
-  // Owner first, because changing it clears the set-user-ID bits that the
-  // mode then sets again. A user who may not give the file away may still
-  // hand it to a group of theirs; beyond that the owner stays.
-  if (ChangeOwner(DestName, S.Uid, S.Gid, true) != ErrSuccess)
-    ChangeOwner(DestName, KeepOwner, S.Gid, true);
-  return ChangeMode(DestName, S.Mode, true);
+  return CopyOwnerAndAccess(SrcName, DestName);
 }
 
 int CopyAlternateStreams(const std::string& SrcName, const std::string& DestName) {
-  std::vector<std::string> Names;
-  const int E = ListUserXattrs(SrcName, Names);
-  if (E == ErrNotSupported)
-    return ErrSuccess;
-  if (E != ErrSuccess)
-    return E;
-  std::string Value;
-  for (const std::string& Name : Names) {
-    if (const int GetError = GetXattr(SrcName, Name, Value))
-      return GetError;
-    if (const int SetError = SetXattr(DestName, Name, Value))
-      return SetError;
-  }
-  return ErrSuccess;
+  return CopyNamedStreams(SrcName, DestName);
 }
 
 int ReadFileSummary(const std::string& FileName, TFileSummary& Summary) {

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/SystemTraits.h"
+#include "base/SystemTraits.h"
 
 namespace dz {
 

@@ -52,13 +52,13 @@ int FileStatusAttr(const TFileStatus& S, std::string_view Name, bool LinkToDirec
     case TFileKind::fkOther:
       break;
   }
-  if (S.Kind != TFileKind::fkSymLink && (S.Mode & OwnerWrite) == 0)
+  if (S.ReadOnly)
     Attr |= faReadOnly;
   if (IsHiddenName(LastComponent(Name)))
     Attr |= faHidden;
   if (Attr == 0)
     Attr = faNormal;
-  return S.Kind == TFileKind::fkSymLink ? Attr : AttrWithMode(Attr, S.Mode);
+  return S.Kind == TFileKind::fkSymLink || !S.Posix ? Attr : AttrWithMode(Attr, S.Posix->Mode);
 }
 
 namespace {
@@ -217,8 +217,8 @@ int XlFileSetAttr(const std::string& Name, int Attr, bool FollowLink) {
   TFileStatus S;
   if (const int E = PathStatus(Name, FollowLink, S))
     return E;
-  const std::uint32_t Mode = ModeOfAttr(Attr, S.Mode);
-  if (Mode == S.Mode)
+  const std::uint32_t Mode = ModeOfAttr(Attr, PosixMode(S));
+  if (Mode == PosixMode(S))
     return ErrSuccess;
   return ChangeMode(Name, Mode, FollowLink);
 }

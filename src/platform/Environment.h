@@ -53,6 +53,15 @@ bool SameFile(const std::string& A, const std::string& B);
 // be queried.
 bool FileModificationTime(const std::string& Path, std::chrono::system_clock::time_point& Time);
 
+// Makes the language of the two-letter code (or a locale name such as
+// "pt_BR"; "pt-BR" counts as that) the one the program's texts are
+// translated into (base/Translate.h), without touching how numbers are
+// written or which characters are letters. An empty code, or one that is no
+// plain language name (it could lead gettext into other folders), keeps the
+// language of the user's environment. Call once, on the main thread, before
+// InitTranslation, while no other thread reads the environment.
+void SelectMessageLanguage(const std::string& LanguageCode);
+
 // A moment in the local time zone, as the user reads a date and a time.
 struct TLocalTime {
   int Year = 0;

@@ -1,7 +1,8 @@
 #pragma once
 // Single file-system calls, each as narrow as the file layer above needs it:
-// what a name is (kind, permission bits, owner, size, times), an owning file
-// handle, and the changes made to names and metadata. Paths are UTF-8 and
+// what a name is (kind, size, times, read-only, which file it is, and the
+// extras a POSIX system keeps), an owning file handle, and the changes made
+// to names and metadata. Paths are UTF-8 and
 // are handed to the system as they are. Results are system error codes
 // (SysError.h), 0 meaning success; nothing here raises.
 //
@@ -10,8 +11,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
-#include <vector>
 
 namespace dz {
 
@@ -25,21 +26,46 @@ inline constexpr TFileTime FileTimeTicksPerSecond = 10000000;
 
 enum class TFileKind { fkRegular, fkDirectory, fkSymLink, fkOther };
 
-struct TFileStatus {
-  TFileKind Kind = TFileKind::fkOther;
+// Which file a status describes, however it was reached: the file system it
+// lives on and the file's number there (on POSIX systems the device and the
+// inode; on Windows the volume serial number and the file index). Two files
+// that exist at the same time never share an identity.
+struct TFileIdentity {
+  std::uint64_t Volume = 0;
+  std::uint64_t Index = 0;
+  friend bool operator==(const TFileIdentity&, const TFileIdentity&) = default;
+};
+
+// What a POSIX system keeps of a file beyond what every system has: its
+// permission bits and its owner. A system without them leaves
+// TFileStatus::Posix empty, and the calls that set them give 50 there.
+struct TPosixExtras {
   std::uint32_t Mode = 0;  // permission bits: st_mode & 07777
   std::uint32_t Uid = 0;
   std::uint32_t Gid = 0;
+};
+
+struct TFileStatus {
+  TFileKind Kind = TFileKind::fkOther;
+  // The file's own attributes refuse writing: on POSIX systems the owner's
+  // write permission is missing (a symbolic link, which has no permissions
+  // of its own, is never read-only), on Windows the read-only attribute.
+  bool ReadOnly = false;
   std::int64_t Size = 0;
   // The birth time where the file system records it, else 0: the change time
   // is no creation time, and a made-up one would be copied as if it were.
   TFileTime CreationTime = 0;
   TFileTime LastAccessTime = 0;
   TFileTime LastWriteTime = 0;
-  TFileTime ChangeTime = 0;
-  std::uint64_t Device = 0;
-  std::uint64_t Inode = 0;
+  TFileTime ChangeTime = 0;  // the last change of data, attributes, links or name
+  TFileIdentity Identity;
+  std::optional<TPosixExtras> Posix;
 };
+
+// The permission bits of Status; 0 where the system keeps none.
+inline std::uint32_t PosixMode(const TFileStatus& Status) {
+  return Status.Posix ? Status.Posix->Mode : 0;
+}
 
 // The status of Path; of the link itself when Path is a symbolic link and
 // FollowLink is false.
@@ -49,9 +75,9 @@ class TFileHandle;
 // Dir without walking the path to it again.
 int PathStatus(const TFileHandle& Dir, const std::string& Name, bool FollowLink, TFileStatus& Status);
 
-// True when both statuses describe the same file (same device and inode).
+// True when both statuses describe the same file.
 inline bool SameFileStatus(const TFileStatus& A, const TFileStatus& B) {
-  return A.Device == B.Device && A.Inode == B.Inode;
+  return A.Identity == B.Identity;
 }
 
 // Flags of OpenFileHandle.
@@ -63,7 +89,8 @@ enum TOpenFlag : unsigned {
   ofCreateNew = 0x10,  // with ofCreate: fail with 183 when the name exists
   ofNoFollow = 0x20,   // a symbolic link as the last part of the path is not
                        // followed: opening it fails with 1921
-  ofStatusOnly = 0x40,  // neither read nor write, only Status and ChangeMode:
+  ofStatusOnly = 0x40,  // neither read nor write, only Status, ChangeMode and
+                        // ClearReadOnly:
                         // the name is opened whatever it is (with ofNoFollow
                         // a link itself), nothing of a device or a FIFO is
                         // run; the other flags are ignored
@@ -117,10 +144,15 @@ public:
   // Network and user-space (FUSE) file systems, and any this list does not
   // know, answer false: their files are to be flushed one by one.
   bool FileSystemSyncCoversFiles() const;
-  // Sets the permission bits (07777) of the open file, also of one opened
-  // with ofStatusOnly (through /proc/self/fd); such a handle of a symbolic
-  // link gives 50, as a link has no permissions of its own.
+  // Sets the POSIX permission bits (07777) of the open file, also of one
+  // opened with ofStatusOnly; such a handle of a symbolic link gives 50, as
+  // a link has no permissions of its own. 50 on a system without them.
   int ChangeMode(std::uint32_t Mode);
+  // Lets the owner write the open file again (also one opened with
+  // ofStatusOnly), changing no more of its access than that. Current is its
+  // status as last read; on POSIX systems the owner's write bit is added to
+  // its permission bits.
+  int ClearReadOnly(const TFileStatus& Current);
   // Sets the last-access and last-write times of the open file as
   // SetPathTimes does (0 leaves a time as it is); needs a handle opened for
   // writing or the file's owner.
@@ -146,7 +178,8 @@ private:
 };
 
 // Opens Path with the TOpenFlag bits of Flags. A file that ofCreate creates
-// gets the permission bits Rights (0 means 0666), less the umask. Opening
+// gets the POSIX permission bits Rights (0 means 0666), less the umask; a
+// system without permission bits ignores Rights. Opening
 // never blocks on a FIFO without a writer, and a directory is refused
 // (opening it for reading would succeed on Linux and only reading it fail).
 int OpenFileHandle(const std::string& Path, unsigned Flags, std::uint32_t Rights, TFileHandle& Handle);
@@ -192,14 +225,26 @@ int MakeHardLink(const std::string& Existing, const std::string& NewName);
 // to the disk. A file system that cannot flush a directory gives 0.
 int SyncDirectory(const std::string& Path);
 
-// Sets the permission bits (07777) of Path. A symbolic link itself has none
-// on Linux: with FollowLink false and Path a link the result is 50.
+// Sets the POSIX permission bits (07777) of Path. A symbolic link itself has
+// none: with FollowLink false and Path a link the result is 50, as on a
+// system without permission bits.
 int ChangeMode(const std::string& Path, std::uint32_t Mode, bool FollowLink);
 
-// Gives Path the owner Uid and group Gid; (uint32_t)-1 leaves either as it
-// is. Only root may give a file away.
-inline constexpr std::uint32_t KeepOwner = static_cast<std::uint32_t>(-1);
-int ChangeOwner(const std::string& Path, std::uint32_t Uid, std::uint32_t Gid, bool FollowLink);
+// The permission bits a file gets that is created with Rights 0 (0666 less
+// the process's umask, read without changing it; 0600 where the system does
+// not tell it); 0 on a system without permission bits.
+std::uint32_t DefaultNewFileMode();
+
+// Gives DestName (links followed) the owner and the access rights of
+// SrcName: on POSIX systems its owner, group and permission bits. A user who
+// may not give a file away still hands it to a group of theirs; beyond that
+// the owner stays, and only the permission bits decide the result.
+int CopyOwnerAndAccess(const std::string& SrcName, const std::string& DestName);
+
+// Gives DestName (links followed) the named data of SrcName that belongs to
+// the user: on POSIX systems the extended attributes of the user.* name
+// space. 0 when the file system of SrcName keeps none.
+int CopyNamedStreams(const std::string& SrcName, const std::string& DestName);
 
 // Sets the last-access and last-write times of Path (of the link itself when
 // FollowLink is false) to the 100-ns precision of a file time. A time of 0
@@ -210,15 +255,9 @@ int SetPathTimes(const std::string& Path, TFileTime LastAccessTime, TFileTime La
 // relative to the link's directory).
 int ReadSymLink(const std::string& Path, std::string& Target);
 
-// The absolute path of Path with every link, "." and ".." resolved.
-int ResolvePath(const std::string& Path, std::string& Resolved);
-
-// Extended attributes of the user.* name space, the one that ordinary users
-// own and that plays the part of named data streams. Links are followed.
-// A file system without extended attributes gives 50.
-int ListUserXattrs(const std::string& Path, std::vector<std::string>& Names);
-int GetXattr(const std::string& Path, const std::string& Name, std::string& Value);
-int SetXattr(const std::string& Path, const std::string& Name, const std::string& Value);
+// The absolute path of Path with every link, "." and ".." resolved; every
+// part of Path must exist.
+int ResolveExistingPath(const std::string& Path, std::string& Resolved);
 
 // The offset of local time from UTC in seconds (east positive) at the UTC
 // time UnixSeconds, following the time zone as TZ names it at the moment of

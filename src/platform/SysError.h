@@ -1,9 +1,9 @@
 #pragma once
 // System error codes. The program keeps the Windows numbers everywhere above
 // this layer (its texts, its logs and its callers compare against them); the
-// POSIX layer maps errno onto them. An errno without a Windows counterpart
-// becomes ErrErrnoFlag | errno, so it stays distinguishable and keeps its own
-// text.
+// POSIX layer maps errno onto them (posix/Errno.h). An errno without a
+// Windows counterpart becomes ErrErrnoFlag | errno, so it stays
+// distinguishable and keeps its own text.
 
 #include <string>
 
@@ -46,14 +46,13 @@ inline constexpr int ErrCantResolveFilename = 1921;
 
 inline constexpr int ErrErrnoFlag = 0x20000000;
 
-// Windows code for an errno value (0 gives 0).
-int SysErrorFromErrno(int Errno);
-
-// The code of the calling thread's last failed C library call (errno).
+// The code of the calling thread's last failed system or C library call
+// (errno on POSIX systems).
 int LastSysError();
 
-// The C library's message for the errno behind Code, with trailing blanks,
-// control characters and dots removed; Code 0 gives the success message.
+// The system's message for Code (on POSIX systems the C library's message
+// for the errno behind it), with trailing blanks, control characters and
+// dots removed; Code 0 gives the success message.
 // Empty when there is no message for Code.
 std::string PlatformErrorText(int Code);
 

@@ -28,7 +28,7 @@ bool IsVolumeLabelPath(const std::string& Path) {
 // same folder is recognised; otherwise the text is taken as it is.
 std::string Resolved(const std::string& Path) {
   std::string Real;
-  return ResolvePath(Path, Real) == 0 ? Real : Path;
+  return ResolveExistingPath(Path, Real) == 0 ? Real : Path;
 }
 
 bool DestinationInside(const std::string& Source, const std::string& Destination) {

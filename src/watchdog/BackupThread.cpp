@@ -112,7 +112,7 @@ static bool DeviceOfNearest(const std::string& Path, std::uint64_t& Device, std:
     TFileStatus Status;
     const int E = PathStatus(P, true, Status);
     if (E == 0) {
-      Device = Status.Device;
+      Device = Status.Identity.Volume;
       if (Nearest != nullptr) *Nearest = P;
       return true;
     }
@@ -232,7 +232,7 @@ TBackupThread::TDestFolder& TBackupThread::PrepareFolder(const std::string& Dir,
     if (PathStatus(Dir, true, Status) != 0) return Folder;
   }
   Folder.Exists = true;
-  Folder.FlushedWithBatch = FBatchFlush && Status.Device == FDestDevice;
+  Folder.FlushedWithBatch = FBatchFlush && Status.Identity.Volume == FDestDevice;
   return Folder;
 }
 
@@ -528,7 +528,7 @@ void TBackupThread::FlushDirectories() {
   const bool Whole = FBatchFlush && DestinationStillThere() && FDestRoot.SyncFileSystem() == 0;
   for (const std::string& Dir : FDirsWritten) {
     TFileStatus Status;
-    if ((Whole && PathStatus(Dir, true, Status) == 0 && Status.Device == FDestDevice) || SyncDirectory(Dir) == 0)
+    if ((Whole && PathStatus(Dir, true, Status) == 0 && Status.Identity.Volume == FDestDevice) || SyncDirectory(Dir) == 0)
       FSynced.push_back(Dir);
   }
   std::sort(FSynced.begin(), FSynced.end());
@@ -542,7 +542,7 @@ void TBackupThread::Execute(std::stop_token Stop) {
   // no root yet: the folder it will be made in is on the same file system.
   TFileStatus Opened;
   FBatchFlush = FFlush && FHaveDestDevice && OpenFileHandle(Nearest, ofDirectory, 0, FDestRoot) == 0 &&
-                FDestRoot.Status(Opened) == 0 && Opened.Device == FDestDevice &&
+                FDestRoot.Status(Opened) == 0 && Opened.Identity.Volume == FDestDevice &&
                 FDestRoot.FileSystemSyncCoversFiles();
 
   std::size_t Index = 0;

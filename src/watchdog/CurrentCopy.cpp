@@ -78,8 +78,8 @@ TCurrentCopy SameCrc(TFileHandle& Source, std::int64_t Size, std::uint32_t Crc, 
 // the file system keeps no such bits (FAT) a new copy would get them no
 // better, so a refusal changes nothing.
 void MatchPermissions(const TCurrentCopyQuery& Query, const TFileStatus& Source, const TFileStatus& Copy) {
-  const std::uint32_t Mode = Source.Mode & 07777u;
-  if ((Copy.Mode & 07777u) == Mode) return;
+  const std::uint32_t Mode = PosixMode(Source) & 07777u;
+  if ((PosixMode(Copy) & 07777u) == Mode) return;
   TFileHandle Handle;
   TFileStatus Opened;
   if (OpenIn(Query.CopyFolder, Query.Copy, ofStatusOnly | ofNoFollow, Handle) == 0 && Handle.Status(Opened) == 0 &&

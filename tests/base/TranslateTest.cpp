@@ -9,6 +9,8 @@
 #include <random>
 #include <string>
 
+#include "platform/Environment.h"
+
 namespace dz {
 namespace {
 
@@ -45,11 +47,18 @@ protected:
     return std::system(Command.c_str()) == 0 && fs::exists(Mo);
   }
 
+  // As the program starts its translation: the platform layer selects the
+  // language, then the domains are bound.
+  static void Init(const std::string& LocaleDir, const std::string& Code) {
+    SelectMessageLanguage(Code);
+    InitTranslation(LocaleDir);
+  }
+
   fs::path FDir;
 };
 
 TEST_F(TranslateTest, SelectsTheLanguageByItsCodeUnderTheCLocale) {
-  InitTranslation(FDir.string(), "de");
+  Init(FDir.string(), "de");
   EXPECT_EQ(Tr("Hello"), "Hallo");
   EXPECT_EQ(Tr("Size"), "Gr\xC3\xB6\xC3\x9F" "e");
   EXPECT_EQ(Tr(std::string("Hello")), "Hallo");
@@ -57,7 +66,7 @@ TEST_F(TranslateTest, SelectsTheLanguageByItsCodeUnderTheCLocale) {
 }
 
 TEST_F(TranslateTest, UnknownKeysAndDomainsGiveTheKey) {
-  InitTranslation(FDir.string(), "de");
+  Init(FDir.string(), "de");
   EXPECT_EQ(Tr("Not in the catalog"), "Not in the catalog");
   EXPECT_EQ(Tr("Cancel"), "Cancel");         // in "dialogs", not in "default"
   EXPECT_EQ(Tr("Hello", TdUnits), "Hello");  // no catalog for the domain
@@ -66,20 +75,20 @@ TEST_F(TranslateTest, UnknownKeysAndDomainsGiveTheKey) {
 // gettext answers the empty key with the catalog's header, which must never
 // show up as a text.
 TEST_F(TranslateTest, EmptyKeyGivesEmptyText) {
-  InitTranslation(FDir.string(), "de");
+  Init(FDir.string(), "de");
   EXPECT_EQ(Tr(""), "");
   EXPECT_EQ(Tr(static_cast<const char*>(nullptr)), "");
 }
 
 TEST_F(TranslateTest, LanguageWithoutCatalogGivesTheKeys) {
-  InitTranslation(FDir.string(), "xx");
+  Init(FDir.string(), "xx");
   EXPECT_EQ(Tr("Hello"), "Hello");
 }
 
 TEST_F(TranslateTest, LeavesNumberFormattingAlone) {
   const std::string Before = std::setlocale(LC_NUMERIC, nullptr);
   const std::string CtypeBefore = std::setlocale(LC_CTYPE, nullptr);
-  InitTranslation(FDir.string(), "de");
+  Init(FDir.string(), "de");
   EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), Before);
   EXPECT_EQ(std::setlocale(LC_CTYPE, nullptr), CtypeBefore);
 }
@@ -88,7 +97,7 @@ TEST_F(TranslateTest, LeavesNumberFormattingAlone) {
 // name must not steer gettext into other folders.
 TEST_F(TranslateTest, RefusesCodesThatAreNoLanguageName) {
   fs::create_directories(FDir / "sub");
-  InitTranslation((FDir / "sub").string(), "../de");
+  Init((FDir / "sub").string(), "../de");
   EXPECT_EQ(Tr("Hello"), "Hello");
 }
 

@@ -12,6 +12,7 @@
 #include "copyengine/CopyJobCodes.h"
 #include "copyengine/CopyThread.h"
 #include "platform/FileOps.h"
+#include "platform/posix/PosixFileOps.h"
 #include "support/AsUser.h"
 #include "support/TestFiles.h"
 
@@ -123,7 +124,7 @@ TEST_F(CopyPermissionTest, ReadOnlyDestination) {
     Code = RunAsUser(PathOf("src"), Dest.string(), Form.Options);
     EXPECT_EQ(Code, "0x0000") << "with coOverwrite";
     EXPECT_NE(test::ReadFileBytes(Dest), "old");
-    EXPECT_EQ(test::StatusOf(Dest).Mode, 0640u) << "the copy has the source's permissions";
+    EXPECT_EQ(PosixMode(test::StatusOf(Dest)), 0640u) << "the copy has the source's permissions";
     fs::remove(Dest);
   }
 }

@@ -63,7 +63,7 @@ TEST_F(CopyThreadTest, EveryFormKeepsTimeAndPermissions) {
       const auto Result = test::RunCopyJob(PathOf("src"), PathOf(Form.Dest), Form.Options);
       ASSERT_EQ(Result.ErrorCode, 0) << Result.SysErrorMsg;
       const TFileStatus Status = test::StatusOf(FDir / Form.Dest);
-      EXPECT_EQ(Status.Mode, Mode);
+      EXPECT_EQ(PosixMode(Status), Mode);
       EXPECT_EQ(Status.LastWriteTime, test::UnixToFileTime(1500000000));
       fs::remove(FDir / "src");
       fs::remove(FDir / Form.Dest);
@@ -85,7 +85,7 @@ TEST_F(CopyThreadTest, CopyInProgressIsNoMoreOpenThanItsSource) {
     std::uint32_t ModeDuringCopy = 07777;
     const auto Result = test::RunCopyJob(PathOf("private"), PathOf(Form.Dest), Form.Options,
                                          [&](TFileAction, std::int64_t Count, bool) {
-                                           if (Count > 0) ModeDuringCopy = test::StatusOf(FDir / Form.Dest).Mode;
+                                           if (Count > 0) ModeDuringCopy = PosixMode(test::StatusOf(FDir / Form.Dest));
                                          });
     ASSERT_EQ(Result.ErrorCode, 0) << Result.SysErrorMsg;
     EXPECT_EQ(ModeDuringCopy & 077, 0u) << "mode while copying: " << std::oct << ModeDuringCopy;
@@ -114,7 +114,7 @@ TEST_F(CopyThreadTest, WithoutAttributeAndTimeOptionsNothingIsCopied) {
   ASSERT_EQ(Result.ErrorCode, 0) << Result.SysErrorMsg;
   const TFileStatus Status = test::StatusOf(FDir / "dst");
   EXPECT_NE(Status.LastWriteTime, test::UnixToFileTime(1000000000));
-  EXPECT_NE(Status.Mode & 0200, 0u) << "the copy was made read-only";
+  EXPECT_NE(PosixMode(Status) & 0200, 0u) << "the copy was made read-only";
 }
 
 TEST_F(CopyThreadTest, OptionMaskSetsTheJobsSettings) {

@@ -37,7 +37,7 @@ struct TFileState {
 
 TFileState StateOf(const fs::path& Path) {
   const TFileStatus Status = test::StatusOf(Path);
-  TFileState State{fs::symlink_status(Path).type(), Status.Mode, Status.Size, Status.LastWriteTime, {}};
+  TFileState State{fs::symlink_status(Path).type(), PosixMode(Status), Status.Size, Status.LastWriteTime, {}};
   if (State.Kind == fs::file_type::regular) State.Content = test::ReadFileBytes(Path);
   return State;
 }
@@ -155,7 +155,7 @@ TEST_F(DestinationSafetyTest, SymbolicLinkDestinationIsReplacedNeverWrittenThrou
       Result = test::RunCopyJob(FSource.string(), Dest.string(), Form.Options);
       EXPECT_EQ(Result.ErrorCode, 0) << Result.SysErrorMsg;
       EXPECT_EQ(fs::symlink_status(Dest).type(), fs::file_type::regular) << "the link is still there";
-      EXPECT_EQ(test::StatusOf(Dest).Mode, 0640u);
+      EXPECT_EQ(PosixMode(test::StatusOf(Dest)), 0640u);
       if (Form.Action == caCopy) {
         EXPECT_TRUE(test::ReadFileBytes(Dest) == test::ReadFileBytes(FSource));
       }

@@ -16,6 +16,7 @@
 #include "platform/Environment.h"
 #include "platform/FileOps.h"
 #include "platform/SysError.h"
+#include "platform/posix/PosixFileOps.h"
 #include "support/AsUser.h"
 #include "support/TestFiles.h"
 
@@ -645,8 +646,8 @@ TEST_F(FileUtilsTest, CopyFileSecurityCopiesModeAndOwner) {
   EXPECT_EQ(ModeOf(Dest), 0640u);
   const TFileStatus S = StatusOf(Source);
   const TFileStatus D = StatusOf(Dest);
-  EXPECT_EQ(D.Uid, S.Uid);
-  EXPECT_EQ(D.Gid, S.Gid);
+  EXPECT_EQ(D.Posix.value().Uid, S.Posix.value().Uid);
+  EXPECT_EQ(D.Posix.value().Gid, S.Posix.value().Gid);
   EXPECT_EQ(CopyFileSecurity(PathOf("missing"), Dest), ErrFileNotFound);
 }
 
@@ -662,7 +663,7 @@ TEST_F(FileUtilsTest, CopyFileSecurityAsUserKeepsTheOwner) {
   if (!Run.Ran) GTEST_SKIP() << Run.WhyNot;
   EXPECT_EQ(Run.Output, "0");
   EXPECT_EQ(ModeOf(Dest), 0604u);
-  EXPECT_EQ(StatusOf(Dest).Uid, test::NobodyId);
+  EXPECT_EQ(StatusOf(Dest).Posix.value().Uid, test::NobodyId);
 }
 
 TEST_F(FileUtilsTest, CopyAlternateStreamsCopiesUserAttributes) {

@@ -13,6 +13,7 @@
 #include "filesys/XlFileUtils.h"
 #include "platform/FileOps.h"
 #include "platform/SysError.h"
+#include "platform/posix/PosixFileOps.h"
 #include "support/AsUser.h"
 #include "support/TestFiles.h"
 

@@ -71,7 +71,7 @@ TEST_F(FileOpsTest, NoFollowRefusesALinkAndStatusOnlyOpensIt) {
   ASSERT_EQ(LinkHandle.Status(Status), 0);
   EXPECT_EQ(Status.Kind, TFileKind::fkSymLink);
   EXPECT_EQ(LinkHandle.ChangeMode(0600), ErrNotSupported);
-  EXPECT_EQ(StatusOf("f").Mode, 0644u);
+  EXPECT_EQ(PosixMode(StatusOf("f")), 0644u);
   std::size_t Done = 0;
   char Byte;
   EXPECT_NE(LinkHandle.Read(&Byte, 1, Done), 0) << "a status-only handle reads nothing";
@@ -96,8 +96,8 @@ TEST_F(FileOpsTest, ModeAndTimesThroughTheHandle) {
     fs::rename(FDir / "f", FDir / "moved");
     MakeFile("f", "another file", 0644);
     EXPECT_EQ(Handle.ChangeMode(0440), 0);
-    EXPECT_EQ(StatusOf("moved").Mode, 0440u);
-    EXPECT_EQ(StatusOf("f").Mode, 0644u);
+    EXPECT_EQ(PosixMode(StatusOf("moved")), 0440u);
+    EXPECT_EQ(PosixMode(StatusOf("f")), 0644u);
     if (Flags & ofWrite) {
       const TFileTime Access = StatusOf("moved").LastAccessTime;
       ASSERT_EQ(Handle.SetTimes(0, Time2001), 0);
@@ -110,6 +110,43 @@ TEST_F(FileOpsTest, ModeAndTimesThroughTheHandle) {
     fs::remove(FDir / "f");
     fs::remove(FDir / "moved");
   }
+}
+
+// Read-only is what keeps the owner from writing; ClearReadOnly gives back
+// exactly that, through the handle, and leaves the other bits alone.
+TEST_F(FileOpsTest, ReadOnlyIsTheOwnersWriteBitAndClearReadOnlyGivesItBack) {
+  const struct {
+    const char* Name;
+    std::uint32_t Mode;
+    bool ReadOnly;
+    std::uint32_t Cleared;
+  } Cases[] = {
+      {"plain", 0644, false, 0644},
+      {"readonly", 0444, true, 0644},
+      {"private", 0400, true, 0600},
+      {"others-may-write", 0466, true, 0666},
+      {"write-only", 0200, false, 0200},
+      {"setuid", 04555, true, 04755},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    MakeFile(C.Name, "data", C.Mode);
+    ASSERT_EQ(ChangeMode(PathOf(C.Name), C.Mode, true), 0);  // the umask took bits away
+    const TFileStatus Before = StatusOf(C.Name);
+    EXPECT_EQ(Before.ReadOnly, C.ReadOnly);
+    TFileHandle Handle = Open(C.Name, ofStatusOnly | ofNoFollow);
+    ASSERT_EQ(Handle.ClearReadOnly(Before), 0);
+    const TFileStatus After = StatusOf(C.Name);
+    EXPECT_EQ(PosixMode(After), C.Cleared);
+    EXPECT_FALSE(After.ReadOnly);
+    EXPECT_TRUE(SameFileStatus(Before, After));
+  }
+  fs::create_directory(FDir / "dir");
+  ASSERT_EQ(ChangeMode(PathOf("dir"), 0555, true), 0);
+  EXPECT_TRUE(StatusOf("dir").ReadOnly);
+  fs::create_symlink(FDir / "readonly", FDir / "link");
+  EXPECT_FALSE(StatusOf("link").ReadOnly) << "a link has no permissions of its own";
+  EXPECT_FALSE(SameFileStatus(StatusOf("link"), StatusOf("readonly")));
 }
 
 // The calls a backup's final steps are made of: a rename that replaces in one
@@ -138,7 +175,7 @@ TEST_F(FileOpsTest, HardLinkGivesASecondNameNeverReplacing) {
   TFileStatus Here;
   TFileStatus There;
   if (PathStatus(Shm.string(), true, There) == 0 && PathStatus(FDir.string(), true, Here) == 0 &&
-      Here.Device != There.Device) {
+      Here.Identity.Volume != There.Identity.Volume) {
     const fs::path Across = Shm / ("dz-link-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
                                    "-" + FDir.filename().string());
     EXPECT_EQ(MakeHardLink(PathOf("current"), Across.string()), ErrNotSupported);

@@ -25,13 +25,19 @@ std::string BuildLocaleFolder() { return LocaleFolder(ExtractFileDir(ExecutableF
 
 class GermanCatalogTest : public test::TTempDirTest {
 protected:
+  // As the program starts its translation.
+  static void UseLanguage(const std::string& Code) {
+    SelectMessageLanguage(Code);
+    InitTranslation(BuildLocaleFolder());
+  }
+
   void SetUp() override {
     TTempDirTest::SetUp();
     if (!fs::exists(fs::path(BuildLocaleFolder()) / "de" / "LC_MESSAGES" / "default.mo"))
       GTEST_SKIP() << "no German catalog in " << BuildLocaleFolder() << " (msgfmt missing at build time)";
   }
   void TearDown() override {
-    InitTranslation(BuildLocaleFolder(), "en");
+    UseLanguage("en");
     TTempDirTest::TearDown();
   }
 
@@ -50,7 +56,7 @@ protected:
 };
 
 TEST_F(GermanCatalogTest, TextsOfEveryDomainInGerman) {
-  InitTranslation(BuildLocaleFolder(), "de");
+  UseLanguage("de");
   EXPECT_EQ(Tr("Error creating desktop shortcut!"), "Fehler beim Anlegen der Desktop-Verkn\xC3\xBCpfung!");
   EXPECT_EQ(Tr("Stop monitoring"), "\xC3\x9C" "berwachung beenden");
   EXPECT_EQ(SafeFormat(Tr("%u files"), 3u), "3 Dateien");
@@ -64,7 +70,7 @@ TEST_F(GermanCatalogTest, TextsOfEveryDomainInGerman) {
 
 TEST_F(GermanCatalogTest, OtherLanguagesKeepTheEnglishTexts) {
   for (const char* Code : {"en", "xx"}) {
-    InitTranslation(BuildLocaleFolder(), Code);
+    UseLanguage(Code);
     EXPECT_EQ(Tr("Stop monitoring"), "Stop monitoring") << Code;
   }
 }
@@ -79,7 +85,7 @@ TEST_F(GermanCatalogTest, LanguageFromTheOptionOrTheConfigurationFile) {
   EXPECT_EQ(FromFile, "de");
   EXPECT_EQ(LanguageFor({"/lang:en"}), "en");  // the option wins
 
-  InitTranslation(BuildLocaleFolder(), FromFile);
+  UseLanguage(FromFile);
   EXPECT_EQ(Tr("Help is not available on this system!"), "Die Hilfe ist auf diesem System nicht verf\xC3\xBCgbar!");
 }
 

@@ -587,7 +587,7 @@ TEST_F(TBackupThreadTest, UnchangedFileKeepsItsCopyAndItsVersions) {
       EXPECT_TRUE(FDone[0].UpToDate);
       EXPECT_TRUE(FWorker->NotDone().empty());
       EXPECT_EQ(Listing(TargetDir()), ListingBefore);
-      EXPECT_EQ(StatusOf(Current).Inode, Before.Inode) << "the copy was written again";
+      EXPECT_EQ(StatusOf(Current).Identity.Index, Before.Identity.Index) << "the copy was written again";
       EXPECT_EQ(StatusOf(Current).LastWriteTime, Before.LastWriteTime);
       EXPECT_EQ(Restored(Current, Compress), Contents[1]);
       EXPECT_EQ(Restored(Version(1), Compress), Contents[0]);

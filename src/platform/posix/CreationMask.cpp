@@ -1,4 +1,4 @@
-#include "platform/CreationMask.h"
+#include "platform/posix/CreationMask.h"
 
 #include <string>
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/SysError.h"
+#include "platform/posix/Errno.h"
 #include "platform/posix/UniqueFd.h"
 
 namespace dz {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "UniqueFd.h"
+#include "platform/posix/DisplayServer.h"
 
 namespace dz {
 

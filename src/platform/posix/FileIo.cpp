@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/SysError.h"
+#include "platform/posix/Errno.h"
 
 namespace dz {
 

@@ -17,9 +17,13 @@
 #include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "platform/SysError.h"
+#include "platform/posix/Errno.h"
+#include "platform/posix/CreationMask.h"
 #include "platform/posix/LocalTimeLock.h"
+#include "platform/posix/PosixFileOps.h"
 
 namespace dz {
 
@@ -62,33 +66,36 @@ TFileKind KindOf(unsigned Mode) {
   return TFileKind::fkOther;
 }
 
+constexpr std::uint32_t OwnerWrite = 0200;
+
+// Kind and Posix filled in: what follows from them.
+void FillReadOnly(TFileStatus& S) {
+  S.ReadOnly = S.Kind != TFileKind::fkSymLink && (S.Posix->Mode & OwnerWrite) == 0;
+}
+
 void FillFrom(const struct stat& St, TFileStatus& S) {
   S = TFileStatus();
   S.Kind = KindOf(St.st_mode);
-  S.Mode = St.st_mode & 07777;
-  S.Uid = St.st_uid;
-  S.Gid = St.st_gid;
+  S.Posix = TPosixExtras{St.st_mode & 07777u, St.st_uid, St.st_gid};
+  FillReadOnly(S);
   S.Size = St.st_size;
   S.LastAccessTime = FileTimeOf(St.st_atim.tv_sec, St.st_atim.tv_nsec);
   S.LastWriteTime = FileTimeOf(St.st_mtim.tv_sec, St.st_mtim.tv_nsec);
   S.ChangeTime = FileTimeOf(St.st_ctim.tv_sec, St.st_ctim.tv_nsec);
-  S.Device = St.st_dev;
-  S.Inode = St.st_ino;
+  S.Identity = {St.st_dev, St.st_ino};
 }
 
 void FillFrom(const struct statx& X, TFileStatus& S) {
   S = TFileStatus();
   S.Kind = KindOf(X.stx_mode);
-  S.Mode = X.stx_mode & 07777;
-  S.Uid = X.stx_uid;
-  S.Gid = X.stx_gid;
+  S.Posix = TPosixExtras{X.stx_mode & 07777u, X.stx_uid, X.stx_gid};
+  FillReadOnly(S);
   S.Size = static_cast<std::int64_t>(X.stx_size);
   if (X.stx_mask & STATX_BTIME) S.CreationTime = FileTimeOf(X.stx_btime.tv_sec, X.stx_btime.tv_nsec);
   S.LastAccessTime = FileTimeOf(X.stx_atime.tv_sec, X.stx_atime.tv_nsec);
   S.LastWriteTime = FileTimeOf(X.stx_mtime.tv_sec, X.stx_mtime.tv_nsec);
   S.ChangeTime = FileTimeOf(X.stx_ctime.tv_sec, X.stx_ctime.tv_nsec);
-  S.Device = makedev(X.stx_dev_major, X.stx_dev_minor);
-  S.Inode = X.stx_ino;
+  S.Identity = {makedev(X.stx_dev_major, X.stx_dev_minor), X.stx_ino};
 }
 
 // statx gives the birth time; kernels before 4.11 and container filters
@@ -244,6 +251,10 @@ int TFileHandle::ChangeMode(std::uint32_t Mode) {
   if (S_ISLNK(St.st_mode)) return SysErrorFromErrno(EOPNOTSUPP);
   const std::string Entry = "/proc/self/fd/" + std::to_string(FFd);
   return ::chmod(Entry.c_str(), Bits) == 0 ? ErrSuccess : Failed();
+}
+
+int TFileHandle::ClearReadOnly(const TFileStatus& Current) {
+  return ChangeMode(PosixMode(Current) | OwnerWrite);
 }
 
 int TFileHandle::SetTimes(TFileTime LastAccessTime, TFileTime LastWriteTime) {
@@ -479,6 +490,10 @@ int ChangeMode(const std::string& Path, std::uint32_t Mode, bool FollowLink) {
   return ::chmod(Path.c_str(), static_cast<mode_t>(Mode & 07777)) == 0 ? ErrSuccess : Failed();
 }
 
+std::uint32_t DefaultNewFileMode() {
+  return 0666u & ~FileCreationMask();
+}
+
 int ChangeOwner(const std::string& Path, std::uint32_t Uid, std::uint32_t Gid, bool FollowLink) {
   const int Result = FollowLink ? ::chown(Path.c_str(), static_cast<uid_t>(Uid), static_cast<gid_t>(Gid))
                                 : ::lchown(Path.c_str(), static_cast<uid_t>(Uid), static_cast<gid_t>(Gid));
@@ -514,7 +529,7 @@ int ReadSymLink(const std::string& Path, std::string& Target) {
   }
 }
 
-int ResolvePath(const std::string& Path, std::string& Resolved) {
+int ResolveExistingPath(const std::string& Path, std::string& Resolved) {
   Resolved.clear();
   const std::unique_ptr<char, decltype(&std::free)> Result(::realpath(Path.c_str(), nullptr), &std::free);
   if (!Result) return Failed();
@@ -547,6 +562,29 @@ int GetXattr(const std::string& Path, const std::string& Name, std::string& Valu
 
 int SetXattr(const std::string& Path, const std::string& Name, const std::string& Value) {
   return ::setxattr(Path.c_str(), Name.c_str(), Value.data(), Value.size(), 0) == 0 ? ErrSuccess : Failed();
+}
+
+int CopyOwnerAndAccess(const std::string& SrcName, const std::string& DestName) {
+  TFileStatus S;
+  if (const int E = PathStatus(SrcName, true, S)) return E;
+  // Owner first, because changing it clears the set-user-ID bits that the
+  // mode then sets again.
+  if (ChangeOwner(DestName, S.Posix->Uid, S.Posix->Gid, true) != ErrSuccess)
+    ChangeOwner(DestName, KeepOwner, S.Posix->Gid, true);
+  return ChangeMode(DestName, S.Posix->Mode, true);
+}
+
+int CopyNamedStreams(const std::string& SrcName, const std::string& DestName) {
+  std::vector<std::string> Names;
+  const int E = ListUserXattrs(SrcName, Names);
+  if (E == ErrNotSupported) return ErrSuccess;
+  if (E != ErrSuccess) return E;
+  std::string Value;
+  for (const std::string& Name : Names) {
+    if (const int GetError = GetXattr(SrcName, Name, Value)) return GetError;
+    if (const int SetError = SetXattr(DestName, Name, Value)) return SetError;
+  }
+  return ErrSuccess;
 }
 
 bool UtcOffsetAt(std::int64_t UnixSeconds, std::int64_t& OffsetSeconds) {

@@ -49,6 +49,7 @@
 #include "platform/DirWalk.h"
 #include "platform/DirWatchBackend.h"
 #include "platform/SysError.h"
+#include "platform/posix/Errno.h"
 #include "platform/Volumes.h"
 #include "platform/posix/UniqueFd.h"
 

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/SysError.h"
+#include "platform/posix/Errno.h"
 
 namespace dz {
 

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "platform/SysError.h"
+#include "platform/posix/Errno.h"
 
 extern char** environ;
 

@@ -1,4 +1,5 @@
 #include "platform/SysError.h"
+#include "platform/posix/Errno.h"
 
 #include <cerrno>
 #include <cstring>

@@ -19,6 +19,7 @@
 
 #include "platform/FileIo.h"
 #include "platform/SysError.h"
+#include "platform/posix/Errno.h"
 
 namespace dz {
 

@@ -160,7 +160,7 @@ TEST_F(SourceReplacedTest, OutputDescribesTheFileThatWasRead) {
     // Time stamp and permissions of the file that was read.
     const TFileStatus Status = test::StatusOf(FDir / Dest);
     EXPECT_EQ(Status.LastWriteTime, test::UnixToFileTime(1600000000));
-    EXPECT_EQ(Status.Mode, 0644u);
+    EXPECT_EQ(PosixMode(Status), 0644u);
     fs::remove(FDir / Dest);
   }
 }

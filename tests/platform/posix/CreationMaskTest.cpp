@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/CreationMask.h"
+#include "platform/FileOps.h"
+#include "platform/posix/CreationMask.h"
 
 namespace dz {
 namespace {
@@ -19,6 +20,18 @@ TEST(CreationMaskTest, ReadsTheUmaskWithoutChangingIt) {
     EXPECT_EQ(FileCreationMask(), static_cast<std::uint32_t>(Mask));  // reading left it as it was
   }
   EXPECT_EQ(::umask(Saved), 0750);
+}
+
+// What a file made with the default rights gets: what the portable layer
+// gives a copy whose attributes carry no permission bits.
+TEST(CreationMaskTest, DefaultNewFileModeIsTheUmaskTakenFrom0666) {
+  const mode_t Saved = ::umask(022);
+  EXPECT_EQ(DefaultNewFileMode(), 0644u);
+  ::umask(027);
+  EXPECT_EQ(DefaultNewFileMode(), 0640u);
+  ::umask(0);
+  EXPECT_EQ(DefaultNewFileMode(), 0666u);
+  ::umask(Saved);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/Display.h"
+#include "platform/posix/DisplayServer.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestFiles.h"
 

@@ -198,7 +198,8 @@ int main(int argc, char** argv) {
 
   bool Ok = true;
   for (const char* Language : {"en", "de"}) {
-    InitTranslation(Locale, Language);
+    SelectMessageLanguage(Language);
+    InitTranslation(Locale);
     for (const bool Dark : {false, true}) {
       ApplyStyle(App, Dark);
       const QString Suffix = QStringLiteral("%1-%2").arg(Dark ? "dark" : "light", Language);
