@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/MountTables.h"
 #include "settings/ProgramLocations.h"
 #include "settings/UnicodeIniFile.h"
 #include "support/FakeDirWatchBackend.h"
@@ -108,7 +109,9 @@ protected:
     S.IniName = PathOf("config/DeZedodiru.ini");
     S.UserPath = FDir.string() + "/";
     S.Clock = [this] { return FNow.load(); };
-    S.VolumeTables.Fstab = PathOf("fstab");
+    auto Tables = std::make_shared<TVolumeTables>();
+    Tables->Fstab = PathOf("fstab");
+    S.Volumes = std::move(Tables);
     return S;
   }
 
@@ -145,10 +148,17 @@ protected:
     return FDir / Dest / fs::path(FWatchdog->MonTask(I).Dir).relative_path() / Rel;
   }
 
+  // A backup start a tick makes goes on when the looks at its
+  // destinations have answered: the test goes on after that. (A tick that
+  // starts nothing leaves the queue alone.)
   void Tick(int Count = 1) {
     for (int I = 0; I < Count; ++I) {
       FNow = FNow.load() + std::chrono::seconds(1);
       FWatchdog->Tick();
+      if (FWatchdog->BackupStartWaiting()) {
+        ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return !FWatchdog->BackupStartWaiting(); },
+                                               std::chrono::minutes(2)));
+      }
     }
   }
 
@@ -394,9 +404,9 @@ TEST_F(BackupSchedulingTest, ADestinationWhoseFileSystemWentAwayIsNotReady) {
 TEST_F(BackupSchedulingTest, AHangingLookAtTheDestinationCountsAsNotReady) {
   test::TGate Look;
   TWatchdogSetup S = WatchdogSetup();
-  S.ProbeDestination = [&Look](const std::string& DestDir, const TVolumeTables& Tables) {
+  S.ProbeDestination = [&Look](const std::string& DestDir, const TVolumes& Volumes) {
     Look.Pass();
-    return ProbeDestination(DestDir, Tables);
+    return ProbeDestination(DestDir, Volumes);
   };
   // Only the first start waits for the held look, this long.
   S.DestinationProbeTimeout = std::chrono::milliseconds(500);
@@ -457,7 +467,7 @@ TEST_F(BackupSchedulingTest, AHangingLookAtTheDestinationCountsAsNotReady) {
 TEST_F(BackupSchedulingTest, TheControllerGoesWhileALookHangs) {
   auto Look = std::make_shared<test::TGate>();
   TWatchdogSetup S = WatchdogSetup();
-  S.ProbeDestination = [Look](const std::string& DestDir, const TVolumeTables&) {
+  S.ProbeDestination = [Look](const std::string& DestDir, const TVolumes&) {
     Look->Pass();
     return TDestinationVerdict{true, DestDir, "", ""};
   };

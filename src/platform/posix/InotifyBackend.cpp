@@ -49,7 +49,7 @@
 #include "platform/DirWalk.h"
 #include "platform/DirWatchBackend.h"
 #include "platform/SysError.h"
-#include "platform/Volumes.h"
+#include "platform/posix/MountTables.h"
 #include "platform/posix/UniqueFd.h"
 
 namespace dz {
