@@ -29,11 +29,21 @@ TDestinationVerdict ProbeDestination(const std::string& DestDir, const TVolumes&
 // --- threads left to end on their own ---------------------------------------------
 
 // What the threads share with the owner: the queue, until the owner goes.
-struct TDetachedLooks::THub {
+struct TDetachedLooks::THub : std::enable_shared_from_this<THub> {
   explicit THub(TMainThreadQueue& AQueue) : Queue(&AQueue) {}
   bool Open() const {
     std::lock_guard<std::mutex> Lock(Mutex);
     return Queue != nullptr;
+  }
+  // Any thread. A call queued before the owner went may come to run after
+  // it: it looks again then.
+  void Post(TMainThreadQueue::TCall Call) {
+    std::lock_guard<std::mutex> Lock(Mutex);
+    if (Queue != nullptr)
+      Queue->Post([Self = shared_from_this(), Call = std::move(Call)] {
+        if (Self->Open())
+          Call();
+      });
   }
   mutable std::mutex Mutex;
   TMainThreadQueue* Queue;
@@ -48,28 +58,12 @@ void TDetachedLooks::Abandon() {
   FHub->Queue = nullptr;
 }
 
-void TDetachedLooks::Post(TMainThreadQueue::TCall Call) {
-  std::lock_guard<std::mutex> Lock(FHub->Mutex);
-  if (FHub->Queue == nullptr)
-    return;
-  // A call queued before the owner went may come to run after it.
-  FHub->Queue->Post([Hub = FHub, Call = std::move(Call)] {
-    if (Hub->Open())
-      Call();
-  });
-}
+void TDetachedLooks::Post(TMainThreadQueue::TCall Call) { FHub->Post(std::move(Call)); }
 
 void TDetachedLooks::Start(std::function<TMainThreadQueue::TCall()> Look) {
   std::thread([Hub = FHub, Look = std::move(Look)] {
-    TMainThreadQueue::TCall Then = Look();
-    if (!Then)
-      return;
-    std::lock_guard<std::mutex> Lock(Hub->Mutex);
-    if (Hub->Queue != nullptr)
-      Hub->Queue->Post([Hub, Then = std::move(Then)] {
-        if (Hub->Open())
-          Then();
-      });
+    if (TMainThreadQueue::TCall Then = Look())
+      Hub->Post(std::move(Then));
   }).detach();
 }
 
