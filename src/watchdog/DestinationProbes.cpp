@@ -98,9 +98,8 @@ void TDestinationProbes::Abandon() {
 
 TDestinationProbes::TRunning& TDestinationProbes::StartLook(const std::string& Dest) {
   auto Slot = std::make_shared<TSlot>();
-  TRunning& Look = FLooks[Dest];
-  Look.Slot = Slot;
-  Look.GivenUp = FTimeout <= std::chrono::milliseconds::zero();
+  // Started first: a thread that cannot be made leaves no record behind
+  // that would wait for it forever.
   FThreads.Start([this, Slot, Dest, Probe = FProbe, Volumes = FVolumes]() -> TMainThreadQueue::TCall {
     TDestinationVerdict V;
     try {
@@ -111,11 +110,14 @@ TDestinationProbes::TRunning& TDestinationProbes::StartLook(const std::string& D
     Slot->SetVerdict(std::move(V));
     return [this, Slot, Dest] { Answered(Dest, Slot); };
   });
-  if (!Look.GivenUp) {
+  TRunning& Record = FLooks[Dest];
+  Record.Slot = Slot;
+  Record.GivenUp = FTimeout <= std::chrono::milliseconds::zero();
+  if (!Record.GivenUp) {
     // The timer sleeps until the look's time is up, or until the look has
     // answered and its record goes (which stops and joins it at once).
     const auto Deadline = std::chrono::steady_clock::now() + FTimeout;
-    Look.Timer = std::jthread([this, Slot, Dest, Deadline](std::stop_token Stop) {
+    Record.Timer = std::jthread([this, Slot, Dest, Deadline](std::stop_token Stop) {
       std::mutex Mutex;
       std::condition_variable_any Never;
       std::unique_lock<std::mutex> Lock(Mutex);
@@ -124,7 +126,7 @@ TDestinationProbes::TRunning& TDestinationProbes::StartLook(const std::string& D
         FThreads.Post([this, Slot, Dest] { TimeUp(Dest, Slot); });
     });
   }
-  return Look;
+  return Record;
 }
 
 void TDestinationProbes::Look(const std::vector<std::string>& Dests, TAnswer Answer) {
