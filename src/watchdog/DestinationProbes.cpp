@@ -98,8 +98,9 @@ void TDestinationProbes::Abandon() {
 
 TDestinationProbes::TRunning& TDestinationProbes::StartLook(const std::string& Dest) {
   auto Slot = std::make_shared<TSlot>();
-  // Started first: a thread that cannot be made leaves no record behind
-  // that would wait for it forever.
+  TRunning& Look = FLooks[Dest];
+  Look.Slot = Slot;
+  Look.GivenUp = FTimeout <= std::chrono::milliseconds::zero();
   FThreads.Start([this, Slot, Dest, Probe = FProbe, Volumes = FVolumes]() -> TMainThreadQueue::TCall {
     TDestinationVerdict V;
     try {
@@ -110,14 +111,11 @@ TDestinationProbes::TRunning& TDestinationProbes::StartLook(const std::string& D
     Slot->SetVerdict(std::move(V));
     return [this, Slot, Dest] { Answered(Dest, Slot); };
   });
-  TRunning& Record = FLooks[Dest];
-  Record.Slot = Slot;
-  Record.GivenUp = FTimeout <= std::chrono::milliseconds::zero();
-  if (!Record.GivenUp) {
+  if (!Look.GivenUp) {
     // The timer sleeps until the look's time is up, or until the look has
     // answered and its record goes (which stops and joins it at once).
     const auto Deadline = std::chrono::steady_clock::now() + FTimeout;
-    Record.Timer = std::jthread([this, Slot, Dest, Deadline](std::stop_token Stop) {
+    Look.Timer = std::jthread([this, Slot, Dest, Deadline](std::stop_token Stop) {
       std::mutex Mutex;
       std::condition_variable_any Never;
       std::unique_lock<std::mutex> Lock(Mutex);
@@ -126,7 +124,7 @@ TDestinationProbes::TRunning& TDestinationProbes::StartLook(const std::string& D
         FThreads.Post([this, Slot, Dest] { TimeUp(Dest, Slot); });
     });
   }
-  return Record;
+  return Look;
 }
 
 void TDestinationProbes::Look(const std::vector<std::string>& Dests, TAnswer Answer) {
