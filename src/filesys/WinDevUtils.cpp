@@ -18,9 +18,9 @@ std::string_view Trimmed(std::string_view Text) {
 
 }  // namespace
 
-TDriveKind GetDriveKind(std::string_view Path, const TVolumeTables& Tables) {
+TDriveKind GetDriveKind(std::string_view Path, const TVolumes& Volumes) {
   if (!IsAbsolutePath(Path)) return dkNoDrive;
-  switch (DriveTypeOf(Path, Tables)) {
+  switch (DriveTypeOf(Path, Volumes)) {
     case dtUnknown:
     case dtNoRootDir:
       return dkNotAvailable;
@@ -36,8 +36,8 @@ TDriveKind GetDriveKind(std::string_view Path, const TVolumeTables& Tables) {
   return dkLocal;
 }
 
-TDriveType DriveTypeOf(std::string_view Path, const TVolumeTables& Tables) {
-  switch (VolumeKindOf(Path, Tables)) {
+TDriveType DriveTypeOf(std::string_view Path, const TVolumes& Volumes) {
+  switch (Volumes.KindOf(Path)) {
     case vkUnknown:
       return dtUnknown;
     case vkMissing:
@@ -54,11 +54,11 @@ TDriveType DriveTypeOf(std::string_view Path, const TVolumeTables& Tables) {
   return dtFixed;
 }
 
-bool IsUsbDrive(std::string_view Root, const TVolumeTables& Tables) { return VolumeIsOnUsb(Root, Tables); }
+bool IsUsbDrive(std::string_view Root, const TVolumes& Volumes) { return Volumes.OnUsb(Root); }
 
-bool ReadVolumeLabel(std::string_view Path, std::string& Label, const TVolumeTables& Tables) {
+bool ReadVolumeLabel(std::string_view Path, std::string& Label, const TVolumes& Volumes) {
   std::string Stored;
-  if (!ReadFileSystemLabel(Path, Stored, Tables)) {
+  if (!Volumes.ReadLabel(Path, Stored)) {
     Label = Tr(LabelNotAvailable);
     return false;
   }
@@ -66,11 +66,11 @@ bool ReadVolumeLabel(std::string_view Path, std::string& Label, const TVolumeTab
   return true;
 }
 
-std::string FindDriveByLabel(std::string_view Label, int /*FirstDrive*/, const TVolumeTables& Tables) {
+std::string FindDriveByLabel(std::string_view Label, int /*FirstDrive*/, const TVolumes& Volumes) {
   // An empty label would pick whichever file system happens to have none.
   if (Trimmed(Label).empty()) return {};
   std::string Found;
-  ForEachMountedLabel(Tables, [&](const std::string& MountPoint, const std::string& Stored) {
+  Volumes.ForEachMountedLabel([&](const std::string& MountPoint, const std::string& Stored) {
     if (!SameText(Trimmed(Stored), Label)) return true;
     Found = DirWithDelimiter(MountPoint);
     return false;

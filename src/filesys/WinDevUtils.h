@@ -13,9 +13,8 @@
 // superblock, which needs read access to its device (usually root or the
 // "disk" group); where that is refused, a label cannot be read.
 //
-// The system's tables (mount table, fstab, sysfs) are read at every call,
-// so that a medium plugged in since the last call is seen. Tests may point
-// them elsewhere with TVolumeTables.
+// The system is asked at every call, so that a medium plugged in since the
+// last call is seen. Tests may put in volumes of their own (TVolumes).
 
 #include <string>
 #include <string_view>
@@ -55,21 +54,21 @@ inline constexpr const char* LabelNotAvailable = TrMark("not available");
 // is created by the backup) is judged by its nearest existing folder,
 // except that it is not available when the file system it belongs to is
 // missing (see above).
-TDriveKind GetDriveKind(std::string_view Path, const TVolumeTables& Tables = {});
+TDriveKind GetDriveKind(std::string_view Path, const TVolumes& Volumes = *SystemVolumes());
 
 // The type of the drive that holds Path; a relative path is taken from the
 // current directory.
-TDriveType DriveTypeOf(std::string_view Path, const TVolumeTables& Tables = {});
+TDriveType DriveTypeOf(std::string_view Path, const TVolumes& Volumes = *SystemVolumes());
 
 // True when the drive that holds Root (any path on it) is attached by USB.
-bool IsUsbDrive(std::string_view Root, const TVolumeTables& Tables = {});
+bool IsUsbDrive(std::string_view Root, const TVolumes& Volumes = *SystemVolumes());
 
 // The volume label of the drive that holds Path, with blanks trimmed at
 // both ends; empty when the file system has none. When it cannot be read
 // (missing drive, no device as with tmpfs or network file systems, device
 // not readable), Label is the translated LabelNotAvailable and the result
 // false.
-bool ReadVolumeLabel(std::string_view Path, std::string& Label, const TVolumeTables& Tables = {});
+bool ReadVolumeLabel(std::string_view Path, std::string& Label, const TVolumes& Volumes = *SystemVolumes());
 
 // The mount point, with a trailing delimiter ("/media/anna/BACKUP/", "/"),
 // of the first mounted file system in the order of the mount table whose
@@ -78,6 +77,6 @@ bool ReadVolumeLabel(std::string_view Path, std::string& Label, const TVolumeTab
 // given, since a destination below it would not be where the label says.
 // FirstDrive is the first drive letter to look at (0 = A) where drives are
 // lettered; Linux has no letters and looks at every mounted file system.
-std::string FindDriveByLabel(std::string_view Label, int FirstDrive = 0, const TVolumeTables& Tables = {});
+std::string FindDriveByLabel(std::string_view Label, int FirstDrive = 0, const TVolumes& Volumes = *SystemVolumes());
 
 }  // namespace dz

@@ -1,113 +1,19 @@
 #pragma once
-// Which file system holds a path, what kind of storage it lives on, and the
-// labels of file systems. Paths are UTF-8.
+// Which volume holds a path, what kind of storage it lives on, and the
+// labels of volumes: the questions the layers above ask, without the
+// system's tables in them. Paths are UTF-8.
 //
-// On Linux the answers come from the mount table (/proc/self/mountinfo), the
-// mount points the administrator declared (/etc/fstab), sysfs (removable
-// flag and bus of the block device) and the file system's own superblock
-// (read with libblkid, because /dev/disk/by-label exists only where udev
-// runs). Where those tables are read from is a parameter, so that tests can
-// point them at files of their own; the parsers take the text itself.
+// The answers are the system's at the moment of the call (a medium plugged
+// in since the last call is seen). Each system's folder answers them from
+// its own sources (on Linux the mount table, fstab, sysfs and the file
+// systems' superblocks: posix/MountTables.h); tests put in their own.
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace dz {
-
-// Where the system's tables are read from.
-struct TVolumeTables {
-  std::string MountInfo = "/proc/self/mountinfo";
-  std::string Fstab = "/etc/fstab";
-  std::string SysFs = "/sys";
-  // Links named after labels, kept by the device manager where there is one:
-  // only asked when the device itself cannot be opened (an ordinary user may
-  // not read a disk), never relied on.
-  std::string DiskByLabel = "/dev/disk/by-label";
-};
-
-// One line of the mount table. Texts are decoded (the kernel writes a blank
-// in a mount point as \040).
-struct TMountEntry {
-  int Id = 0;
-  int ParentId = 0;
-  unsigned Major = 0;  // of the file system's device; 0 for virtual ones
-  unsigned Minor = 0;
-  std::string Root;        // the folder of the file system seen here ("/" unless bind-mounted)
-  std::string MountPoint;  // where it is seen
-  std::string FsType;      // ext4, nfs4, fuse.sshfs, ...
-  std::string Source;      // /dev/sdb1, server:/export, tmpfs, ...
-};
-
-// One mount point declared in fstab.
-struct TFstabEntry {
-  std::string Source;      // /dev/sdb1, UUID=..., LABEL=..., server:/export
-  std::string MountPoint;  // absolute, without a trailing delimiter
-  std::string FsType;
-  std::string Options;
-};
-
-// The lines of a mount table in its order; lines that do not have the
-// mountinfo form are passed over.
-std::vector<TMountEntry> ParseMountInfo(std::string_view Text);
-
-// The mount points fstab declares, in its order. Comments, malformed lines,
-// swap space and entries whose mount point is not an absolute path ("none")
-// are passed over, and so is "/", which is always mounted.
-std::vector<TFstabEntry> ParseFstab(std::string_view Text);
-
-// Reads and parses the mount table; 0 or the system error code of reading it.
-int ReadMountTable(const std::string& MountInfoPath, std::vector<TMountEntry>& Mounts);
-
-// Reads and parses fstab; a missing or unreadable file declares nothing.
-std::vector<TFstabEntry> ReadFstab(const std::string& FstabPath);
-
-// The mount that holds the absolute, resolved Path, found as the kernel
-// finds it: from the root mount, component by component, through the mounts
-// attached at each place, so that a mount hidden by a later one on top of
-// it or above it is never taken. /mnt/data2 is not inside /mnt/data. Null
-// when Mounts has no mount at "/".
-const TMountEntry* FindMountOf(const std::vector<TMountEntry>& Mounts, std::string_view Path);
-
-// True when the file system that belongs at the absolute, resolved Path is
-// not mounted, so that Path would land in the bare folder of the file
-// system underneath, whose mount point is HolderMountPoint. A file system
-// belongs at every mount point of Fstab, and at the folder of a removable
-// medium (/media/<user>/<name>, /run/media/<user>/<name>; any mount below
-// /media or /run/media that holds Path counts as that medium). The deepest
-// mount point above Path decides: below a mounted /mnt/data, Path is fine
-// unless it lies inside a declared /mnt/data/more that is not mounted.
-// A folder directly below /mnt is where file systems are mounted by hand,
-// without fstab: when nothing below /mnt holds Path and that folder is
-// empty (MntFolderEmpty, which the caller looks at), it is the bare mount
-// point, and the file system is missing too. (A plain folder there that is
-// not a mount point takes copies once it holds anything.)
-bool FileSystemIsMissing(const std::vector<TFstabEntry>& Fstab, std::string_view Path,
-                         std::string_view HolderMountPoint, bool MntFolderEmpty = false);
-
-// Path made absolute (against the current directory), with the symbolic
-// links of its existing part resolved, "." and ".." applied, and the part
-// that does not exist yet taken as written. 0, or a system error code when
-// the current directory is unknown.
-int ResolvePath(std::string_view Path, std::string& Resolved);
-
-// What sysfs tells about the block device Major:Minor. A partition has the
-// removable flag of its disk; a device-mapper or RAID device is removable or
-// on USB when one of the devices below it is.
-struct TBlockDeviceInfo {
-  bool Found = false;  // sysfs knows the device
-  bool Removable = false;
-  bool Usb = false;
-  std::string DevName;  // below /dev, for example sdb1; empty when unknown
-};
-TBlockDeviceInfo QueryBlockDevice(unsigned Major, unsigned Minor, const std::string& SysFs = "/sys");
-
-// The label in the superblock of the file system on Device (a block device
-// or an image file). True when a file system was recognised; Label is then
-// its label as stored, empty when it has none. False when Device cannot be
-// opened (no permission, no medium) or holds no known file system.
-bool ProbeDeviceLabel(const std::string& Device, std::string& Label);
 
 // The kind of storage a path's file system lives on.
 enum TVolumeKind {
@@ -119,29 +25,60 @@ enum TVolumeKind {
   vkRamDisk,
 };
 
-// The kind of the file system that holds Path. For a path that does not
-// exist yet this is the file system of its nearest existing folder, unless
-// the path lies below a place where a file system is expected and none is
-// mounted (ExpectedMountPointOf): then the result is vkMissing, because
-// writing there would fill the folder of the file system underneath. When
-// the mount table cannot be read, a mount point counts as mounted when it
-// lies on another device than its parent, and the kind is vkFixed.
-TVolumeKind VolumeKindOf(std::string_view Path, const TVolumeTables& Tables = {});
+// What one look at the volume of a path found.
+struct TVolumeLook {
+  // The volume that belongs at the path is there: the path resolves, and
+  // writing there would not land in the bare folder of a volume that is
+  // not mounted (KindOf gives neither vkUnknown nor vkMissing).
+  bool There = false;
+  // Which volume holds the path: the folder it is mounted at ("/",
+  // "/media/anna/STICK"); empty when unknown. Paths on one volume give the
+  // same text.
+  std::string MountPoint;
+  // The path made absolute with the links of its existing part resolved;
+  // empty when it cannot be resolved.
+  std::string Resolved;
+};
 
-// True when the file system holding Path lies on a device attached by USB.
-bool VolumeIsOnUsb(std::string_view Path, const TVolumeTables& Tables = {});
+// The questions about volumes, answered by the system (SystemVolumes) or by
+// a test's stand-in. Every member may be called on any thread and may block
+// (a dead network mount); callers on the main thread use a thread of their
+// own.
+class TVolumes {
+public:
+  virtual ~TVolumes() = default;
 
-// The label of the file system holding Path, as stored. False when it
-// cannot be read: the file system is missing, has no device (tmpfs,
-// network), or its device cannot be opened.
-bool ReadFileSystemLabel(std::string_view Path, std::string& Label, const TVolumeTables& Tables = {});
+  // The kind of the file system that holds Path. For a path that does not
+  // exist yet this is the file system of its nearest existing folder,
+  // unless the path lies below a place where a file system is expected and
+  // none is mounted: then vkMissing, because writing there would fill the
+  // folder of the file system underneath.
+  virtual TVolumeKind KindOf(std::string_view Path) const = 0;
+  // True when the file system holding Path lies on a device attached by USB.
+  virtual bool OnUsb(std::string_view Path) const = 0;
+  // The label of the file system holding Path, as stored. False when it
+  // cannot be read: the file system is missing, has no device (tmpfs,
+  // network), or its device cannot be opened.
+  virtual bool ReadLabel(std::string_view Path, std::string& Label) const = 0;
+  // Calls Visit with the mount point and the stored label of every mounted
+  // file system whose label can be read, in the system's order, until Visit
+  // returns false. Only mounts that show a whole file system (not a bind
+  // mount of one of its folders) and that no other mount hides are visited.
+  using TLabelVisit = std::function<bool(const std::string& MountPoint, const std::string& Label)>;
+  virtual void ForEachMountedLabel(const TLabelVisit& Visit) const = 0;
+  // The look at a backup destination, in one go: is its volume there,
+  // which one is it, and where do its links lead.
+  virtual TVolumeLook Look(std::string_view Path) const = 0;
+};
 
-// Calls Visit with the mount point and the stored label of every mounted
-// file system whose label can be read, in the order of the mount table,
-// until Visit returns false. Only mounts that show a whole file system
-// (not a bind mount of one of its folders) and that no other mount hides
-// are visited.
-void ForEachMountedLabel(const TVolumeTables& Tables,
-                         const std::function<bool(const std::string& MountPoint, const std::string& Label)>& Visit);
+// The system's answers; shared, so that a look still running on a thread
+// of its own keeps them.
+const std::shared_ptr<const TVolumes>& SystemVolumes();
+
+// Path made absolute (against the current directory), with the symbolic
+// links of its existing part resolved, "." and ".." applied, and the part
+// that does not exist yet taken as written. 0, or a system error code when
+// the current directory is unknown.
+int ResolvePartialPath(std::string_view Path, std::string& Resolved);
 
 }  // namespace dz

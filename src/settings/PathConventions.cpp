@@ -68,7 +68,7 @@ std::string CutVolumeLabel(std::string_view Path, std::string& Rest, const TPath
   return Label;
 }
 
-TVolumePathResult ResolveVolumePath(std::string& Path, std::string& Label, const TVolumeTables& Tables) {
+TVolumePathResult ResolveVolumePath(std::string& Path, std::string& Label, const TVolumes& Volumes) {
   if (Path.empty()) return vpNotFound;
   if (Path.front() != ':') return vpNoLabel;
   std::string Rest;
@@ -76,7 +76,7 @@ TVolumePathResult ResolveVolumePath(std::string& Path, std::string& Label, const
   // An empty label would match the first file system without one: an
   // arbitrary disk, never the one the user meant.
   if (Found.empty()) return vpNotFound;
-  const std::string Root = FindDriveByLabel(Found, 0, Tables);
+  const std::string Root = FindDriveByLabel(Found, 0, Volumes);
   if (Root.empty()) return vpNotFound;
   Path = Root + Rest;
   Label = Found;

@@ -48,7 +48,7 @@ enum TVolumePathResult : int {
 // Resolves a volume-label path to the mount point of the first mounted file
 // system with that label (compared without regard to case) followed by the
 // rest; Label receives the label.
-TVolumePathResult ResolveVolumePath(std::string& Path, std::string& Label, const TVolumeTables& Tables = {});
+TVolumePathResult ResolveVolumePath(std::string& Path, std::string& Label, const TVolumes& Volumes = *SystemVolumes());
 
 // True, with the label, when Path names a volume by a non-empty label.
 bool VolumeLabelOf(std::string_view Path, std::string& Label);

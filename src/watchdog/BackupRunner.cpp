@@ -48,6 +48,8 @@ bool TBackupRunner::Start(TMonTask& Task, std::int32_t Position, const std::stri
 
 void TBackupRunner::FileDone(TRun& Run, const TBackupFileResult& Result) {
   Run.InFlight.Remove(Result.FileName);
+  if (Run.Task == nullptr)
+    return;  // its entry is gone
   TMonTask& Task = *Run.Task;
   if (Result.ErrorCode == 0 || !Result.SourceExists) {
     // Saved, or gone since: nothing is left to back up.
@@ -69,8 +71,10 @@ void TBackupRunner::Release(std::size_t Index) {
   Run.Worker->Wait();
   // What the worker never reported (a stopped run, a destination that went
   // away, lines dropped at the end of the program) is still to be done.
-  for (const std::string& File : Run.InFlight) Run.Task->FileList.Add(File);
-  Run.Task->BuThread = nullptr;
+  if (Run.Task != nullptr) {
+    for (const std::string& File : Run.InFlight) Run.Task->FileList.Add(File);
+    Run.Task->BuThread = nullptr;
+  }
   FRuns.erase(FRuns.begin() + static_cast<std::ptrdiff_t>(Index));
 }
 
@@ -106,16 +110,16 @@ const TMatchList* TBackupRunner::InFlight(const TMonTask& Task) const {
 }
 
 void TBackupRunner::Forget(const TMonTask& Task) {
-  for (std::size_t I = 0; I < FRuns.size(); ++I) {
-    if (FRuns[I]->Task != &Task)
+  // The controller removes an entry only while monitoring is stopped, and a
+  // stop waits for every worker, so a worker is rarely found here; one that
+  // is (a finished worker not released yet) is not waited for: it is asked
+  // to stop, no longer reaches the entry, and is released as any other once
+  // it has finished.
+  for (const auto& Run : FRuns) {
+    if (Run->Task != &Task)
       continue;
-    TBackupThread& Worker = *FRuns[I]->Worker;
-    Worker.RequestStop();
-    while (!FQueue.WaitWhileProcessing([&Worker] { return Worker.Finished(); }, std::chrono::hours(1))) {
-    }
-    FQueue.ProcessPending();
-    Release(I);
-    return;
+    Run->Task = nullptr;
+    Run->Worker->RequestStop();
   }
 }
 

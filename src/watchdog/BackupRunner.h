@@ -41,15 +41,17 @@ public:
   // worker still runs.
   bool ReleaseFinished();
   bool AnyRunning() const;
-  // Waits until no worker runs, processing the queue, and releases them.
+  // Waits until no worker runs, processing the queue, and releases them:
+  // a nested wait, for the last backup and the end only.
   void WaitAll();
   // Asks every worker to stop after its current file.
   void RequestStop();
 
   // The files of Task that a worker holds and has not reported yet.
   const TMatchList* InFlight(const TMonTask& Task) const;
-  // The entry goes away: forget it (its worker, if any, is stopped and
-  // waited for first).
+  // The entry goes away: forget it. Its worker, if any, is asked to stop
+  // and released when it has finished, without waiting; its reports no
+  // longer reach the entry.
   void Forget(const TMonTask& Task);
 
 private:

@@ -110,7 +110,7 @@ bool TWatchdog::StartMonitoring() {
       MarkUnavailable(I, Task.Unavailable);
       continue;
     }
-    if (ResolvePath(std::string_view(Task.Dir), Task.ResolvedDir) != 0)
+    if (ResolvePartialPath(Task.Dir, Task.ResolvedDir) != 0)
       Task.ResolvedDir.clear();
     NoteDestination(I, Task.DestDir);
     StartWatcher(I);
@@ -199,7 +199,7 @@ void TWatchdog::TakeUpAgain(std::size_t Index) {
   }
   Task.ResetCollection();
   Task.MonFilter.DestDirs.Clear();
-  if (ResolvePath(std::string_view(Task.Dir), Task.ResolvedDir) != 0)
+  if (ResolvePartialPath(Task.Dir, Task.ResolvedDir) != 0)
     Task.ResolvedDir.clear();
   NoteDestination(Index, Task.DestDir);
   AddLogLine(ListPosition(Index) + ": " +
@@ -253,7 +253,7 @@ void TWatchdog::StopMonitoring() {
       FCollectedUntil = *Task->MissingSince;
   // The last backup of everything pending, and the end of any backup that
   // still runs.
-  if (FileCount() > 0 || FRunner.AnyRunning())
+  if (FileCount() > 0 || FRunner.AnyRunning() || FProbes.Waiting())
     RunBackups(true);
   for (const auto& Task : FMonTasks) Task->DirWatch.reset();
   FEndedWatches.clear();

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <mutex>
-#include <thread>
 #include <string_view>
 #include <utility>
 
@@ -127,42 +125,6 @@ TWatchdogSetup StartupWatchdogSetup(const TProgramLocations& Locations) {
   return Setup;
 }
 
-// --- the looks at destinations ------------------------------------------------------
-
-// What the threads of the looks share with the controller: the queue, until
-// the controller is gone.
-struct TWatchdog::TProbeHub {
-  explicit TProbeHub(TMainThreadQueue& AQueue) : Queue(&AQueue) {}
-  void Detach() {
-    std::lock_guard<std::mutex> Lock(Mutex);
-    Queue = nullptr;
-  }
-  // Any thread: posts Call while the controller lives.
-  void Post(TMainThreadQueue::TCall Call) {
-    std::lock_guard<std::mutex> Lock(Mutex);
-    if (Queue != nullptr) Queue->Post(std::move(Call));
-  }
-  std::mutex Mutex;
-  TMainThreadQueue* Queue;
-};
-
-// One look at one destination; the verdict is written by its thread.
-struct TWatchdog::TProbeSlot {
-  std::optional<TDestinationVerdict> Verdict() const {
-    std::lock_guard<std::mutex> Lock(Mutex);
-    return FVerdict;
-  }
-  void SetVerdict(TDestinationVerdict V) {
-    std::lock_guard<std::mutex> Lock(Mutex);
-    FVerdict = std::move(V);
-  }
-  bool Answered() const { return Verdict().has_value(); }
-
-private:
-  mutable std::mutex Mutex;
-  std::optional<TDestinationVerdict> FVerdict;
-};
-
 TWatchdog::TWatchdog(TWatchdogView& View, TMainThreadQueue& Queue, TWatchdogSetup Setup,
                      TDirWatchBackendFactory WatchBackend)
     : FView(View),
@@ -172,9 +134,10 @@ TWatchdog::TWatchdog(TWatchdogView& View, TMainThreadQueue& Queue, TWatchdogSetu
       FJobDir(DirWithDelimiter(JoinPath(FSetup.UserPath, "ZentApp"))),
       FLogDir(FSetup.LogDir.empty() ? ExtractFileDir(FSetup.IniName) : FSetup.LogDir),
       FInterval(IntervalDisplayFor(DefaultBuInterval)),
+      FProbes(Queue, FSetup.ProbeDestination, FSetup.Volumes, FSetup.DestinationProbeTimeout),
+      FReturnLooks(Queue),
       FRunner(Queue, [this](const std::string& Line) { AddLogLine(Line); }, [this] { return TimeText(); }),
       FLogFile([this] { return LocalDateText(FSetup.Clock()); }) {
-  FProbeHub = std::make_shared<TProbeHub>(Queue);
   const TClientSize Designed = FView.DesignedClientSize();
   FDHeight = Designed.Height;
   FDWidth = Designed.Width;
@@ -183,8 +146,10 @@ TWatchdog::TWatchdog(TWatchdogView& View, TMainThreadQueue& Queue, TWatchdogSetu
 
 TWatchdog::~TWatchdog() {
   // The watchers and the scans go first: their calls come into this object.
-  // Looks at destinations still out keep running; they no longer post.
-  FProbeHub->Detach();
+  // Looks still out keep running; they no longer post, and a start that
+  // waits for them does not go on.
+  FProbes.Abandon();
+  FReturnLooks.Abandon();
   for (const auto& Task : FMonTasks) Task->DirWatch.reset();
   FEndedWatches.clear();
   FScans.clear();
@@ -522,7 +487,8 @@ void TWatchdog::RequestInstantBackup() {
 }
 
 void TWatchdog::ReleaseFinishedWorkers() {
-  if (!FRunner.ReleaseFinished() && FLogFile.IsOpen())
+  // A start that waits for its looks writes into the log when it goes on.
+  if (!FRunner.ReleaseFinished() && !FProbes.Waiting() && FLogFile.IsOpen())
     FLogFile.Close();
 }
 
@@ -530,7 +496,10 @@ void TWatchdog::Tick() {
   if (!FMonitoring)
     return;
   const TTaskBarStatus S = FileCount() != 0 ? tbsRun : tbsWait;
-  const TTickAction Action = FScheduler.Tick();
+  // A start that waits for the looks at its destinations holds the
+  // countdown and the requests until it has gone on, as one start.
+  const bool StartWaiting = FProbes.Waiting();
+  const TTickAction Action = StartWaiting ? TTickAction::taNone : FScheduler.Tick();
   ReleaseFinishedWorkers();
   if (Action != TTickAction::taNone) {
     // A scheduled start counts for the waits of failed files; the last
@@ -538,13 +507,20 @@ void TWatchdog::Tick() {
     for (const auto& Task : FMonTasks)
       if (Task->Usable() && Task->BuThread == nullptr)
         Task->RetryStartCounted();
-    RunBackups(false);
-    CheckDestinationErrors(Action == TTickAction::taPeriodicBackup ? 3 : 0);
-  } else if (std::any_of(FMonTasks.begin(), FMonTasks.end(),
-                         [](const auto& T) { return T->StartDeferred && T->BuThread == nullptr; })) {
+    const std::int32_t Threshold = Action == TTickAction::taPeriodicBackup ? 3 : 0;
+    StartBackups(false, [this, Threshold](std::size_t) {
+      SaveSettings();
+      PublishState();
+      CheckDestinationErrors(Threshold);
+    });
+  } else if (!StartWaiting && std::any_of(FMonTasks.begin(), FMonTasks.end(), [](const auto& T) {
+               return T->StartDeferred && T->BuThread == nullptr;
+             })) {
     // The start that found their worker busy is served now.
-    StartBackups(true);
-    SaveSettings();
+    StartBackups(true, [this](std::size_t) {
+      SaveSettings();
+      PublishState();
+    });
   }
   FEndedWatches.clear();
   if (--FTicksToReturnLook <= 0) {
@@ -570,31 +546,6 @@ static std::string MissingDestinationName(const std::string& DestDir) {
   return std::string(Dir);
 }
 
-// The mount point that holds Dir (or would hold it: the part that does not
-// exist yet is taken as written); empty when the mount table cannot be read.
-static std::string MountPointOf(const std::string& Dir, const TVolumeTables& Tables) {
-  std::string Resolved;
-  std::vector<TMountEntry> Mounts;
-  if (ResolvePath(std::string_view(Dir), Resolved) != 0 || ReadMountTable(Tables.MountInfo, Mounts) != 0)
-    return {};
-  const TMountEntry* Mount = FindMountOf(Mounts, Resolved);
-  return Mount != nullptr ? Mount->MountPoint : std::string();
-}
-
-TDestinationVerdict ProbeDestination(const std::string& DestDir, const TVolumeTables& Tables) {
-  TDestinationVerdict V;
-  V.Dest = DestDir;
-  std::string Label;
-  const TVolumePathResult Resolved = ResolveVolumePath(V.Dest, Label, Tables);
-  V.Available = Resolved != vpNotFound && GetDriveKind(V.Dest, Tables) != dkNotAvailable;
-  if (V.Available) {
-    V.MountPoint = MountPointOf(V.Dest, Tables);
-    if (ResolvePath(std::string_view(V.Dest), V.Resolved) != 0)
-      V.Resolved.clear();
-  }
-  return V;
-}
-
 // Whether Dest, now on the file system mounted at Mount (empty: unknown),
 // still lies on the one it was on at Task's last backup start; remembers
 // the one it is on now when it does.
@@ -609,37 +560,6 @@ static bool DestinationMountKept(TMonTask& Task, const std::string& Dest, const 
   return true;
 }
 
-std::shared_ptr<TWatchdog::TProbeSlot> TWatchdog::StartProbe(const std::string& DestDir) {
-  if (const auto Running = FProbes.find(DestDir); Running != FProbes.end()) {
-    // Two looks at one destination at once would only pile up threads on a
-    // dead mount.
-    if (!Running->second->Answered())
-      return nullptr;
-    FProbes.erase(Running);  // answered; its call in the queue finds it gone
-  }
-  auto Slot = std::make_shared<TProbeSlot>();
-  FProbes.emplace(DestDir, Slot);
-  std::weak_ptr<int> Life = FLife;
-  std::thread([this, Life, Hub = FProbeHub, Slot, DestDir, Probe = FSetup.ProbeDestination,
-               Tables = FSetup.VolumeTables] {
-    TDestinationVerdict V;
-    try {
-      V = Probe(DestDir, Tables);
-    } catch (...) {
-      V = TDestinationVerdict{};  // not ready
-    }
-    Slot->SetVerdict(std::move(V));
-    // Wakes a start that waits, and lets the next start look again.
-    Hub->Post([this, Life, Slot, DestDir] {
-      if (Life.expired())
-        return;
-      if (const auto It = FProbes.find(DestDir); It != FProbes.end() && It->second == Slot)
-        FProbes.erase(It);
-    });
-  }).detach();
-  return Slot;
-}
-
 bool TWatchdogSetup::DefaultSourceThere(const std::string& TaskFile, const std::string& Dir) {
   return RegularFileExists(TaskFile) && XlDirectoryExists(Dir);
 }
@@ -651,48 +571,64 @@ void TWatchdog::LookForReturns() {
       continue;
     Task.ReturnLookOut = true;
     // A look at a share that does not answer may hang for minutes: it is
-    // left to end on its own, and reaches the queue only through the hub.
-    std::weak_ptr<int> Life = FLife;
-    std::thread([this, Life, Hub = FProbeHub, I, Entry = &Task, TaskFile = Task.BuTask, Dir = Task.Dir,
-                 There = FSetup.SourceThere] {
+    // left to end on its own, and reaches the queue only while this lives.
+    FReturnLooks.Start([this, I, Entry = &Task, TaskFile = Task.BuTask, Dir = Task.Dir,
+                        There = FSetup.SourceThere]() -> TMainThreadQueue::TCall {
       bool Back = false;
       try {
         Back = There(TaskFile, Dir);
       } catch (...) {
         Back = false;
       }
-      Hub->Post([this, Life, I, Entry, Back] {
-        if (Life.expired() || I >= FMonTasks.size() || FMonTasks[I].get() != Entry)
+      return [this, I, Entry, Back] {
+        if (I >= FMonTasks.size() || FMonTasks[I].get() != Entry)
           return;
         Entry->ReturnLookOut = false;
         if (Back && FMonitoring && Entry->MonStatus == mtEnabled && !Entry->Unavailable.empty() && !Entry->DirWatch)
           TakeUpAgain(I);
-      });
-    }).detach();
+      };
+    });
   }
 }
 
+// The one place that waits in a nested loop, with StopMonitoring (which
+// calls it) and the destructor: a stop and a quit must not return before the
+// last backup has ended, and everything else returns at once.
 void TWatchdog::RunBackups(bool Wait) {
-  if (Wait) {
-    // The last backup. A worker that still runs holds back its entry's
-    // files collected meanwhile, so it is waited for first; then what is
-    // pending goes. The watchers have stopped by now, so a round can only
-    // leave files whose copy failed (they wait as failed files), whose
-    // destination is not ready, or that a run stopped early gave back; a
-    // round that starts nothing, or the last of FinalBackupRounds, ends it,
-    // so a quit always ends. Later changes are found by the next start's
-    // look for files changed since the stop.
-    FRunner.WaitAll();
-    for (int Round = 0; Round < FinalBackupRounds && StartBackups(false) > 0; ++Round) FRunner.WaitAll();
-    FLogFile.Close();
-  } else {
-    StartBackups(false);
+  if (!Wait) {
+    StartBackups(false, [this](std::size_t) {
+      SaveSettings();
+      PublishState();
+    });
+    return;
   }
+  // The last backup. A start that waits for its looks goes on first (their
+  // time is bounded). A worker that still runs holds back its entry's files
+  // collected meanwhile, so it is waited for next; then what is pending
+  // goes. The watchers have stopped by now, so a round can only leave files
+  // whose copy failed (they wait as failed files), whose destination is not
+  // ready, or that a run stopped early gave back; a round that starts
+  // nothing, or the last of FinalBackupRounds, ends it, so a quit always
+  // ends. Later changes are found by the next start's look for files
+  // changed since the stop.
+  while (!FQueue.WaitWhileProcessing([this] { return !FProbes.Waiting(); }, std::chrono::hours(1))) {
+  }
+  FRunner.WaitAll();
+  for (int Round = 0; Round < FinalBackupRounds; ++Round) {
+    std::optional<std::size_t> Started;
+    StartBackups(false, [&Started](std::size_t Count) { Started = Count; });
+    while (!FQueue.WaitWhileProcessing([&Started] { return Started.has_value(); }, std::chrono::hours(1))) {
+    }
+    if (*Started == 0)
+      break;
+    FRunner.WaitAll();
+  }
+  FLogFile.Close();
   SaveSettings();
   PublishState();
 }
 
-std::size_t TWatchdog::StartBackups(bool OnlyDeferred) {
+void TWatchdog::StartBackups(bool OnlyDeferred, TStarted Then) {
   // A deferred start with nothing left to back up (its files went away)
   // is done with.
   for (const auto& Task : FMonTasks)
@@ -700,20 +636,17 @@ std::size_t TWatchdog::StartBackups(bool OnlyDeferred) {
       Task->StartDeferred = false;
   const bool AnyPending = std::any_of(FMonTasks.begin(), FMonTasks.end(),
                                       [](const auto& T) { return T->Usable() && !T->FileList.Empty(); });
-  if (!AnyPending)
-    return 0;
+  if (!AnyPending) {
+    Then(0);
+    return;
+  }
   if (FWriteLog && !FLogFile.IsOpen())
     FLogFile.Open(FLogDir);
   // The destinations are looked at off the main thread, one look per
-  // destination, all at once; the verdicts come back before any file is
-  // handed over.
-  struct TStart {
-    TMonTask* Task;
-    std::size_t Index;
-    std::shared_ptr<TProbeSlot> Probe;  // null: a look from before is still out
-  };
+  // destination, all at once; the start goes on when they have answered,
+  // before any file is handed over.
   std::vector<TStart> Starts;
-  std::map<std::string, std::shared_ptr<TProbeSlot>> Round;
+  std::vector<std::string> Dests;
   for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
     TMonTask& Task = *FMonTasks[I];
     // The files of an entry whose directory is gone wait for it: looked
@@ -730,22 +663,36 @@ std::size_t TWatchdog::StartBackups(bool OnlyDeferred) {
       continue;
     }
     Task.StartDeferred = false;
-    auto [It, New] = Round.try_emplace(Task.DestDir);
-    if (New)
-      It->second = StartProbe(Task.DestDir);
-    Starts.push_back({&Task, I, It->second});
+    Starts.push_back({&Task, I, Task.DestDir});
+    Dests.push_back(Task.DestDir);
   }
-  const auto AllAnswered = [&Round] {
-    return std::all_of(Round.begin(), Round.end(),
-                       [](const auto& Look) { return !Look.second || Look.second->Answered(); });
-  };
-  if (!AllAnswered())
-    FQueue.WaitWhileProcessing(AllAnswered, FSetup.DestinationProbeTimeout);
+  if (Starts.empty()) {
+    Then(0);
+    return;
+  }
+  FProbes.Look(Dests, [this, Starts = std::move(Starts), Then = std::move(Then)](
+                          const TDestinationProbes::TVerdicts& Verdicts) { Then(ContinueBackups(Starts, Verdicts)); });
+}
+
+std::size_t TWatchdog::ContinueBackups(const std::vector<TStart>& Starts,
+                                       const TDestinationProbes::TVerdicts& Verdicts) {
   std::size_t Started = 0;
   for (const TStart& Start : Starts) {
-    TMonTask& Task = *Start.Task;
+    if (Start.Index >= FMonTasks.size() || FMonTasks[Start.Index].get() != Start.Task)
+      continue;
+    TMonTask& Task = *FMonTasks[Start.Index];
+    // What happened while the looks ran: a directory that went away keeps
+    // its files waiting for it; a task edited to another destination is
+    // looked at anew at the next tick.
+    if (!Task.Usable())
+      continue;
+    if (Task.DestDir != Start.Dest) {
+      Task.StartDeferred = true;
+      continue;
+    }
+    const auto Found = Verdicts.find(Start.Dest);
     const std::optional<TDestinationVerdict> Verdict =
-        Start.Probe ? Start.Probe->Verdict() : std::optional<TDestinationVerdict>();
+        Found != Verdicts.end() ? Found->second : std::optional<TDestinationVerdict>();
     if (Verdict && Verdict->Available && DestinationMountKept(Task, Verdict->Dest, Verdict->MountPoint)) {
       // The worker writes into the destination as it is found now.
       for (const std::string* Dest : {&Verdict->Dest, &Verdict->Resolved}) NoteDestination(Start.Index, *Dest);

@@ -30,6 +30,7 @@
 #include "watchdog/MonTask.h"
 #include "watchdog/BackupLog.h"
 #include "watchdog/BackupRunner.h"
+#include "watchdog/DestinationProbes.h"
 #include "watchdog/Scheduler.h"
 #include "watchdog/TaskReader.h"
 #include "watchdog/WatchdogSettings.h"
@@ -45,20 +46,6 @@ using TWatchdogClock = std::function<std::chrono::system_clock::time_point()>;
 using TTreeScan = std::function<int(const std::string& Dir, const TMonFilter& Filter, TFileTime Since,
                                     std::vector<std::string>& Files)>;
 
-// What a look at a backup destination found.
-struct TDestinationVerdict {
-  bool Available = false;  // a volume label was found, and the file system belongs there
-  std::string Dest;        // the destination with a volume label resolved to its mount point
-  std::string MountPoint;  // of the file system holding Dest; empty when unknown
-  std::string Resolved;    // Dest with its links resolved; empty when unknown
-};
-
-// The look at a destination: volume labels, the mount table and the
-// destination itself. On a dead network mount this can block for minutes,
-// so it runs on a thread of its own, never on the main thread.
-TDestinationVerdict ProbeDestination(const std::string& DestDir, const TVolumeTables& Tables);
-using TDestinationProbe = std::function<TDestinationVerdict(const std::string& DestDir, const TVolumeTables& Tables)>;
-
 // What the controller needs to know from the program's start-up.
 struct TWatchdogSetup {
   std::string IniName;   // full path of the settings file
@@ -67,7 +54,7 @@ struct TWatchdogSetup {
   std::string ProgramVersion = BuildFileVersion;  // and "Version"
   TTaskDefaults TaskDefaults = {};  // from the main application's settings
   std::string LogDir = {};  // an existing folder for the daily log files; empty: the settings file's
-  TVolumeTables VolumeTables = {};  // where mounts are looked up (tests use their own)
+  std::shared_ptr<const TVolumes> Volumes = SystemVolumes();  // where volumes are looked up (tests use their own)
   TWatchdogClock Clock = [] { return std::chrono::system_clock::now(); };
   // Changes made this long before the last save of the settings file are
   // looked for again when monitoring starts: they may never have been
@@ -80,10 +67,11 @@ struct TWatchdogSetup {
   // Tests put in walks and looks they hold or count.
   TTreeScan ScanTree = ScanChangedFiles;
   TDestinationProbe ProbeDestination = dz::ProbeDestination;
-  // How long a backup start waits for the looks at the destinations (the
-  // queue keeps being processed meanwhile); a destination whose look has
-  // not answered by then is not ready for this start. A look still out
-  // from an earlier start is not waited for again.
+  // How long a backup start waits for the looks at the destinations (it
+  // goes on through the queue when they have answered; nothing blocks
+  // meanwhile); a destination whose look has not answered by then is not
+  // ready for this start. A look still out from an earlier start is not
+  // waited for again.
   std::chrono::milliseconds DestinationProbeTimeout{3000};
   // While monitoring runs, an entry whose task file or directory is missing
   // is looked for again every this many ticks, off the main thread (a stat
@@ -225,23 +213,32 @@ public:
   // Stops the watchers (a start still in progress is cancelled), collects
   // what they reported and what running scans find, backs up every pending
   // file and waits for that, then returns to the stopped state and saves
-  // the settings.
+  // the settings. With RunBackups(true) and the destructor, the only
+  // operation that waits (see RunBackups).
   void StopMonitoring();
   bool Monitoring() const { return FMonitoring; }
   // Whether a watcher is still starting.
   bool WatchersStarting() const;
   // Looks at destinations that have not answered yet.
-  std::size_t DestinationProbesRunning() const { return FProbes.size(); }
+  std::size_t DestinationProbesRunning() const { return FProbes.Running(); }
+  // Whether a backup start waits for the looks at its destinations; it goes
+  // on through the queue.
+  bool BackupStartWaiting() const { return FProbes.Waiting(); }
 
   // The one-second timer.
   void Tick();
   // A backup at once, performed by the next tick.
   void RequestInstantBackup();
-  // Starts the backups of every enabled entry with pending files; with Wait
-  // (the last backup), first waits for the workers that run, then backs up
-  // what is pending, at most FinalBackupRounds times, until only files
-  // that failed or whose destination is not ready are left, and returns
-  // when every worker has finished. Then saves the settings.
+  // Starts the backups of every enabled entry with pending files. Without
+  // Wait this returns at once: the start goes on through the queue when
+  // the looks at the destinations have answered, and then saves the
+  // settings. With Wait (the last backup, at a stop and a quit) it waits,
+  // processing the queue: for a start that waits for its looks, for the
+  // workers that run, then backs up what is pending, at most
+  // FinalBackupRounds times, until only files that failed or whose
+  // destination is not ready are left, and returns when every worker has
+  // finished. Then saves the settings. Stopping, quitting and the
+  // destructor are the only places that wait in a nested loop.
   void RunBackups(bool Wait);
   static constexpr int FinalBackupRounds = 2;
   // Whether a backup worker runs.
@@ -317,11 +314,6 @@ private:
   // Walks entry Index's tree on a thread of its own; Found takes the result
   // on the main thread.
   void StartScan(std::size_t Index, TFileTime Since, TScanFound Found);
-  // The look at DestDir for a backup start: a new one, or null when one
-  // from an earlier start has not answered yet.
-  struct TProbeSlot;
-  struct TProbeHub;
-  std::shared_ptr<TProbeSlot> StartProbe(const std::string& DestDir);
   // Until when every change is known to be collected: now while monitoring
   // runs (and no look for older changes is still on), else the moment
   // monitoring stopped or the time the settings file had.
@@ -329,8 +321,19 @@ private:
   // Starts a worker for each enabled entry with files due (with
   // OnlyDeferred, only for those a start found busy before) whose
   // destination is ready; an entry whose worker still runs waits for it.
-  // Returns how many workers started.
-  std::size_t StartBackups(bool OnlyDeferred);
+  // The destinations are looked at first, off the main thread: Then gets
+  // how many workers started, through the queue once the looks have
+  // answered (at once when there is nothing to look at).
+  using TStarted = std::function<void(std::size_t Started)>;
+  void StartBackups(bool OnlyDeferred, TStarted Then);
+  // The part of a start that wanted a look at its destination, in the
+  // order of the list.
+  struct TStart {
+    const TMonTask* Task;
+    std::size_t Index;
+    std::string Dest;  // as it was looked at
+  };
+  std::size_t ContinueBackups(const std::vector<TStart>& Starts, const TDestinationProbes::TVerdicts& Verdicts);
   // Dest is where entry Index's backups go: when it lies in the monitored
   // directory, changes there are no longer collected; the log says so once
   // per start of monitoring.
@@ -366,11 +369,11 @@ private:
   // earliest loss since that walk began, for one more walk after it.
   std::map<const TMonTask*, std::optional<TFileTime>> FRescans;
   std::shared_ptr<int> FLife = std::make_shared<int>(0);
-  // The looks at destinations that have not answered, by destination; the
+  // The looks at destinations, and those for entries that went away; their
   // threads are left to end on their own (a dead mount may hold them for
-  // minutes) and reach the queue only through the hub.
-  std::map<std::string, std::shared_ptr<TProbeSlot>> FProbes;
-  std::shared_ptr<TProbeHub> FProbeHub;
+  // minutes) and reach the queue only while this controller lives.
+  TDestinationProbes FProbes;
+  TDetachedLooks FReturnLooks;
   // Watchers whose directory went away: released at the next tick, not
   // inside their own report.
   std::vector<std::shared_ptr<TDirectoryWatch>> FEndedWatches;

@@ -1,6 +1,8 @@
 // Drive kinds, drive types and volume labels on Linux: first with mount
-// table, fstab and sysfs of the test's own making, then on this machine's
-// file systems, and, as root, on loop-mounted ext4 and vfat images.
+// table, fstab and sysfs of the test's own making (the POSIX backend's
+// TVolumeTables stands in for the system's volumes), then on this
+// machine's file systems, and, as root, on loop-mounted ext4 and vfat
+// images.
 
 #include "filesys/WinDevUtils.h"
 
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "base/CaseFold.h"
+#include "platform/posix/MountTables.h"
 #include "support/AsUser.h"
 #include "support/LoopVolumes.h"
 #include "support/TestFiles.h"

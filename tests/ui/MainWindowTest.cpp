@@ -327,7 +327,8 @@ private slots:
     FWatchdog->MonTask(0).FileList.Add("x.txt");
     FWatchdog->RequestInstantBackup();
     FWindow->tmBackupTimer();
-    QCOMPARE(FWatchdog->MonTask(0).FileList.Count(), std::size_t{0});  // handed to the worker
+    // Handed to the worker once the look at the destination has answered.
+    QTRY_COMPARE_WITH_TIMEOUT(FWatchdog->MonTask(0).FileList.Count(), std::size_t{0}, 60000);
     QTRY_VERIFY_WITH_TIMEOUT(!FWatchdog->BackupRunning(), 60000);
 
     // The editor saved: the task is read again, the entry enabled.
@@ -684,7 +685,7 @@ private slots:
     QVERIFY(!FWindow->isHidden());
     QTRY_VERIFY(FWindow->StatusDialog() == nullptr);
     FWindow->tmBackupTimer();  // the backup starts at the next tick
-    QCOMPARE(FWatchdog->MonTask(0).FileList.Count(), std::size_t{0});
+    QTRY_COMPARE_WITH_TIMEOUT(FWatchdog->MonTask(0).FileList.Count(), std::size_t{0}, 60000);
   }
 
   // --- placement and the log ---

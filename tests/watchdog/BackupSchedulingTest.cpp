@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/MountTables.h"
 #include "settings/ProgramLocations.h"
 #include "settings/UnicodeIniFile.h"
 #include "support/FakeDirWatchBackend.h"
@@ -107,7 +108,9 @@ protected:
     S.IniName = PathOf("config/DeZedodiru.ini");
     S.UserPath = FDir.string() + "/";
     S.Clock = [this] { return FNow; };
-    S.VolumeTables.Fstab = PathOf("fstab");
+    auto Tables = std::make_shared<TVolumeTables>();
+    Tables->Fstab = PathOf("fstab");
+    S.Volumes = std::move(Tables);
     return S;
   }
 
@@ -144,10 +147,17 @@ protected:
     return FDir / Dest / fs::path(FWatchdog->MonTask(I).Dir).relative_path() / Rel;
   }
 
+  // A backup start a tick makes goes on when the looks at its
+  // destinations have answered: the test goes on after that. (A tick that
+  // starts nothing leaves the queue alone.)
   void Tick(int Count = 1) {
     for (int I = 0; I < Count; ++I) {
       FNow = FNow + std::chrono::seconds(1);
       FWatchdog->Tick();
+      if (FWatchdog->BackupStartWaiting()) {
+        ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return !FWatchdog->BackupStartWaiting(); },
+                                               std::chrono::minutes(2)));
+      }
     }
   }
 
@@ -170,6 +180,27 @@ protected:
     Tick();
     WaitForWorkers();
     Tick();
+  }
+
+  // A new controller whose looks at destinations wait at Look and are given
+  // up on after Timeout; entry "docs" with a.txt pending, an instant backup,
+  // and the tick that starts it has returned with the look held.
+  std::size_t StartWithHeldLook(const std::shared_ptr<test::TGate>& Look, std::chrono::milliseconds Timeout) {
+    TWatchdogSetup S = WatchdogSetup();
+    S.ProbeDestination = [Look](const std::string& DestDir, const TVolumes& Volumes) {
+      Look->Pass();
+      return ProbeDestination(DestDir, Volumes);
+    };
+    S.DestinationProbeTimeout = Timeout;
+    FWatchdog.reset();
+    FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, S, FBackends.Factory());
+    const std::size_t Docs = AddEntry("docs");
+    StartMonitoring();
+    Change(Docs, "a.txt", "one");
+    FWatchdog->RequestInstantBackup();
+    FWatchdog->Tick();
+    EXPECT_TRUE(Look->WaitForArrivals(1));
+    return Docs;
   }
 
   // A tmpfs of SizeKiB on the test's folder Name while it lives (Mount()
@@ -394,9 +425,9 @@ TEST_F(BackupSchedulingTest, ADestinationWhoseFileSystemWentAwayIsNotReady) {
 TEST_F(BackupSchedulingTest, AHangingLookAtTheDestinationCountsAsNotReady) {
   test::TGate Look;
   TWatchdogSetup S = WatchdogSetup();
-  S.ProbeDestination = [&Look](const std::string& DestDir, const TVolumeTables& Tables) {
+  S.ProbeDestination = [&Look](const std::string& DestDir, const TVolumes& Volumes) {
     Look.Pass();
-    return ProbeDestination(DestDir, Tables);
+    return ProbeDestination(DestDir, Volumes);
   };
   // Only the first start waits for the held look, this long.
   S.DestinationProbeTimeout = std::chrono::milliseconds(500);
@@ -457,7 +488,7 @@ TEST_F(BackupSchedulingTest, AHangingLookAtTheDestinationCountsAsNotReady) {
 TEST_F(BackupSchedulingTest, TheControllerGoesWhileALookHangs) {
   auto Look = std::make_shared<test::TGate>();
   TWatchdogSetup S = WatchdogSetup();
-  S.ProbeDestination = [Look](const std::string& DestDir, const TVolumeTables&) {
+  S.ProbeDestination = [Look](const std::string& DestDir, const TVolumes&) {
     Look->Pass();
     return TDestinationVerdict{true, DestDir, "", ""};
   };
@@ -482,6 +513,59 @@ TEST_F(BackupSchedulingTest, TheControllerGoesWhileALookHangs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_EQ(Look.use_count(), 1);
   EXPECT_EQ(FQueue.ProcessPending(), 0u) << "nothing posted for the controller that is gone";
+}
+
+// The tick never waits for the look at a destination: it returns while the
+// look is held, the ticks meanwhile hold the countdown, and the start goes
+// on (the worker, the save) when the look answers.
+TEST_F(BackupSchedulingTest, TheTickReturnsWhileALookIsHeldAndTheStartGoesOnWhenItAnswers) {
+  auto Look = std::make_shared<test::TGate>();
+  // A tick that waited would hang the test.
+  const std::size_t Docs = StartWithHeldLook(Look, std::chrono::minutes(10));
+  EXPECT_TRUE(FWatchdog->BackupStartWaiting());
+  EXPECT_EQ(Task(Docs).BuThread, nullptr);
+  EXPECT_EQ(Task(Docs).FileList.Items(), TFiles{"a.txt"});
+  EXPECT_EQ(LinesWith("not ready"), 0u);
+  EXPECT_FALSE(fs::exists(PathOf("config/DeZedodiru.ini"))) << "saved when the start goes on";
+
+  const std::int32_t Count = FWatchdog->TimeCount();
+  FWatchdog->Tick();
+  EXPECT_EQ(FWatchdog->TimeCount(), Count) << "one start at a time";
+  EXPECT_EQ(Look->Arrivals(), 1);
+
+  Look->Open();
+  ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return !FWatchdog->BackupStartWaiting(); },
+                                         std::chrono::minutes(2)));
+  EXPECT_NE(Task(Docs).BuThread, nullptr);
+  EXPECT_EQ(StoredPending(Docs), TFiles{"a.txt"}) << "in flight, and saved";
+  WaitForWorkers();
+  Tick();
+  EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "a.txt")), "one");
+  EXPECT_EQ(Task(Docs).ErrCount, 0);
+}
+
+// A stop (and so a quit) while a start waits for the look at its
+// destination: the start goes on first, when the look's time is up (not
+// ready), then the last backup finds the look still out (not ready again);
+// the file stays pending in the settings file, and nothing starts after
+// the stop when the look answers at last.
+TEST_F(BackupSchedulingTest, AStopWhileAStartWaitsForItsLookLetsItGoOnFirst) {
+  auto Look = std::make_shared<test::TGate>();
+  const std::size_t Docs = StartWithHeldLook(Look, std::chrono::milliseconds(300));
+  FWatchdog->StopMonitoring();
+  EXPECT_FALSE(FWatchdog->BackupStartWaiting());
+  EXPECT_FALSE(FView.State.Monitoring);
+  const std::string NotReady = " - 01: Drive \"" + PathOf("dest") + "\" not ready!";
+  EXPECT_EQ(LinesWith(NotReady), 2u) << ::testing::PrintToString(FView.LogLines);
+  EXPECT_EQ(Task(Docs).ErrCount, 2);
+  EXPECT_EQ(StoredPending(Docs), TFiles{"a.txt"});
+
+  Look->Open();
+  ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return FWatchdog->DestinationProbesRunning() == 0; },
+                                         std::chrono::minutes(2)));
+  EXPECT_EQ(Task(Docs).BuThread, nullptr);
+  EXPECT_EQ(Task(Docs).FileList.Items(), TFiles{"a.txt"});
+  EXPECT_FALSE(fs::exists(FDir / "dest"));
 }
 
 TEST_F(BackupSchedulingTest, TheWarningNamesTheFirstOfTheWorstEntries) {

@@ -50,7 +50,7 @@
 #include "platform/DirWatchBackend.h"
 #include "platform/SysError.h"
 #include "platform/posix/Errno.h"
-#include "platform/Volumes.h"
+#include "platform/posix/MountTables.h"
 #include "platform/posix/UniqueFd.h"
 
 namespace dz {

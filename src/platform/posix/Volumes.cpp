@@ -1,4 +1,4 @@
-#include "platform/Volumes.h"
+#include "platform/posix/MountTables.h"
 
 #include <blkid/blkid.h>
 #include <dirent.h>
@@ -311,6 +311,20 @@ private:
   blkid_probe FProbe;
 };
 
+TVolumeKind KindAt(const TLocation& Location, const TVolumeTables& Tables) {
+  if (Location.Missing) return vkMissing;
+  const TMountEntry* Holder = Location.HolderEntry();
+  if (!Holder) return vkFixed;
+  if (IsNetworkType(Holder->FsType)) return vkNetwork;
+  if (IsRamType(Holder->FsType)) return vkRamDisk;
+  unsigned Major = 0, Minor = 0;
+  if (BlockDeviceOf(*Holder, Major, Minor)) {
+    const TBlockDeviceInfo Info = QueryBlockDevice(Major, Minor, Tables.SysFs);
+    if (Info.Removable || Info.Usb) return vkRemovable;
+  }
+  return vkFixed;
+}
+
 }  // namespace
 
 std::vector<TMountEntry> ParseMountInfo(std::string_view Text) {
@@ -437,7 +451,7 @@ bool FileSystemIsMissing(const std::vector<TFstabEntry>& Fstab, std::string_view
   return MntFolderEmpty && Parts.size() >= 2 && Parts[0] == "mnt" && !IsStrictlyInside("/mnt", HolderMountPoint);
 }
 
-int ResolvePath(std::string_view Path, std::string& Resolved) {
+int ResolvePartialPath(std::string_view Path, std::string& Resolved) {
   Resolved.clear();
   std::string Absolute(Path);
   if (Absolute.empty() || Absolute.front() != '/') {
@@ -526,24 +540,26 @@ bool ProbeDeviceLabel(const std::string& Device, std::string& Label) {
 
 TVolumeKind VolumeKindOf(std::string_view Path, const TVolumeTables& Tables) {
   std::string Resolved;
-  if (ResolvePath(Path, Resolved) != 0) return vkUnknown;
+  if (ResolvePartialPath(Path, Resolved) != 0) return vkUnknown;
+  return KindAt(Locate(Resolved, Tables), Tables);
+}
+
+TVolumeLook LookAtVolume(std::string_view Path, const TVolumeTables& Tables) {
+  TVolumeLook Look;
+  std::string Resolved;
+  if (ResolvePartialPath(Path, Resolved) != 0) return Look;
+  // One reading of the tables answers all three.
   const TLocation Location = Locate(Resolved, Tables);
-  if (Location.Missing) return vkMissing;
-  const TMountEntry* Holder = Location.HolderEntry();
-  if (!Holder) return vkFixed;
-  if (IsNetworkType(Holder->FsType)) return vkNetwork;
-  if (IsRamType(Holder->FsType)) return vkRamDisk;
-  unsigned Major = 0, Minor = 0;
-  if (BlockDeviceOf(*Holder, Major, Minor)) {
-    const TBlockDeviceInfo Info = QueryBlockDevice(Major, Minor, Tables.SysFs);
-    if (Info.Removable || Info.Usb) return vkRemovable;
-  }
-  return vkFixed;
+  const TVolumeKind Kind = KindAt(Location, Tables);
+  Look.There = Kind != vkUnknown && Kind != vkMissing;
+  if (const TMountEntry* Holder = Location.HolderEntry()) Look.MountPoint = Holder->MountPoint;
+  Look.Resolved = std::move(Resolved);
+  return Look;
 }
 
 bool VolumeIsOnUsb(std::string_view Path, const TVolumeTables& Tables) {
   std::string Resolved;
-  if (ResolvePath(Path, Resolved) != 0) return false;
+  if (ResolvePartialPath(Path, Resolved) != 0) return false;
   const TLocation Location = Locate(Resolved, Tables);
   const TMountEntry* Holder = Location.HolderEntry();
   unsigned Major = 0, Minor = 0;
@@ -554,7 +570,7 @@ bool VolumeIsOnUsb(std::string_view Path, const TVolumeTables& Tables) {
 bool ReadFileSystemLabel(std::string_view Path, std::string& Label, const TVolumeTables& Tables) {
   Label.clear();
   std::string Resolved;
-  if (ResolvePath(Path, Resolved) != 0) return false;
+  if (ResolvePartialPath(Path, Resolved) != 0) return false;
   const TLocation Location = Locate(Resolved, Tables);
   const TMountEntry* Holder = Location.HolderEntry();
   unsigned Major = 0, Minor = 0;
@@ -565,8 +581,7 @@ bool ReadFileSystemLabel(std::string_view Path, std::string& Label, const TVolum
   return true;
 }
 
-void ForEachMountedLabel(const TVolumeTables& Tables,
-                         const std::function<bool(const std::string& MountPoint, const std::string& Label)>& Visit) {
+void ForEachMountedLabel(const TVolumeTables& Tables, const TVolumes::TLabelVisit& Visit) {
   std::vector<TMountEntry> Mounts;
   if (ReadMountTable(Tables.MountInfo, Mounts) != 0) return;
   // A device mounted more than once is probed once.
@@ -583,6 +598,23 @@ void ForEachMountedLabel(const TVolumeTables& Tables,
     }
     if (It->second && !Visit(Mount.MountPoint, *It->second)) return;
   }
+}
+
+TVolumeKind TVolumeTables::KindOf(std::string_view Path) const { return VolumeKindOf(Path, *this); }
+
+bool TVolumeTables::OnUsb(std::string_view Path) const { return VolumeIsOnUsb(Path, *this); }
+
+bool TVolumeTables::ReadLabel(std::string_view Path, std::string& Label) const {
+  return ReadFileSystemLabel(Path, Label, *this);
+}
+
+void TVolumeTables::ForEachMountedLabel(const TLabelVisit& Visit) const { dz::ForEachMountedLabel(*this, Visit); }
+
+TVolumeLook TVolumeTables::Look(std::string_view Path) const { return LookAtVolume(Path, *this); }
+
+const std::shared_ptr<const TVolumes>& SystemVolumes() {
+  static const std::shared_ptr<const TVolumes> System = std::make_shared<const TVolumeTables>();
+  return System;
 }
 
 }  // namespace dz

@@ -130,7 +130,9 @@ void TMainWindow::SetWatchdog(TWatchdog* Watchdog) {
 
 template <class F> bool TMainWindow::Call(F&& Operation) {
   // A tray menu or a timer can still reach the window while an operation
-  // waits with the event loop turning; the operation must end first.
+  // turns an event loop of its own: a message or a question, and the wait
+  // for the last backup at a stop or a quit (the only wait left in the
+  // controller). The operation must end first.
   if (FWatchdog == nullptr || Busy()) return false;
   ++FBusy;
   struct TLeave {
