@@ -42,7 +42,9 @@ protected:
     Watch->OnNotify = [this](TDirectoryWatch&, int Id, TWatchAction Action, const std::string& FileName) {
       FNotified.push_back({Id, Action, FileName});
     };
-    Watch->OnError = [this](TDirectoryWatch&, int Code, const std::string& Text) { FErrors.push_back({Code, Text}); };
+    Watch->OnError = [this](TDirectoryWatch&, int Code, const std::string& Text, TDirWatchClock::time_point) {
+      FErrors.push_back({Code, Text});
+    };
     Watch->OnChange = [this](TDirectoryWatch& Sender) { FChanges.push_back(Sender.Running()); };
     return Watch;
   }
@@ -369,7 +371,7 @@ TEST_F(DirectoryWatchTest, ErrorsGoToOnErrorInOrderWithTheChanges) {
   Watch->OnNotify = [&Seen](TDirectoryWatch&, int, TWatchAction, const std::string& FileName) {
     Seen.push_back(FileName);
   };
-  Watch->OnError = [&Seen](TDirectoryWatch& Sender, int Code, const std::string& Text) {
+  Watch->OnError = [&Seen](TDirectoryWatch& Sender, int Code, const std::string& Text, TDirWatchClock::time_point) {
     EXPECT_EQ(Sender.Id(), 7);
     Seen.push_back("error " + std::to_string(Code) + " " + Text);
   };
