@@ -14,6 +14,8 @@
 #include "base/SafeFormat.h"
 #include "base/Translate.h"
 #include "base/Utf.h"
+#include "filesys/XlFileUtils.h"
+#include "platform/Volumes.h"
 #include "platform/SysError.h"
 #include "watchdog/Watchdog.h"
 
@@ -63,10 +65,23 @@ void TEntryMonitor::Log(const std::string& Line) const {
 
 // --- starting and stopping ------------------------------------------------------
 
-void TEntryMonitor::Start(const std::vector<std::size_t>& Indexes,
-                          std::optional<std::chrono::system_clock::time_point> CatchUpSince) {
+void TEntryMonitor::Start(std::optional<std::chrono::system_clock::time_point> CatchUpSince) {
   FActive = true;
-  for (const std::size_t Index : Indexes) StartWatcher(Index);
+  for (std::size_t I = 0; I < FEntries.size(); ++I) {
+    TMonTask& Task = *FEntries[I];
+    ResetCollection(Task);
+    Task.MissingSince.reset();
+    if (Task.MonStatus != mtEnabled)
+      continue;
+    if (Task.Unavailable.empty() && !XlDirectoryExists(Task.Dir))
+      Task.Unavailable = SafeFormat(Tr("Directory \"%s\" not found!"), EscapeControls(Task.Dir));
+    if (!Task.Unavailable.empty()) {
+      MarkUnavailable(I, Task.Unavailable);
+      continue;
+    }
+    LearnDestination(I);
+    StartWatcher(I);
+  }
   // Changes made while nothing watched (a crash, the time before the
   // start at logon) would otherwise wait until the file changes again.
   if (!CatchUpSince)
@@ -136,8 +151,38 @@ void TEntryMonitor::MarkUnavailable(std::size_t Index, std::string Reason) {
       Tr("It is monitored again as soon as it is back."));
 }
 
+void TEntryMonitor::ResetCollection(TMonTask& Task) {
+  Task.ResetCollection();
+  Task.MonFilter.DestDirs.Clear();
+}
+
+void TEntryMonitor::LearnDestination(std::size_t Index) {
+  TMonTask& Task = *FEntries[Index];
+  // A destination in the directory, as the task writes it, is known before
+  // anything is collected; one that lies there only through a volume label
+  // or a link is found when a backup starts (its file system is looked at
+  // off the main thread only).
+  if (ResolvePath(std::string_view(Task.Dir), Task.ResolvedDir) != 0)
+    Task.ResolvedDir.clear();
+  NoteDestination(Index, Task.DestDir);
+}
+
+void TEntryMonitor::NoteDestination(std::size_t Index, const std::string& Dest) {
+  TMonTask& Task = *FEntries[Index];
+  if (!Task.NoteDestination(Dest) || !Task.FirstDestinationReport())
+    return;
+  Log(std::string(" *** ") + ListPosition(Index) + ": " +
+      SafeFormat(Tr("The backup destination \"%s\" lies in the monitored directory \"%s\": changes there "
+                    "are not backed up. Choose a destination outside it in the backup task."),
+                 EscapeControls(Task.DestDir), EscapeControls(Task.Dir)));
+}
+
 void TEntryMonitor::Resume(std::size_t Index, std::optional<std::chrono::system_clock::time_point> Since) {
   TMonTask& Task = *FEntries[Index];
+  ResetCollection(Task);
+  LearnDestination(Index);
+  Log(ListPosition(Index) + ": " +
+      SafeFormat(Tr("Directory \"%s\" is there again and is monitored."), EscapeControls(Task.Dir)));
   StartWatcher(Index);
   if (Task.MissingSince)
     Since = *Task.MissingSince - RescanSlack;
@@ -157,10 +202,15 @@ const TDirectoryWatch* TEntryMonitor::Watcher(std::size_t Index) const {
   return It == FWatches.end() ? nullptr : It->second.get();
 }
 
-std::optional<std::chrono::system_clock::time_point> TEntryMonitor::CollectedUntil() const {
-  if (!FActive || FScansPending != 0 || Starting())
-    return std::nullopt;
-  return FSetup.Clock();
+std::optional<std::chrono::system_clock::time_point> TEntryMonitor::CollectedUntil(
+    std::optional<std::chrono::system_clock::time_point> Otherwise) const {
+  std::optional<std::chrono::system_clock::time_point> Until = Otherwise;
+  if (FActive && FScansPending == 0 && !Starting())
+    Until = FSetup.Clock();
+  for (const auto& Task : FEntries)
+    if (Task->MissingSince && (!Until || *Task->MissingSince < *Until))
+      Until = *Task->MissingSince;
+  return Until;
 }
 
 void TEntryMonitor::Stop() {

@@ -58,15 +58,16 @@ public:
   TEntryMonitor& operator=(const TEntryMonitor&) = delete;
   ~TEntryMonitor();
 
-  // Starts a watcher for each of the entries Indexes, without waiting for
-  // them (each starts on a thread of its own; what it reports meanwhile is
-  // collected); then, with CatchUpSince, looks off the main thread for the
-  // files of every watched entry changed from then on, which join its
-  // pending files.
-  void Start(const std::vector<std::size_t>& Indexes,
-             std::optional<std::chrono::system_clock::time_point> CatchUpSince);
-  // Entry Index is there again: it is watched, and its changes from when it
-  // went (MissingSince) are looked for, else from Since when given.
+  // Starts collecting afresh for every entry, and a watcher for each
+  // enabled one whose task was found and whose directory exists (the others
+  // are marked unavailable), without waiting for the watchers (each starts
+  // on a thread of its own; what it reports meanwhile is collected); then,
+  // with CatchUpSince, looks off the main thread for the files of every
+  // watched entry changed from then on, which join its pending files.
+  void Start(std::optional<std::chrono::system_clock::time_point> CatchUpSince);
+  // Entry Index, checked against its task again, is there again: it is
+  // watched, and its changes from when it went (MissingSince) are looked
+  // for, else from Since when given.
   void Resume(std::size_t Index, std::optional<std::chrono::system_clock::time_point> Since);
   // Stops every watcher (a start in progress is cancelled) and takes what
   // they reported and what running walks find, also what a lost burst among
@@ -80,9 +81,17 @@ public:
   bool Watched(std::size_t Index) const { return Watcher(Index) != nullptr; }
   // Entry Index's watcher (starting, running or stopped), or null.
   const TDirectoryWatch* Watcher(std::size_t Index) const;
-  // Now, while every change up to now is collected: between Start and
-  // Release, with every watcher started and no look for older changes on.
-  std::optional<std::chrono::system_clock::time_point> CollectedUntil() const;
+  // Until when every change is known to be collected: now between Start
+  // and Release, once every watcher has started and no look for older
+  // changes is on; else Otherwise (when monitoring stopped, or the time the
+  // settings file had). Never later than when a directory went away: it is
+  // looked at from then on at the next start, also after a restart.
+  std::optional<std::chrono::system_clock::time_point> CollectedUntil(
+      std::optional<std::chrono::system_clock::time_point> Otherwise) const;
+  // Dest is where entry Index's backups go: when it lies in the monitored
+  // directory, changes there are no longer collected; the log says so once
+  // per start of monitoring.
+  void NoteDestination(std::size_t Index, const std::string& Dest);
 
   // Entry Index is not watched until its task file and directory are there
   // again; Reason says what is missing.
@@ -103,6 +112,11 @@ public:
 private:
   using TScanFound = void (TEntryMonitor::*)(std::size_t Index, const TMonTask* Task, int ErrorCode,
                                              std::vector<std::string> Files);
+  // The state kept between reports and the destinations found in the
+  // directory are forgotten.
+  static void ResetCollection(TMonTask& Task);
+  // The directory with its links resolved, and the destination in it.
+  void LearnDestination(std::size_t Index);
   void StartWatcher(std::size_t Index);
   void WatcherStarted(TDirectoryWatch& Sender, const std::string& ErrorMessage);
   void WatchError(TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage,

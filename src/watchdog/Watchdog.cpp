@@ -260,17 +260,7 @@ void TWatchdog::LoadSettings() {
 }
 
 std::optional<std::chrono::system_clock::time_point> TWatchdog::CollectedUntil() const {
-  // While monitoring runs, every change up to now has been collected, unless
-  // a look for changes made before the start has not ended yet.
-  std::optional<std::chrono::system_clock::time_point> Until = FCollectedUntil;
-  if (const auto Now = FMonitor.CollectedUntil(); FMonitoring && Now)
-    Until = *Now;
-  // A directory that went away is looked at again from when it went, also
-  // after a restart.
-  for (const auto& Task : FMonTasks)
-    if (Task->MissingSince && (!Until || *Task->MissingSince < *Until))
-      Until = *Task->MissingSince;
-  return Until;
+  return FMonitor.CollectedUntil(FCollectedUntil);
 }
 
 bool TWatchdog::SaveSettings() {
@@ -553,33 +543,10 @@ bool TWatchdog::StartMonitoring() {
   FTbStatus = tbsOff;
   FMonitoring = true;
   FTicksToReturnLook = FSetup.ReturnLookTicks;
-  std::vector<std::size_t> Watched;
-  for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
-    TMonTask& Task = *FMonTasks[I];
-    Task.ResetCollection();
-    // A destination in the directory, as the task writes it, is known before
-    // anything is collected; one that lies there only through a volume label
-    // or a link is found when a backup starts (its file system is looked at
-    // off the main thread only).
-    Task.MonFilter.DestDirs.Clear();
-    Task.MissingSince.reset();
-    if (Task.MonStatus != mtEnabled)
-      continue;
-    if (Task.Unavailable.empty() && !XlDirectoryExists(Task.Dir))
-      Task.Unavailable = DirNotFoundText(Task.Dir);
-    if (!Task.Unavailable.empty()) {
-      FMonitor.MarkUnavailable(I, Task.Unavailable);
-      continue;
-    }
-    if (ResolvePath(std::string_view(Task.Dir), Task.ResolvedDir) != 0)
-      Task.ResolvedDir.clear();
-    NoteDestination(I, Task.DestDir);
-    Watched.push_back(I);
-  }
   std::optional<std::chrono::system_clock::time_point> CatchUpSince;
   if (FCollectedUntil)
     CatchUpSince = *FCollectedUntil - FSetup.CatchUpMargin;
-  FMonitor.Start(Watched, CatchUpSince);
+  FMonitor.Start(CatchUpSince);
   PublishState();
   return true;
 }
@@ -598,13 +565,6 @@ void TWatchdog::TakeUpAgain(std::size_t Index) {
     PublishState();
     return;
   }
-  Task.ResetCollection();
-  Task.MonFilter.DestDirs.Clear();
-  if (ResolvePath(std::string_view(Task.Dir), Task.ResolvedDir) != 0)
-    Task.ResolvedDir.clear();
-  NoteDestination(Index, Task.DestDir);
-  AddLogLine(ListPosition(Index) + ": " +
-             SafeFormat(Tr("Directory \"%s\" is there again and is monitored."), EscapeControls(Task.Dir)));
   // What changed while it was away: from when it went, or from the last
   // save for one that was missing from the start.
   std::optional<std::chrono::system_clock::time_point> Since;
@@ -618,13 +578,9 @@ bool TWatchdog::WatchersStarting() const { return FMonitor.Starting(); }
 
 void TWatchdog::StopMonitoring() {
   FMonitor.Stop();
-  if (FMonitoring)
-    FCollectedUntil = FSetup.Clock();
-  // A directory that went away is looked at from when it went at the next
-  // start.
-  for (const auto& Task : FMonTasks)
-    if (Task->MissingSince && (!FCollectedUntil || *Task->MissingSince < *FCollectedUntil))
-      FCollectedUntil = *Task->MissingSince;
+  // Up to now, unless a directory went away: it is looked at from when it
+  // went at the next start.
+  FCollectedUntil = FMonitor.CollectedUntil(FCollectedUntil);
   // The last backup of everything pending, and the end of any backup that
   // still runs.
   if (FileCount() > 0 || FRunner.AnyRunning())
@@ -883,7 +839,7 @@ std::size_t TWatchdog::StartBackups(bool OnlyDeferred) {
         Start.Probe ? Start.Probe->Verdict() : std::optional<TDestinationVerdict>();
     if (Verdict && Verdict->Available && DestinationMountKept(Task, Verdict->Dest, Verdict->MountPoint)) {
       // The worker writes into the destination as it is found now.
-      for (const std::string* Dest : {&Verdict->Dest, &Verdict->Resolved}) NoteDestination(Start.Index, *Dest);
+      for (const std::string* Dest : {&Verdict->Dest, &Verdict->Resolved}) FMonitor.NoteDestination(Start.Index, *Dest);
       // The reports handled while the looks ran may have taken every file.
       if (!Task.FileList.Empty() &&
           FRunner.Start(Task, static_cast<std::int32_t>(Start.Index + 1), Verdict->Dest))
@@ -896,16 +852,6 @@ std::size_t TWatchdog::StartBackups(bool OnlyDeferred) {
     }
   }
   return Started;
-}
-
-void TWatchdog::NoteDestination(std::size_t Index, const std::string& Dest) {
-  TMonTask& Task = *FMonTasks[Index];
-  if (!Task.NoteDestination(Dest) || !Task.FirstDestinationReport())
-    return;
-  AddLogLine(std::string(" *** ") + ListPosition(Index) + ": " +
-             SafeFormat(Tr("The backup destination \"%s\" lies in the monitored directory \"%s\": changes there "
-                           "are not backed up. Choose a destination outside it in the backup task."),
-                        EscapeControls(Task.DestDir), EscapeControls(Task.Dir)));
 }
 
 void TWatchdog::CheckDestinationErrors(std::int32_t Threshold) {

@@ -309,10 +309,6 @@ private:
   // destination is ready; an entry whose worker still runs waits for it.
   // Returns how many workers started.
   std::size_t StartBackups(bool OnlyDeferred);
-  // Dest is where entry Index's backups go: when it lies in the monitored
-  // directory, changes there are no longer collected; the log says so once
-  // per start of monitoring.
-  void NoteDestination(std::size_t Index, const std::string& Dest);
   void CheckDestinationErrors(std::int32_t Threshold);
   void ReleaseFinishedWorkers();
   std::string TimeText() const;
