@@ -49,7 +49,7 @@ using TDirWatchClock = std::chrono::system_clock;
 // What a reported path names, as far as the backend knows it: a directory
 // (a link to one counts as one), anything else, or not known (the receiver
 // looks for itself). For a removed name, or the old name of a renamed one,
-// it is what was there.
+// it is what was there, a link there as a file.
 enum TChangeKind : std::uint8_t { ckUnknown, ckFile, ckDirectory };
 
 struct TDirChange {
