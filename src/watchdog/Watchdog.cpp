@@ -839,7 +839,8 @@ std::size_t TWatchdog::StartBackups(bool OnlyDeferred) {
         Start.Probe ? Start.Probe->Verdict() : std::optional<TDestinationVerdict>();
     if (Verdict && Verdict->Available && DestinationMountKept(Task, Verdict->Dest, Verdict->MountPoint)) {
       // The worker writes into the destination as it is found now.
-      for (const std::string* Dest : {&Verdict->Dest, &Verdict->Resolved}) FMonitor.NoteDestination(Start.Index, *Dest);
+      for (const std::string* Dest : {&Verdict->Dest, &Verdict->Resolved})
+        FMonitor.NoteDestination(Start.Index, *Dest);
       // The reports handled while the looks ran may have taken every file.
       if (!Task.FileList.Empty() &&
           FRunner.Start(Task, static_cast<std::int32_t>(Start.Index + 1), Verdict->Dest))
