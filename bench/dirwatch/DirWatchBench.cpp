@@ -190,7 +190,9 @@ void FileBurst(benchmark::State& State) {
       if (FileName == "marker") MarkerSeen = true;
       else if (Action == waAdded) Added.insert(FileName);
     };
-    Watch.OnError = [&](TDirectoryWatch&, int Code, const std::string&) { Overflows += Code == 1022; };
+    Watch.OnError = [&](TDirectoryWatch&, int Code, const std::string&, TDirWatchClock::time_point) {
+      Overflows += Code == 1022;
+    };
     Watch.Start();
     State.ResumeTiming();
     // The creating thread does not process the queue meanwhile: the reports

@@ -81,7 +81,7 @@ void BM_CloseToFileList(benchmark::State& State) {
   TPlainMainThreadQueue Queue;
   TWatchdog Watchdog(View, Queue, Tree.Setup());
   (void)Watchdog.AddMonTask(std::make_unique<TMonTask>(Tree.Task(), Tree.Root().string()));
-  if (!Watchdog.StartMonitoring() || !Watchdog.MonTask(0).DirWatch) {
+  if (!Watchdog.StartMonitoring() || !Watchdog.Monitor().Watched(0)) {
     State.SkipWithError(("monitoring does not start: " + View.LastLine).c_str());
     return;
   }

@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   Watch.OnNotify = [](dz::TDirectoryWatch&, int, dz::TWatchAction Action, const std::string& FileName) {
     std::cout << ActionName(Action) << ' ' << FileName << std::endl;
   };
-  Watch.OnError = [](dz::TDirectoryWatch&, int Code, const std::string& Text) {
+  Watch.OnError = [](dz::TDirectoryWatch&, int Code, const std::string& Text, dz::TDirWatchClock::time_point) {
     std::cout << "error " << Code << ' ' << Text << std::endl;
   };
   try {

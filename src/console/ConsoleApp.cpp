@@ -290,7 +290,7 @@ std::vector<TStatusEntry> TConsoleApp::StatusEntries() const {
   std::vector<TStatusEntry> Entries;
   for (std::size_t I = 0; I < FWatchdog->MonTaskCount(); ++I) {
     const TMonTask& Task = FWatchdog->MonTask(I);
-    Entries.push_back({Task.Dir, Task.MonStatus, Task.GetRunStatus(), Task.PendingCount(),
+    Entries.push_back({Task.Dir, Task.MonStatus, FWatchdog->RunStatus(I), Task.PendingCount(),
                        Task.Failed.GivenUpCount(), !Task.MonFilter.DestDirs.Empty(), Task.Unavailable});
   }
   return Entries;

@@ -65,12 +65,16 @@ struct TDirectoryWatch::TState final : TDirWatchSink, std::enable_shared_from_th
     // thousand files is a few hundred calls.
     Queue.Post([Guard = weak_from_this(), Batch = std::move(Batch), ReadTime] {
       std::shared_ptr<TState> State = Guard.lock();
-      if (!State) return;
+      if (!State || State->Owner == nullptr) return;
       std::exception_ptr Failure;
+      try {
+        State->Owner->DoBatch(Batch, ReadTime);
+      } catch (...) {
+        Failure = std::current_exception();
+      }
       for (const TDirChange& Change : Batch) {
         if (State->Owner == nullptr) break;  // a handler destroyed the watcher
         try {
-          State->Owner->FReportTime = ReadTime;
           State->Owner->DoNotify(Change.Action, Change.FileName);
         } catch (...) {
           // A failing handler must not swallow the rest of the batch; the
@@ -87,8 +91,7 @@ struct TDirectoryWatch::TState final : TDirWatchSink, std::enable_shared_from_th
       std::shared_ptr<TState> State = Guard.lock();
       if (!State || State->Owner == nullptr) return;
       TDirectoryWatch& Watch = *State->Owner;
-      Watch.FReportTime = Since;
-      if (Watch.OnError) Watch.OnError(Watch, Code, Text);
+      if (Watch.OnError) Watch.OnError(Watch, Code, Text, Since);
     });
   }
 
@@ -266,12 +269,35 @@ void TDirectoryWatch::DoChange() {
   if (OnChange) OnChange(*this);
 }
 
+namespace {
+
+// The action of a backend's record, or false for a number it does not know.
+bool WatchActionOf(int Action, TWatchAction& Result) {
+  const int A = Action - 1;
+  if (A < waAdded || A > waRenamedNew) return false;
+  Result = static_cast<TWatchAction>(A);
+  return true;
+}
+
+}  // namespace
+
+void TDirectoryWatch::DoBatch(const std::vector<TDirChange>& Batch, TDirWatchClock::time_point ReadTime) {
+  if (!OnBatch) return;
+  std::vector<TWatchChange> Changes;
+  Changes.reserve(Batch.size());
+  for (const TDirChange& Change : Batch) {
+    TWatchAction Action{};
+    if (WatchActionOf(Change.Action, Action) && FWatchActions.Contains(Action))
+      Changes.push_back({Action, Change.FileName, Change.Kind});
+  }
+  if (!Changes.empty()) OnBatch(*this, Changes, ReadTime);
+}
+
 void TDirectoryWatch::DoNotify(int Action, const std::string& FileName) {
   if (!OnNotify) return;
-  const int A = Action - 1;
-  if (A < waAdded || A > waRenamedNew) return;
-  const auto WatchAction = static_cast<TWatchAction>(A);
-  if (FWatchActions.Contains(WatchAction)) OnNotify(*this, FId, WatchAction, FileName);
+  TWatchAction WatchAction{};
+  if (WatchActionOf(Action, WatchAction) && FWatchActions.Contains(WatchAction))
+    OnNotify(*this, FId, WatchAction, FileName);
 }
 
 }  // namespace dz

@@ -23,6 +23,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/MainThreadQueue.h"
 #include "dirwatch/WatchTypes.h"
@@ -40,7 +41,16 @@ class TDirectoryWatch;
 
 using TFileChangeNotifyEvent =
     std::function<void(TDirectoryWatch& Sender, int ChgNotId, TWatchAction Action, const std::string& FileName)>;
-using TOnError = std::function<void(TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage)>;
+// Every change of one batch that the watcher's actions let through, in
+// order, and when the batch was read from the system: a batch can wait in
+// the queue for a long while, so ReadTime, not the time it is handled,
+// tells which changes it covers.
+using TBatchEvent = std::function<void(TDirectoryWatch& Sender, const std::vector<TWatchChange>& Batch,
+                                       TDirWatchClock::time_point ReadTime)>;
+// Since is the error's (for 1022 the time from which changes may have been
+// lost; DirWatchBackend.h).
+using TOnError = std::function<void(TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage,
+                                    TDirWatchClock::time_point Since)>;
 using TNotifyEvent = std::function<void(TDirectoryWatch& Sender)>;
 // The end of a start in the background: ErrorMessage is empty when the
 // watcher runs, else the text Start would have raised.
@@ -96,22 +106,18 @@ public:
   // In records of 532 bytes, at least one; takes effect at the next Start.
   // A size hint only: the inotify backend reads with a buffer of its own.
   std::int32_t BufferSize = 32;
-  TFileChangeNotifyEvent OnNotify;
+  TFileChangeNotifyEvent OnNotify;  // each change, after OnBatch has had its batch
+  TBatchEvent OnBatch;
   TNotifyEvent OnChange;  // after Start, Stop and every effective setter call
   TOnError OnError;       // the backend's error reports (DirWatchBackend.h)
   // After StartInBackground; the handler may destroy the watcher.
   TStartedEvent OnStarted;
 
-  // For the handler that runs: in OnNotify, when the report's batch was
-  // read from the system; in OnError, the error's Since (for 1022 the time
-  // from which changes may have been lost). A report can wait in the queue
-  // for a long while, so this, not the time it is handled, tells which
-  // changes it covers.
-  TDirWatchClock::time_point ReportTime() const { return FReportTime; }
-
 protected:
   virtual void DoChange();
   virtual void DoNotify(int Action, const std::string& FileName);
+  // The batch as OnBatch takes it: the actions asked for, in order.
+  void DoBatch(const std::vector<TDirChange>& Batch, TDirWatchClock::time_point ReadTime);
 
 private:
   // The backend and the lifetime guard of queued reports (DirectoryWatch.cpp).
@@ -136,7 +142,6 @@ private:
   std::shared_ptr<TState> FState;
   std::shared_ptr<TStartJob> FStartJob;
   std::thread FStarter;
-  TDirWatchClock::time_point FReportTime{};
 };
 
 }  // namespace dz

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <string>
+
+#include "platform/DirWatchBackend.h"
 
 namespace dz {
 
@@ -12,6 +15,14 @@ enum TWatchOption : std::uint8_t {
 };
 
 enum TWatchAction : std::uint8_t { waAdded, waRemoved, waModified, waRenamedOld, waRenamedNew };
+
+// One reported change: FileName relative to the watched directory, and
+// what it names as far as the backend knows (TChangeKind).
+struct TWatchChange {
+  TWatchAction Action;
+  std::string FileName;
+  TChangeKind Kind = ckUnknown;
+};
 
 // A small set over an enumeration whose values are 0 to 7.
 template <class E>

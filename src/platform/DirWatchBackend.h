@@ -46,9 +46,16 @@ enum : std::uint32_t {
 // compared with the time stamps of files.
 using TDirWatchClock = std::chrono::system_clock;
 
+// What a reported path names, as far as the backend knows it: a directory
+// (a link to one counts as one), anything else, or not known (the receiver
+// looks for itself). For a removed name, or the old name of a renamed one,
+// it is what was there, a link there as a file.
+enum TChangeKind : std::uint8_t { ckUnknown, ckFile, ckDirectory };
+
 struct TDirChange {
   int Action;            // DirActionAdded ... DirActionRenamedNew
   std::string FileName;  // relative to the watched directory, native delimiters
+  TChangeKind Kind = ckUnknown;
 };
 
 struct TDirWatchRequest {
@@ -77,6 +84,9 @@ public:
   // knows none of them there yet), as a directory moved in does. When a file
   // system is mounted on a directory of the tree, or unmounted from it,
   // what is seen there now is reported as added, followed by error 17.
+  // Every change carries its kind where the backend knows it (a directory
+  // is told apart without a further look at the file system on the
+  // receiving side); directories are reported like files, with their kind.
   // ReadTime is when the batch was read from the system.
   virtual void Changes(std::vector<TDirChange> Batch, TDirWatchClock::time_point ReadTime) = 0;
   // Code is a system error code (SysError.h) and Text its message, naming

@@ -30,7 +30,7 @@ TBackupRunner::~TBackupRunner() {
 
 bool TBackupRunner::Start(TMonTask& Task, std::int32_t Position, const std::string& Dest) {
   // Two workers on one destination tree would rotate each other's versions.
-  if (Task.BuThread != nullptr)
+  if (Running(Task))
     return false;
   auto Run = std::make_unique<TRun>();
   TRun* R = Run.get();
@@ -41,7 +41,6 @@ bool TBackupRunner::Start(TMonTask& Task, std::int32_t Position, const std::stri
       Position, Dest, Task.Dir, Task.DrvId, Task.NoCompCommaText, Task.FileList, Task.Compress, Task.RetainBak,
       FLog, [this, R](const TBackupFileResult& Result) { FileDone(*R, Result); }, FQueue, FTimeText);
   Task.FileList.Clear();
-  Task.BuThread = R->Worker.get();
   FRuns.push_back(std::move(Run));
   return true;
 }
@@ -71,10 +70,8 @@ void TBackupRunner::Release(std::size_t Index) {
   Run.Worker->Wait();
   // What the worker never reported (a stopped run, a destination that went
   // away, lines dropped at the end of the program) is still to be done.
-  if (Run.Task != nullptr) {
+  if (Run.Task != nullptr)
     for (const std::string& File : Run.InFlight) Run.Task->FileList.Add(File);
-    Run.Task->BuThread = nullptr;
-  }
   FRuns.erase(FRuns.begin() + static_cast<std::ptrdiff_t>(Index));
 }
 
@@ -106,6 +103,13 @@ const TMatchList* TBackupRunner::InFlight(const TMonTask& Task) const {
   for (const auto& Run : FRuns)
     if (Run->Task == &Task)
       return &Run->InFlight;
+  return nullptr;
+}
+
+const TBackupThread* TBackupRunner::Worker(const TMonTask& Task) const {
+  for (const auto& Run : FRuns)
+    if (Run->Task == &Task)
+      return Run->Worker.get();
   return nullptr;
 }
 

@@ -36,7 +36,7 @@ public:
   // (false, nothing changes) while the entry's previous worker still runs.
   bool Start(TMonTask& Task, std::int32_t Position, const std::string& Dest);
 
-  // Releases every worker that has finished (BuThread := none). Files it
+  // Releases every worker that has finished. Files it
   // did not reach return to their entry's pending files. True when a
   // worker still runs.
   bool ReleaseFinished();
@@ -47,6 +47,10 @@ public:
   // Asks every worker to stop after its current file.
   void RequestStop();
 
+  // Task's worker, from its start until it is released (finished or not),
+  // or null.
+  const TBackupThread* Worker(const TMonTask& Task) const;
+  bool Running(const TMonTask& Task) const { return Worker(Task) != nullptr; }
   // The files of Task that a worker holds and has not reported yet.
   const TMatchList* InFlight(const TMonTask& Task) const;
   // The entry goes away: forget it. Its worker, if any, is asked to stop

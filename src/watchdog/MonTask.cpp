@@ -5,11 +5,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "dirwatch/DirectoryWatch.h"
 #include "filesys/ErrorTexts.h"
 #include "filesys/XlFileUtils.h"
 #include "platform/DirWalk.h"
-#include "watchdog/BackupThread.h"
 
 namespace dz {
 
@@ -189,13 +187,11 @@ int ScanChangedFiles(const std::string& Dir, const TMonFilter& Filter, TFileTime
 
 TMonTask::TMonTask(std::string ATask, std::string ADir) : BuTask(std::move(ATask)), Dir(std::move(ADir)) {}
 
-// Releasing the watcher stops it; the backup worker is not ours to release:
-// the backup runner releases it once it has finished.
 TMonTask::~TMonTask() = default;
 
-TRunStatus TMonTask::GetRunStatus() const {
-  if (!DirWatch) return rsOff;
-  return BuThread != nullptr ? rsBackup : rsWatch;
+TRunStatus RunStatusOf(bool Watched, bool WorkerRuns) {
+  if (!Watched) return rsOff;
+  return WorkerRuns ? rsBackup : rsWatch;
 }
 
 void TMonTask::ResetCollection() {
@@ -249,12 +245,20 @@ void TMonTask::RetryStartCounted() {
   for (const std::string& Name : Failed.StartCounted()) FileList.Add(Name);
 }
 
-void TMonTask::DirectoryChanged(TWatchAction Action, const std::string& FileName) {
+void TMonTask::ApplyChanges(const std::vector<TWatchChange>& Batch) {
+  for (const TWatchChange& Change : Batch) DirectoryChanged(Change.Action, Change.FileName, Change.Kind);
+}
+
+void TMonTask::DirectoryChanged(TWatchAction Action, const std::string& FileName, TChangeKind Kind) {
   std::string RenamedFrom = std::exchange(FRenamedOld, std::string());
   // The worker's own writes into a destination inside the directory.
   if (InDestination(MonFilter, FileName)) return;
 
-  if (XlDirectoryExists(JoinPath(Dir, FileName))) {
+  // A name that went away takes its pending files along, whatever it was.
+  const bool Gone = Action == waRemoved || Action == waRenamedOld;
+  const bool IsDir =
+      Kind == ckUnknown ? XlDirectoryExists(JoinPath(Dir, FileName)) : Kind == ckDirectory && !Gone;
+  if (IsDir) {
     // Directories themselves are not backed up. But the pending files below
     // one that was renamed now live under its new name, and the backup has
     // to look for them there.

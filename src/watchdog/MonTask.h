@@ -1,8 +1,8 @@
 #pragma once
 // One monitored directory: the directory, the backup task file bound to it,
-// the settings taken over from that task, its filters, its watcher while
-// monitoring runs, and the changed files that still wait for their backup,
-// which it collects from its watcher's reports itself.
+// the settings taken over from that task, its filters, and the changed
+// files that still wait for their backup, which it collects from its
+// watcher's reports itself (the watcher is the entry monitor's).
 
 #include <chrono>
 #include <cstdint>
@@ -26,6 +26,10 @@ namespace dz {
 enum TMonTaskStatus : int { mtEnabled = 0, mtDisabled = 1, mtInvalid = 2 };
 
 enum TRunStatus : int { rsOff = 0, rsWatch = 1, rsBackup = 2, rsNone = 3 };
+
+// What an entry does: nothing while it is not watched (a worker that
+// outlives monitoring does not count), else a backup while its worker runs.
+TRunStatus RunStatusOf(bool Watched, bool WorkerRuns);
 
 // The filter settings of one entry, filled from its task file.
 struct TMonFilter {
@@ -85,9 +89,6 @@ bool WalkEntryIsFile(const std::string& Dir, const TDirWalkEntry& Entry);
 int ScanChangedFiles(const std::string& Dir, const TMonFilter& Filter, TFileTime Since,
                      std::vector<std::string>& Files);
 
-class TBackupThread;
-class TDirectoryWatch;
-
 // Whether a copy that ended with Code failed for its source (it could not
 // be opened or read), rather than for its destination.
 bool FailedForItsSource(int Code);
@@ -129,17 +130,20 @@ public:
   TMonTask(const TMonTask&) = delete;
   TMonTask& operator=(const TMonTask&) = delete;
 
-  TRunStatus GetRunStatus() const;
   // Whether the entry takes part in monitoring and backups now: checked,
   // and its task and directory there.
   bool Usable() const { return MonStatus == mtEnabled && Unavailable.empty(); }
 
-  // A report of this entry's watcher, FileName relative to Dir.
+  // A report of this entry's watcher, FileName relative to Dir, with its
+  // kind as the watcher knows it: only a change of unknown kind makes the
+  // entry look whether a directory is there now.
   // Directories are not collected; a removed file, or the old name of a
   // renamed one, leaves the pending files; any other file joins them when
   // it passes the filters. The pending files below a renamed directory move
   // to its new name, those below a removed one leave the list.
-  void DirectoryChanged(TWatchAction Action, const std::string& FileName);
+  void DirectoryChanged(TWatchAction Action, const std::string& FileName, TChangeKind Kind = ckUnknown);
+  // One batch of its watcher, in order.
+  void ApplyChanges(const std::vector<TWatchChange>& Batch);
   // Adds the files of Files that pass the filters; returns how many joined.
   // A failed file among them has changed again: it starts afresh.
   std::size_t AddPending(const std::vector<std::string>& Files);
@@ -205,11 +209,6 @@ public:
   // destination may name the directory through another path.
   std::string ResolvedDir;
   TWatchOptions Watches{woFileName, woDirName, woSize, woLastWrite, woCreation};
-  // Present while monitoring runs.
-  std::shared_ptr<TDirectoryWatch> DirWatch;
-  // The running backup worker, owned by the backup runner, which clears
-  // this when it releases the worker.
-  TBackupThread* BuThread = nullptr;
 
 private:
   // The pending files below OldDir are renamed to lie below NewDir (those

@@ -9,6 +9,7 @@
 #include "base/Utf.h"
 #include "base/Translate.h"
 #include "filesys/ErrorTexts.h"
+#include "filesys/NumberUtils.h"
 #include "filesys/PathUtils.h"
 #include "platform/FileIo.h"
 #include "base/SafeFormat.h"
@@ -76,6 +77,21 @@ std::string DirNotFoundText(const std::string& Dir) {
 
 }  // namespace
 
+std::string FileCountText(std::int64_t Count) {
+  if (Count == 0)
+    return Tr("No files");
+  if (Count == 1)
+    return Tr("1 file");
+  std::string Format = Tr("%u files");
+  if (Count > 9999) {
+    // The translation decides where the number stands; the grouped digits
+    // take the place of its placeholder.
+    if (const std::size_t At = Format.find("%u"); At != std::string::npos)
+      return SafeFormat(Format.replace(At, 2, "%s"), FormatGrouped(Count, 3));
+  }
+  return SafeFormat(Format, static_cast<std::uint64_t>(Count));
+}
+
 std::string OrdinalText(std::size_t Number) {
   switch (Number) {
     case 1: return Tr("1st ");
@@ -129,8 +145,9 @@ TWatchdog::TWatchdog(TWatchdogView& View, TMainThreadQueue& Queue, TWatchdogSetu
                      TDirWatchBackendFactory WatchBackend)
     : FView(View),
       FQueue(Queue),
-      FWatchBackend(std::move(WatchBackend)),
       FSetup(std::move(Setup)),
+      FMonitor(Queue, FMonTasks, {std::move(WatchBackend), FSetup.ScanTree, FSetup.Clock},
+               {[this](std::size_t) { PublishState(); }, [this](const std::string& Line) { AddLogLine(Line); }}),
       FJobDir(DirWithDelimiter(JoinPath(FSetup.UserPath, "ZentApp"))),
       FLogDir(FSetup.LogDir.empty() ? ExtractFileDir(FSetup.IniName) : FSetup.LogDir),
       FInterval(IntervalDisplayFor(DefaultBuInterval)),
@@ -150,9 +167,7 @@ TWatchdog::~TWatchdog() {
   // waits for them does not go on.
   FProbes.Abandon();
   FReturnLooks.Abandon();
-  for (const auto& Task : FMonTasks) Task->DirWatch.reset();
-  FEndedWatches.clear();
-  FScans.clear();
+  FMonitor.Close();
   FLife.reset();
   // The workers' last lines still come here; what they did not reach stays
   // pending in the settings file written at their start.
@@ -208,17 +223,7 @@ void TWatchdog::LoadSettings() {
 }
 
 std::optional<std::chrono::system_clock::time_point> TWatchdog::CollectedUntil() const {
-  // While monitoring runs, every change up to now has been collected, unless
-  // a look for changes made before the start has not ended yet.
-  std::optional<std::chrono::system_clock::time_point> Until = FCollectedUntil;
-  if (FMonitoring && FScansPending == 0 && !WatchersStarting())
-    Until = FSetup.Clock();
-  // A directory that went away is looked at again from when it went, also
-  // after a restart.
-  for (const auto& Task : FMonTasks)
-    if (Task->MissingSince && (!Until || *Task->MissingSince < *Until))
-      Until = *Task->MissingSince;
-  return Until;
+  return FMonitor.CollectedUntil(FCollectedUntil);
 }
 
 bool TWatchdog::SaveSettings() {
@@ -397,12 +402,13 @@ void TWatchdog::TaskEdited(std::size_t Index) {
 }
 
 void TWatchdog::ValidateMonTasks() {
-  for (const auto& Task : FMonTasks) {
+  for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
+    const auto& Task = FMonTasks[I];
     // A missing task or directory may be a disk or share not mounted yet:
     // the entry keeps the user's check mark and waits for them.
     // A watched entry is its watcher's to give up: it reports its
     // directory gone.
-    const bool Watched = FMonitoring && Task->DirWatch;
+    const bool Watched = FMonitoring && FMonitor.Watched(I);
     if (!RegularFileExists(Task->BuTask)) {
       AddLogLine(TaskNotFoundText(Task->BuTask));
       if (!Watched)
@@ -469,6 +475,88 @@ void TWatchdog::RetainBakChanged(std::int32_t Value) {
   PublishState();
 }
 
+// --- monitoring ----------------------------------------------------------------------
+
+bool TWatchdog::StartMonitoring() {
+  if (FMonitoring)
+    return true;
+  for (const auto& Task : FMonTasks) {
+    if (Task->MonStatus != mtEnabled)
+      continue;
+    const TTaskCheck Check = CheckTaskFile(Task->BuTask);
+    if (Check == tcNotFound) {
+      // Its disk may not be mounted yet: the entry waits for it.
+      Task->Unavailable = TaskNotFoundText(Task->BuTask);
+    } else if (Check != tcUsable) {
+      Task->MonStatus = mtInvalid;
+      AddLogLine(SafeFormat(Tr("The backup task \"%s\" has invalid settings!"), EscapeControls(Task->BuTask)));
+    } else {
+      Task->Unavailable.clear();
+      if (ReadTaskSettings(*Task, FSetup.TaskDefaults, *this) != 0 && Task->Unavailable.empty())
+        Task->MonStatus = mtInvalid;
+    }
+  }
+  if (std::none_of(FMonTasks.begin(), FMonTasks.end(), [](const auto& T) { return T->MonStatus == mtEnabled; })) {
+    PublishState();
+    FView.ShowMessage(Tr("Please specify at least one directory to be monitored!"));
+    return false;
+  }
+
+  FScheduler.Start(GetIntervalSeconds());
+  FTbStatus = tbsOff;
+  FMonitoring = true;
+  FTicksToReturnLook = FSetup.ReturnLookTicks;
+  std::optional<std::chrono::system_clock::time_point> CatchUpSince;
+  if (FCollectedUntil)
+    CatchUpSince = *FCollectedUntil - FSetup.CatchUpMargin;
+  FMonitor.Start(CatchUpSince);
+  PublishState();
+  return true;
+}
+
+void TWatchdog::TakeUpAgain(std::size_t Index) {
+  TMonTask& Task = *FMonTasks[Index];
+  Task.Unavailable.clear();
+  if (CheckTaskFile(Task.BuTask) != tcUsable) {
+    Task.MonStatus = mtInvalid;
+    AddLogLine(SafeFormat(Tr("The backup task \"%s\" has invalid settings!"), EscapeControls(Task.BuTask)));
+  } else if (ReadTaskSettings(Task, FSetup.TaskDefaults, *this) != 0) {
+    if (Task.Unavailable.empty())
+      Task.MonStatus = mtInvalid;  // a fault of the task: the user mends it
+  }
+  if (!Task.Usable()) {
+    PublishState();
+    return;
+  }
+  // What changed while it was away: from when it went, or from the last
+  // save for one that was missing from the start.
+  std::optional<std::chrono::system_clock::time_point> Since;
+  if (FCollectedUntil)
+    Since = *FCollectedUntil - FSetup.CatchUpMargin;
+  FMonitor.Resume(Index, Since);
+  PublishState();
+}
+
+bool TWatchdog::WatchersStarting() const { return FMonitor.Starting(); }
+
+void TWatchdog::StopMonitoring() {
+  FMonitor.Stop();
+  // Up to now, unless a directory went away: it is looked at from when it
+  // went at the next start.
+  FCollectedUntil = FMonitor.CollectedUntil(FCollectedUntil);
+  // The last backup of everything pending, and the end of any backup that
+  // still runs.
+  if (FileCount() > 0 || FRunner.AnyRunning())
+    RunBackups(true);
+  FMonitor.Release();
+  FMonitoring = false;
+  FScheduler.Stop();
+  FTbStatus = tbsOff;
+  if (!FMonTasks.empty() && (FSelected < 0 || static_cast<std::size_t>(FSelected) >= FMonTasks.size()))
+    FSelected = 0;
+  PublishState();
+}
+
 // --- backups -------------------------------------------------------------------------
 
 std::int32_t TWatchdog::FileCount() const {
@@ -505,7 +593,7 @@ void TWatchdog::Tick() {
     // A scheduled start counts for the waits of failed files; the last
     // backup at a stop does not, so that it cannot retry them in a loop.
     for (const auto& Task : FMonTasks)
-      if (Task->Usable() && Task->BuThread == nullptr)
+      if (Task->Usable() && !FRunner.Running(*Task))
         Task->RetryStartCounted();
     const std::int32_t Threshold = Action == TTickAction::taPeriodicBackup ? 3 : 0;
     StartBackups(false, [this, Threshold](std::size_t) {
@@ -513,8 +601,8 @@ void TWatchdog::Tick() {
       PublishState();
       CheckDestinationErrors(Threshold);
     });
-  } else if (!StartWaiting && std::any_of(FMonTasks.begin(), FMonTasks.end(), [](const auto& T) {
-               return T->StartDeferred && T->BuThread == nullptr;
+  } else if (!StartWaiting && std::any_of(FMonTasks.begin(), FMonTasks.end(), [this](const auto& T) {
+               return T->StartDeferred && !FRunner.Running(*T);
              })) {
     // The start that found their worker busy is served now.
     StartBackups(true, [this](std::size_t) {
@@ -522,7 +610,7 @@ void TWatchdog::Tick() {
       PublishState();
     });
   }
-  FEndedWatches.clear();
+  FMonitor.ReleaseEnded();
   if (--FTicksToReturnLook <= 0) {
     FTicksToReturnLook = std::max<std::int32_t>(FSetup.ReturnLookTicks, 1);
     LookForReturns();
@@ -567,7 +655,7 @@ bool TWatchdogSetup::DefaultSourceThere(const std::string& TaskFile, const std::
 void TWatchdog::LookForReturns() {
   for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
     TMonTask& Task = *FMonTasks[I];
-    if (Task.MonStatus != mtEnabled || Task.Unavailable.empty() || Task.ReturnLookOut || Task.DirWatch)
+    if (Task.MonStatus != mtEnabled || Task.Unavailable.empty() || Task.ReturnLookOut || FMonitor.Watched(I))
       continue;
     Task.ReturnLookOut = true;
     // A look at a share that does not answer may hang for minutes: it is
@@ -584,7 +672,8 @@ void TWatchdog::LookForReturns() {
         if (I >= FMonTasks.size() || FMonTasks[I].get() != Entry)
           return;
         Entry->ReturnLookOut = false;
-        if (Back && FMonitoring && Entry->MonStatus == mtEnabled && !Entry->Unavailable.empty() && !Entry->DirWatch)
+        if (Back && FMonitoring && Entry->MonStatus == mtEnabled && !Entry->Unavailable.empty() &&
+            !FMonitor.Watched(I))
           TakeUpAgain(I);
       };
     });
@@ -632,7 +721,7 @@ void TWatchdog::StartBackups(bool OnlyDeferred, TStarted Then) {
   // A deferred start with nothing left to back up (its files went away)
   // is done with.
   for (const auto& Task : FMonTasks)
-    if (Task->BuThread == nullptr && (!Task->Usable() || Task->FileList.Empty()))
+    if (!FRunner.Running(*Task) && (!Task->Usable() || Task->FileList.Empty()))
       Task->StartDeferred = false;
   const bool AnyPending = std::any_of(FMonTasks.begin(), FMonTasks.end(),
                                       [](const auto& T) { return T->Usable() && !T->FileList.Empty(); });
@@ -653,7 +742,7 @@ void TWatchdog::StartBackups(bool OnlyDeferred, TStarted Then) {
     // for now, they would be given up as not found.
     if (!Task.Usable() || Task.FileList.Empty() || (OnlyDeferred && !Task.StartDeferred))
       continue;
-    if (Task.BuThread != nullptr) {
+    if (FRunner.Running(Task)) {
       // A worker still busy with the entry's last files keeps the new ones
       // waiting: two workers on one destination tree would rotate each
       // other's versions. They go as soon as it has ended.
@@ -695,7 +784,8 @@ std::size_t TWatchdog::ContinueBackups(const std::vector<TStart>& Starts,
         Found != Verdicts.end() ? Found->second : std::optional<TDestinationVerdict>();
     if (Verdict && Verdict->Available && DestinationMountKept(Task, Verdict->Dest, Verdict->MountPoint)) {
       // The worker writes into the destination as it is found now.
-      for (const std::string* Dest : {&Verdict->Dest, &Verdict->Resolved}) NoteDestination(Start.Index, *Dest);
+      for (const std::string* Dest : {&Verdict->Dest, &Verdict->Resolved})
+        FMonitor.NoteDestination(Start.Index, *Dest);
       // The reports handled while the looks ran may have taken every file.
       if (!Task.FileList.Empty() &&
           FRunner.Start(Task, static_cast<std::int32_t>(Start.Index + 1), Verdict->Dest))
@@ -709,16 +799,6 @@ std::size_t TWatchdog::ContinueBackups(const std::vector<TStart>& Starts,
     }
   }
   return Started;
-}
-
-void TWatchdog::NoteDestination(std::size_t Index, const std::string& Dest) {
-  TMonTask& Task = *FMonTasks[Index];
-  if (!Task.NoteDestination(Dest) || !Task.FirstDestinationReport())
-    return;
-  AddLogLine(DestinationLine(EntryLine(
-      Index, SafeFormat(Tr("The backup destination \"%s\" lies in the monitored directory \"%s\": changes there "
-                           "are not backed up. Choose a destination outside it in the backup task."),
-                        EscapeControls(Task.DestDir), EscapeControls(Task.Dir)))));
 }
 
 void TWatchdog::CheckDestinationErrors(std::int32_t Threshold) {
@@ -803,7 +883,7 @@ std::string TWatchdog::ActiveDirsText() const {
   std::string Lines;
   for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
     const TMonTask& Task = *FMonTasks[I];
-    if (Task.MonStatus != mtEnabled || Task.DirWatch == nullptr)
+    if (Task.MonStatus != mtEnabled || !FMonitor.Watched(I))
       continue;
     if (!Lines.empty())
       Lines += "\r\n";
@@ -814,10 +894,15 @@ std::string TWatchdog::ActiveDirsText() const {
   return Tr("Directories to be monitored") + "\r\n" + Lines;
 }
 
-TTaskInfo TWatchdog::TaskInfoOf(const TMonTask& Task) {
+TRunStatus TWatchdog::RunStatus(std::size_t Index) const {
+  return RunStatusOf(FMonitor.Watched(Index), FRunner.Running(*FMonTasks.at(Index)));
+}
+
+TTaskInfo TWatchdog::TaskInfoOf(std::size_t Index) const {
+  const TMonTask& Task = *FMonTasks[Index];
   TTaskInfo Info;
   Info.Task = Task.BuTask;
-  Info.EditEnabled = Task.GetRunStatus() == rsOff;
+  Info.EditEnabled = RunStatus(Index) == rsOff;
   Info.Destination = Task.DestDir;
   Info.MethodText = Tr("Method: ") + " " + DestModeText(Task.DestMode);
   if (Task.Compress == 0)
@@ -836,13 +921,13 @@ TWatchdogState TWatchdog::ComputeState() const {
 
   for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
     const TMonTask& Task = *FMonTasks[I];
-    S.DirItems.push_back({DirItemText(I, Task.Dir), Task.MonStatus == mtEnabled, Task.GetRunStatus(),
+    S.DirItems.push_back({DirItemText(I, Task.Dir), Task.MonStatus == mtEnabled, RunStatus(I),
                           Task.PendingCount(), Task.MonStatus == mtInvalid || !Task.Unavailable.empty(),
                           !Task.MonFilter.DestDirs.Empty(), Task.Failed.GivenUpCount(), Task.Unavailable});
   }
   if (FSelected >= 0 && static_cast<std::size_t>(FSelected) < FMonTasks.size()) {
     S.Selected = FSelected;
-    S.TaskInfo = TaskInfoOf(*FMonTasks[static_cast<std::size_t>(FSelected)]);
+    S.TaskInfo = TaskInfoOf(static_cast<std::size_t>(FSelected));
   }
   S.RemoveEnabled = !On;
 

@@ -1,6 +1,7 @@
 #pragma once
 // The watchdog without a window: it coordinates the list of monitored
-// directories (each a TMonTask that collects its own changes), the settings
+// directories (each a TMonTask that collects its own changes, watched by
+// the entry monitor, EntryMonitor.h), the settings
 // file, the scheduler's countdown, the backup workers and the log, and
 // publishes what a front-end shows as one TWatchdogState through
 // TWatchdogView. The front-end calls the handlers below for the user's
@@ -26,6 +27,7 @@
 #include "platform/Volumes.h"
 #include "settings/ProgramLocations.h"
 #include "watchdog/LogLines.h"
+#include "watchdog/EntryMonitor.h"
 #include "watchdog/LogSink.h"
 #include "watchdog/MonTask.h"
 #include "watchdog/BackupLog.h"
@@ -38,13 +40,6 @@
 
 namespace dz {
 
-// The wall clock; tests step their own.
-using TWatchdogClock = std::function<std::chrono::system_clock::time_point()>;
-
-// The walk of a monitored tree for changed files (ScanChangedFiles); runs
-// on a thread of its own.
-using TTreeScan = std::function<int(const std::string& Dir, const TMonFilter& Filter, TFileTime Since,
-                                    std::vector<std::string>& Files)>;
 
 // What the controller needs to know from the program's start-up.
 struct TWatchdogSetup {
@@ -244,9 +239,6 @@ public:
   // Whether a backup worker runs.
   bool BackupRunning() const { return FRunner.AnyRunning(); }
 
-  // A watcher's report, on the main thread (see TMonTask::DirectoryChanged).
-  void DirectoryChanged(TDirectoryWatch& Sender, int ChgNotId, TWatchAction Action, const std::string& FileName);
-
   // --- the log ---
 
   // One line to the log window and, while it is open, the log file.
@@ -268,6 +260,11 @@ public:
   std::size_t MonTaskCount() const { return FMonTasks.size(); }
   TMonTask& MonTask(std::size_t Index) { return *FMonTasks.at(Index); }
   const TMonTask& MonTask(std::size_t Index) const { return *FMonTasks.at(Index); }
+  // Whether entry Index is watched, and whether its backup runs.
+  TRunStatus RunStatus(std::size_t Index) const;
+  TEntryMonitor& Monitor() { return FMonitor; }
+  const TEntryMonitor& Monitor() const { return FMonitor; }
+  const TBackupRunner& Runner() const { return FRunner; }
   const std::string& IniName() const { return FSetup.IniName; }
   const std::string& JobDir() const { return FJobDir; }
   const std::string& LogDir() const { return FLogDir; }
@@ -286,34 +283,13 @@ public:
   std::int32_t DWidth() const { return FDWidth; }
 
 private:
-  static TTaskInfo TaskInfoOf(const TMonTask& Task);
+  TTaskInfo TaskInfoOf(std::size_t Index) const;
   TWatchdogState ComputeState() const;
   void PublishState();
-  void StartWatcher(std::size_t Index);
-  void WatcherStarted(TDirectoryWatch& Sender, const std::string& ErrorMessage);
-  void LogCannotMonitor(std::size_t Index, const std::string& Reason);
-  // Entry Index is not watched until its task file and directory are there
-  // again; Reason says what is missing.
-  void MarkUnavailable(std::size_t Index, std::string Reason);
   // Looks, off the main thread, whether the entries marked unavailable are
   // there again; TakeUpAgain starts watching one that is.
   void LookForReturns();
   void TakeUpAgain(std::size_t Index);
-  void DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage);
-  // After lost changes: collects, off the main thread, every file of the
-  // tree that passes the filters and changed from LostSince on (less a
-  // little slack).
-  void RescanAfterLostChanges(std::size_t Index, std::chrono::system_clock::time_point LostSince);
-  void RescanFound(std::size_t Index, const TMonTask* Task, int ErrorCode, std::vector<std::string> Files);
-  // Looks, off the main thread, for the files of every watched entry that
-  // changed from Since on, and adds them as pending when found.
-  void StartCatchUp(std::chrono::system_clock::time_point Since);
-  void CatchUpFound(std::size_t Index, const TMonTask* Task, int ErrorCode, std::vector<std::string> Files);
-  using TScanFound = void (TWatchdog::*)(std::size_t Index, const TMonTask* Task, int ErrorCode,
-                                         std::vector<std::string> Files);
-  // Walks entry Index's tree on a thread of its own; Found takes the result
-  // on the main thread.
-  void StartScan(std::size_t Index, TFileTime Since, TScanFound Found);
   // Until when every change is known to be collected: now while monitoring
   // runs (and no look for older changes is still on), else the moment
   // monitoring stopped or the time the settings file had.
@@ -334,21 +310,16 @@ private:
     std::string Dest;  // as it was looked at
   };
   std::size_t ContinueBackups(const std::vector<TStart>& Starts, const TDestinationProbes::TVerdicts& Verdicts);
-  // Dest is where entry Index's backups go: when it lies in the monitored
-  // directory, changes there are no longer collected; the log says so once
-  // per start of monitoring.
-  void NoteDestination(std::size_t Index, const std::string& Dest);
   void CheckDestinationErrors(std::int32_t Threshold);
   void ReleaseFinishedWorkers();
-  TMonTask* WatchedTask(const TDirectoryWatch& Sender, int ChgNotId);
   std::string TimeText() const;
   void ShowLogLine(const std::string& Line);
 
   TWatchdogView& FView;
   TMainThreadQueue& FQueue;
-  TDirWatchBackendFactory FWatchBackend;
   TWatchdogSetup FSetup;
-  std::vector<std::unique_ptr<TMonTask>> FMonTasks;  // in settings-file order
+  TMonTaskList FMonTasks;  // in settings-file order
+  TEntryMonitor FMonitor;
   std::string FJobDir;
   std::string FLogDir;
   TIntervalDisplay FInterval;
@@ -359,24 +330,13 @@ private:
   TTaskBarStatus FTbStatus = tbsOff;
   bool FMonitoring = false;
   std::optional<std::chrono::system_clock::time_point> FCollectedUntil;
-  // Walks of the monitored trees (for changes made before monitoring
-  // started, and after lost changes); their results come back through the
-  // queue while this token lives.
-  std::map<int, std::jthread> FScans;
-  int FNextScan = 0;
-  int FScansPending = 0;  // scans whose result has not been taken yet
-  // The entries whose tree is walked after lost changes, each with the
-  // earliest loss since that walk began, for one more walk after it.
-  std::map<const TMonTask*, std::optional<TFileTime>> FRescans;
+  // The calls the looks below post reach this object while this token lives.
   std::shared_ptr<int> FLife = std::make_shared<int>(0);
   // The looks at destinations, and those for entries that went away; their
   // threads are left to end on their own (a dead mount may hold them for
   // minutes) and reach the queue only while this controller lives.
   TDestinationProbes FProbes;
   TDetachedLooks FReturnLooks;
-  // Watchers whose directory went away: released at the next tick, not
-  // inside their own report.
-  std::vector<std::shared_ptr<TDirectoryWatch>> FEndedWatches;
   std::int32_t FTicksToReturnLook = 0;
   TBackupScheduler FScheduler;
   TBackupRunner FRunner;

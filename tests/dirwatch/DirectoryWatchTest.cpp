@@ -42,7 +42,9 @@ protected:
     Watch->OnNotify = [this](TDirectoryWatch&, int Id, TWatchAction Action, const std::string& FileName) {
       FNotified.push_back({Id, Action, FileName});
     };
-    Watch->OnError = [this](TDirectoryWatch&, int Code, const std::string& Text) { FErrors.push_back({Code, Text}); };
+    Watch->OnError = [this](TDirectoryWatch&, int Code, const std::string& Text, TDirWatchClock::time_point) {
+      FErrors.push_back({Code, Text});
+    };
     Watch->OnChange = [this](TDirectoryWatch& Sender) { FChanges.push_back(Sender.Running()); };
     return Watch;
   }
@@ -301,6 +303,57 @@ TEST_F(DirectoryWatchTest, WatchActionsDecideWhatReachesOnNotify) {
   }
 }
 
+// OnBatch takes each batch whole, before OnNotify sees its changes one by
+// one: the changes the actions let through, with their kinds, and the time
+// the backend read the batch, however long it waited in the queue. The
+// time of an error reaches OnError the same way.
+TEST_F(DirectoryWatchTest, OnBatchTakesEachBatchWholeWithItsKindsAndReadTime) {
+  struct TBatchSeen {
+    std::vector<std::string> Changes;  // action, name and kind of each
+    TDirWatchClock::time_point ReadTime;
+  };
+  std::vector<TBatchSeen> Batches;
+  std::vector<TDirWatchClock::time_point> ErrorTimes;
+  auto Watch = MakeWatch();
+  Watch->SetWatchActions({waAdded, waRemoved});
+  Watch->OnBatch = [&](TDirectoryWatch& Sender, const std::vector<TWatchChange>& Batch,
+                       TDirWatchClock::time_point ReadTime) {
+    EXPECT_EQ(Sender.Id(), 7);
+    EXPECT_EQ(FNotified.size(), 0u) << "the batch comes before its single changes";
+    TBatchSeen& Seen = Batches.emplace_back();
+    Seen.ReadTime = ReadTime;
+    for (const TWatchChange& Change : Batch)
+      Seen.Changes.push_back(std::to_string(Change.Action) + " " + Change.FileName + " " +
+                             std::to_string(Change.Kind));
+  };
+  Watch->OnError = [&](TDirectoryWatch&, int, const std::string&, TDirWatchClock::time_point Since) {
+    ErrorTimes.push_back(Since);
+  };
+  Watch->Start();
+  const TDirWatchClock::time_point Read = TDirWatchClock::now() - std::chrono::hours(1);
+  const TDirWatchClock::time_point Lost = Read - std::chrono::minutes(5);
+  ASSERT_TRUE(FFakes.Last().Push({{DirActionAdded, "dir", ckDirectory},
+                                  {DirActionModified, "modified", ckFile},
+                                  {DirActionRemoved, "file", ckFile},
+                                  {0, "zero", ckFile},
+                                  {DirActionAdded, "unknown"}},
+                                 Read));
+  ASSERT_TRUE(FFakes.Last().Push({{DirActionModified, "only-modified", ckFile}}, Read));
+  ASSERT_TRUE(FFakes.Last().PushError(1022, "lost", Lost));
+  FQueue.ProcessPending();
+
+  ASSERT_EQ(Batches.size(), 1u) << "a batch with nothing let through is not handed on";
+  EXPECT_EQ(Batches[0].Changes, (std::vector<std::string>{
+                                    std::to_string(waAdded) + " dir " + std::to_string(ckDirectory),
+                                    std::to_string(waRemoved) + " file " + std::to_string(ckFile),
+                                    std::to_string(waAdded) + " unknown " + std::to_string(ckUnknown),
+                                }));
+  EXPECT_EQ(Batches[0].ReadTime, Read);
+  EXPECT_EQ(ErrorTimes, std::vector<TDirWatchClock::time_point>{Lost});
+  EXPECT_EQ(FNotified, (std::vector<TNotification>{{7, waAdded, "dir"}, {7, waRemoved, "file"},
+                                                   {7, waAdded, "unknown"}}));
+}
+
 TEST_F(DirectoryWatchTest, WithoutOnNotifyChangesAreDroppedQuietly) {
   auto Watch = MakeWatch();
   Watch->OnNotify = nullptr;
@@ -369,7 +422,7 @@ TEST_F(DirectoryWatchTest, ErrorsGoToOnErrorInOrderWithTheChanges) {
   Watch->OnNotify = [&Seen](TDirectoryWatch&, int, TWatchAction, const std::string& FileName) {
     Seen.push_back(FileName);
   };
-  Watch->OnError = [&Seen](TDirectoryWatch& Sender, int Code, const std::string& Text) {
+  Watch->OnError = [&Seen](TDirectoryWatch& Sender, int Code, const std::string& Text, TDirWatchClock::time_point) {
     EXPECT_EQ(Sender.Id(), 7);
     Seen.push_back("error " + std::to_string(Code) + " " + Text);
   };

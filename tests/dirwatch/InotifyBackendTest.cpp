@@ -581,6 +581,41 @@ TEST_F(InotifyBackendTest, ADirectoryMovedWithinTheTreeKeepsThePathsBelowItRight
                                       "renamed-new other/b/c/h.txt"}));
 }
 
+// Each change says whether its name is a directory: a link counts as what
+// it leads to, a name that went away as what it was.
+TEST_F(InotifyBackendTest, EveryChangeCarriesItsKind) {
+  const auto Kinds = [](const std::vector<TDirChange>& Changes) {
+    static const char* const Names[] = {"unknown", "file", "directory"};
+    std::set<std::string> Lines;
+    for (const TDirChange& C : Changes)
+      if (!IsMarker(C.FileName)) Lines.insert(Describe(C) + " " + Names[C.Kind]);
+    return Lines;
+  };
+  fs::create_directories(FRoot / "old");
+  WriteFileBytes(FRoot / "old" / "in-old.txt", "o");
+  Start();
+  fs::create_directories(FRoot / "d");
+  EXPECT_EQ(Kinds(Sync()), (std::set<std::string>{"added d directory"}));
+  WriteFileBytes(FRoot / "d" / "a.txt", "a");
+  fs::create_directory_symlink(FRoot / "d", FRoot / "link-dir");
+  fs::create_symlink(FRoot / "d" / "a.txt", FRoot / "link-file");
+  fs::create_symlink(FRoot / "nowhere", FRoot / "dangling");
+  EXPECT_EQ(Kinds(Sync()), (std::set<std::string>{"added d/a.txt file", "modified d/a.txt file",
+                                                  "added link-dir directory", "added link-file file",
+                                                  "added dangling file"}));
+
+  fs::rename(FRoot / "old", FRoot / "new");
+  EXPECT_EQ(Kinds(Sync()), (std::set<std::string>{"renamed-old old directory", "renamed-new new directory",
+                                                  "added new/in-old.txt file"}));
+  fs::rename(FRoot / "link-dir", FRoot / "link-dir2");
+  fs::remove(FRoot / "d" / "a.txt");
+  fs::remove(FRoot / "new" / "in-old.txt");
+  fs::remove(FRoot / "new");
+  EXPECT_EQ(Kinds(Sync()), (std::set<std::string>{"renamed-old link-dir file", "renamed-new link-dir2 directory",
+                                                  "removed d/a.txt file", "removed new/in-old.txt file",
+                                                  "removed new directory"}));
+}
+
 TEST_F(InotifyBackendTest, ADeletedTreeReportsItsFilesThenItself) {
   fs::create_directories(FRoot / "old" / "sub");
   WriteFileBytes(FRoot / "old" / "sub" / "a.txt", "a");

@@ -11,6 +11,10 @@
 //   Fakes.Active("/data")->Push({{DirActionAdded, "a.txt"}});
 //   Queue.ProcessPending();  // OnNotify runs here
 //
+// A change pushed without a kind is of unknown kind, so the receiver looks
+// at the path itself (ckUnknown); give it ckFile or ckDirectory to report
+// it as a real backend does.
+//
 // A pushed batch is delivered only between Start and Stop, as the real
 // backends promise; Push returns false when it was dropped.
 //

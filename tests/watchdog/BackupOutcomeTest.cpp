@@ -34,7 +34,7 @@ protected:
     EXPECT_TRUE(Runner.Start(Task, 1, PathOf("dst") + "/"));
     Runner.WaitAll();
     EXPECT_EQ(Runner.InFlight(Task), nullptr);
-    EXPECT_EQ(Task.BuThread, nullptr);
+    EXPECT_EQ(Runner.Worker(Task), nullptr);
     return Lines;
   }
 };

@@ -126,6 +126,7 @@ protected:
   }
 
   TMonTask& Task(std::size_t I) { return FWatchdog->MonTask(I); }
+  const TBackupThread* Worker(std::size_t I) const { return FWatchdog->Runner().Worker(FWatchdog->MonTask(I)); }
 
   // Monitoring starts, and the test goes on once every watcher is in place.
   void StartMonitoring() {
@@ -166,7 +167,7 @@ protected:
   void WaitForWorkers() {
     auto Done = [this] {
       for (std::size_t I = 0; I < FWatchdog->MonTaskCount(); ++I)
-        if (Task(I).BuThread != nullptr && !Task(I).BuThread->Finished()) return false;
+        if (Worker(I) != nullptr && !Worker(I)->Finished()) return false;
       return true;
     };
     ASSERT_TRUE(FQueue.WaitWhileProcessing(Done, std::chrono::minutes(5)));
@@ -452,7 +453,7 @@ TEST_F(BackupSchedulingTest, AHangingLookAtTheDestinationCountsAsNotReady) {
       EXPECT_EQ(LinesWith(" - 0" + std::to_string(I + 1) + ": Drive \"" + PathOf("dest") + "\" not ready!"),
                 static_cast<std::size_t>(Round));
       EXPECT_EQ(Task(I).ErrCount, Round);
-      EXPECT_EQ(Task(I).BuThread, nullptr);
+      EXPECT_EQ(Worker(I), nullptr);
     }
     EXPECT_EQ(FWatchdog->FileCount(), 2) << "the files stay pending";
     EXPECT_EQ(FWatchdog->FileCount(), SumOfEnabledLists());
@@ -470,9 +471,9 @@ TEST_F(BackupSchedulingTest, AHangingLookAtTheDestinationCountsAsNotReady) {
                                            std::chrono::minutes(2)));
     FWatchdog->RequestInstantBackup();
     Tick();
-  } while (Task(Docs).BuThread == nullptr && std::chrono::steady_clock::now() < Deadline);
-  ASSERT_NE(Task(Docs).BuThread, nullptr);
-  EXPECT_NE(Task(Work).BuThread, nullptr) << "the same verdict serves both entries";
+  } while (Worker(Docs) == nullptr && std::chrono::steady_clock::now() < Deadline);
+  ASSERT_NE(Worker(Docs), nullptr);
+  EXPECT_NE(Worker(Work), nullptr) << "the same verdict serves both entries";
   EXPECT_GE(Look.Arrivals(), 2);
   WaitForWorkers();
   Tick();
@@ -523,7 +524,7 @@ TEST_F(BackupSchedulingTest, TheTickReturnsWhileALookIsHeldAndTheStartGoesOnWhen
   // A tick that waited would hang the test.
   const std::size_t Docs = StartWithHeldLook(Look, std::chrono::minutes(10));
   EXPECT_TRUE(FWatchdog->BackupStartWaiting());
-  EXPECT_EQ(Task(Docs).BuThread, nullptr);
+  EXPECT_EQ(Worker(Docs), nullptr);
   EXPECT_EQ(Task(Docs).FileList.Items(), TFiles{"a.txt"});
   EXPECT_EQ(LinesWith("not ready"), 0u);
   EXPECT_FALSE(fs::exists(PathOf("config/DeZedodiru.ini"))) << "saved when the start goes on";
@@ -536,7 +537,7 @@ TEST_F(BackupSchedulingTest, TheTickReturnsWhileALookIsHeldAndTheStartGoesOnWhen
   Look->Open();
   ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return !FWatchdog->BackupStartWaiting(); },
                                          std::chrono::minutes(2)));
-  EXPECT_NE(Task(Docs).BuThread, nullptr);
+  EXPECT_NE(Worker(Docs), nullptr);
   EXPECT_EQ(StoredPending(Docs), TFiles{"a.txt"}) << "in flight, and saved";
   WaitForWorkers();
   Tick();
@@ -563,7 +564,7 @@ TEST_F(BackupSchedulingTest, AStopWhileAStartWaitsForItsLookLetsItGoOnFirst) {
   Look->Open();
   ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return FWatchdog->DestinationProbesRunning() == 0; },
                                          std::chrono::minutes(2)));
-  EXPECT_EQ(Task(Docs).BuThread, nullptr);
+  EXPECT_EQ(Worker(Docs), nullptr);
   EXPECT_EQ(Task(Docs).FileList.Items(), TFiles{"a.txt"});
   EXPECT_FALSE(fs::exists(FDir / "dest"));
 }
@@ -750,14 +751,14 @@ TEST_F(BackupSchedulingTest, ANewStartWaitsForTheEntrysRunningWorker) {
   Change(Docs, "a.txt", "one");
   FWatchdog->RequestInstantBackup();
   Tick();
-  const TBackupThread* First = Task(Docs).BuThread;
+  const TBackupThread* First = Worker(Docs);
   ASSERT_NE(First, nullptr);
   // Added without processing the queue, so the first worker cannot finish.
   Task(Docs).FileList.Add("b.txt");
   test::WriteFileBytes(fs::path(Task(Docs).Dir) / "b.txt", "two");
 
   FWatchdog->RunBackups(false);
-  EXPECT_EQ(Task(Docs).BuThread, First) << "one worker per entry";
+  EXPECT_EQ(Worker(Docs), First) << "one worker per entry";
   EXPECT_EQ(Task(Docs).FileList.Items(), TFiles{"b.txt"});
   EXPECT_EQ(Task(Docs).ErrCount, 0);
 
@@ -777,7 +778,7 @@ TEST_F(BackupSchedulingTest, StoppingWhileAWorkerRunsBacksUpWhatChangedMeanwhile
   Change(Docs, "big.txt", "one");
   FWatchdog->RequestInstantBackup();
   Tick();
-  ASSERT_NE(Task(Docs).BuThread, nullptr);
+  ASSERT_NE(Worker(Docs), nullptr);
   // The worker waits for the main thread to take its line; the report of
   // the new file is queued behind it.
   test::WriteFileBytes(FDir / "docs" / "small.txt", "two");
@@ -800,7 +801,7 @@ TEST_F(BackupSchedulingTest, AStartSkippedForARunningWorkerIsLoggedAndServedWhen
   Change(Docs, "a.txt", "one");
   FWatchdog->RequestInstantBackup();
   Tick();
-  ASSERT_NE(Task(Docs).BuThread, nullptr);
+  ASSERT_NE(Worker(Docs), nullptr);
   // Added without processing the queue, so the worker cannot finish yet.
   Task(Docs).FileList.Add("b.txt");
   test::WriteFileBytes(fs::path(Task(Docs).Dir) / "b.txt", "two");
@@ -814,7 +815,7 @@ TEST_F(BackupSchedulingTest, AStartSkippedForARunningWorkerIsLoggedAndServedWhen
 
   WaitForWorkers();
   Tick();  // releases the worker and serves the kept request
-  ASSERT_NE(Task(Docs).BuThread, nullptr) << "no new request was needed";
+  ASSERT_NE(Worker(Docs), nullptr) << "no new request was needed";
   WaitForWorkers();
   EXPECT_EQ(test::ReadFileBytes(CopyOf(Docs, "b.txt")), "two");
   EXPECT_EQ(LinesWith(" - 01: The previous backup is still running"), 1u);
@@ -826,7 +827,7 @@ TEST_F(BackupSchedulingTest, AStartSkippedForARunningWorkerIsLoggedAndServedWhen
   Change(Docs, "c.txt", "three");
   FWatchdog->RequestInstantBackup();
   Tick();
-  ASSERT_NE(Task(Docs).BuThread, nullptr);
+  ASSERT_NE(Worker(Docs), nullptr);
   Task(Docs).FileList.Add("d.txt");
   FWatchdog->RequestInstantBackup();
   Tick();
@@ -835,7 +836,7 @@ TEST_F(BackupSchedulingTest, AStartSkippedForARunningWorkerIsLoggedAndServedWhen
   WaitForWorkers();
   Tick();
   EXPECT_FALSE(Task(Docs).StartDeferred);
-  EXPECT_EQ(Task(Docs).BuThread, nullptr);
+  EXPECT_EQ(Worker(Docs), nullptr);
 }
 
 TEST_F(BackupSchedulingTest, StoppingBacksUpWhatIsPendingBeforeItReturns) {

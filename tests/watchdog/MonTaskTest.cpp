@@ -13,14 +13,6 @@
 namespace dz {
 namespace {
 
-// Stand-ins for a running watcher and worker: GetRunStatus only asks whether
-// they are there, and these are never used as objects.
-template <class T>
-std::shared_ptr<T> Present() {
-  static char Token;
-  return std::shared_ptr<T>(reinterpret_cast<T*>(&Token), [](T*) {});
-}
-
 TEST(TMonTask, StartsEnabledWithEmptyLists) {
   const TMonTask Task("/home/u/ZentApp/daily.buj", "/home/u/Projects");
   EXPECT_EQ(Task.BuTask, "/home/u/ZentApp/daily.buj");
@@ -36,15 +28,59 @@ TEST(TMonTask, StartsEnabledWithEmptyLists) {
 }
 
 TEST(TMonTask, RunStatusFollowsWatcherAndWorker) {
-  TMonTask Task("/t.buj", "/d");
-  EXPECT_EQ(Task.GetRunStatus(), rsOff);
-  // Only the address matters here: the list never touches the worker.
-  Task.BuThread = reinterpret_cast<TBackupThread*>(&Task);
-  EXPECT_EQ(Task.GetRunStatus(), rsOff) << "a worker that outlives monitoring does not count";
-  Task.DirWatch = Present<TDirectoryWatch>();
-  EXPECT_EQ(Task.GetRunStatus(), rsBackup);
-  Task.BuThread = nullptr;
-  EXPECT_EQ(Task.GetRunStatus(), rsWatch);
+  EXPECT_EQ(RunStatusOf(false, false), rsOff);
+  EXPECT_EQ(RunStatusOf(false, true), rsOff) << "a worker that outlives monitoring does not count";
+  EXPECT_EQ(RunStatusOf(true, true), rsBackup);
+  EXPECT_EQ(RunStatusOf(true, false), rsWatch);
+}
+
+// A change whose kind the watcher knows is applied as that kind, whatever
+// is at its path by the time it is handled; only one of unknown kind makes
+// the entry look, and then what it finds decides.
+class TMonTaskKindTest : public test::TTempDirTest {};
+
+TEST_F(TMonTaskKindTest, AKnownKindIsTakenWithoutALookAtThePath) {
+  struct TCase {
+    const char* Name;
+    std::vector<const char*> DirsOnDisk;
+    std::vector<std::string> Pending;
+    std::vector<TWatchChange> Batch;  // with their kinds
+    std::vector<std::string> Expected;
+    std::vector<std::string> ExpectedUnknown;  // the same batch, every kind unknown
+  };
+  const TCase Cases[] = {
+      {"a file already gone is still collected", {}, {}, {{waAdded, "gone.txt", ckFile}}, {"gone.txt"}, {"gone.txt"}},
+      {"a file where a directory stands now", {"d.txt"}, {}, {{waModified, "d.txt", ckFile}}, {"d.txt"}, {}},
+      {"a directory already gone is not", {}, {}, {{waAdded, "sub", ckDirectory}}, {}, {"sub"}},
+      {"a directory renamed and gone again moves its files",
+       {},
+       {"old/a.txt"},
+       {{waRenamedOld, "old", ckDirectory}, {waRenamedNew, "new", ckDirectory}},
+       {"new/a.txt"},
+       {"new", "old/a.txt"}},
+      {"a removed directory with a new one at its path takes its files along",
+       {"d"},
+       {"d/a.txt", "e.txt"},
+       {{waRemoved, "d", ckDirectory}},
+       {"e.txt"},
+       {"d/a.txt", "e.txt"}},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    for (const bool Known : {true, false}) {
+      SCOPED_TRACE(Known ? "kinds known" : "kinds unknown");
+      std::filesystem::remove_all(FDir / "src");
+      std::filesystem::create_directories(FDir / "src");
+      for (const char* Dir : Case.DirsOnDisk) std::filesystem::create_directories(FDir / "src" / Dir);
+      TMonTask Task("/t.buj", PathOf("src"));
+      Task.FileList.Assign(Case.Pending);
+      std::vector<TWatchChange> Batch = Case.Batch;
+      if (!Known)
+        for (TWatchChange& Change : Batch) Change.Kind = ckUnknown;
+      Task.ApplyChanges(Batch);
+      EXPECT_EQ(Task.FileList.Items(), Known ? Case.Expected : Case.ExpectedUnknown);
+    }
+  }
 }
 
 // Where the destination lies in the directory, nothing at or below it is

@@ -138,11 +138,12 @@ protected:
     // The watcher walks the tree on a thread of its own; changes count from
     // when it is in place.
     ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return !FWatchdog->WatchersStarting(); }, MarkerTimeout));
-    ASSERT_TRUE(Task().DirWatch) << (FView.LogLines.empty() ? "" : FView.LogLines.back());
-    ASSERT_TRUE(Task().DirWatch->Running());
+    ASSERT_TRUE(Watcher()) << (FView.LogLines.empty() ? "" : FView.LogLines.back());
+    ASSERT_TRUE(Watcher()->Running());
   }
 
   TMonTask& Task() { return FWatchdog->MonTask(0); }
+  const TDirectoryWatch* Watcher() const { return FWatchdog->Monitor().Watcher(0); }
 
   // Writes a marker and handles the watcher's reports until it arrives.
   void Sync() {
@@ -281,7 +282,7 @@ TEST_F(MonitoringSystemTest, TheWatchedDirectoryGoneAndBackIsWatchedAgain) {
       fs::rename(FRoot, Away);
     else
       fs::remove_all(FRoot);
-    ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return !Task().DirWatch; }, MarkerTimeout))
+    ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return !Watcher(); }, MarkerTimeout))
         << "the loss of the directory went unnoticed";
     ASSERT_FALSE(FView.LogLines.empty());
     EXPECT_NE(FView.LogLines.back().find("is no longer there"), std::string::npos) << FView.LogLines.back();
@@ -297,7 +298,7 @@ TEST_F(MonitoringSystemTest, TheWatchedDirectoryGoneAndBackIsWatchedAgain) {
     }
     FWatchdog->Tick();
     ASSERT_TRUE(FQueue.WaitWhileProcessing(
-        [this] { return Task().DirWatch && !FWatchdog->WatchersStarting() && !Task().ReturnLookOut; }, MarkerTimeout))
+        [this] { return Watcher() && !FWatchdog->WatchersStarting() && !Task().ReturnLookOut; }, MarkerTimeout))
         << "the directory back at its path is not watched again";
     ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return Task().FileList.Contains("while-away.txt"); },
                                            MarkerTimeout))

@@ -95,6 +95,7 @@ protected:
 
   TMonTask& Task(std::size_t I) { return FWatchdog->MonTask(I); }
   TFiles Pending(std::size_t I) { return Task(I).FileList.Items(); }
+  const TDirectoryWatch* Watcher(std::size_t I) const { return FWatchdog->Monitor().Watcher(I); }
 
   test::TFakeDirWatch* Backend(std::size_t I) { return FBackends.Active(Task(I).Dir); }
 
@@ -167,14 +168,14 @@ TEST_F(MonitoringTest, StartWatchesEveryUsableEntryAsConfigured) {
     EXPECT_TRUE(Request.WatchSubTree);
     EXPECT_EQ(Request.Filter, NotifyFilterOf(Task(I).Watches));
     EXPECT_EQ(Request.Filter, 0x5Bu);
-    ASSERT_TRUE(Task(I).DirWatch);
-    EXPECT_EQ(Task(I).DirWatch->Id(), static_cast<int>(I + 1)) << "the watcher reports its list position";
-    EXPECT_EQ(Task(I).DirWatch->WatchActions(), AllWatchActions);
-    EXPECT_TRUE(Task(I).DirWatch->Running());
-    EXPECT_EQ(Task(I).GetRunStatus(), rsWatch);
+    ASSERT_TRUE(Watcher(I));
+    EXPECT_EQ(Watcher(I)->Id(), static_cast<int>(I + 1)) << "the watcher reports its list position";
+    EXPECT_EQ(Watcher(I)->WatchActions(), AllWatchActions);
+    EXPECT_TRUE(Watcher(I)->Running());
+    EXPECT_EQ(FWatchdog->RunStatus(I), rsWatch);
   }
-  EXPECT_FALSE(Task(1).DirWatch);
-  EXPECT_EQ(Task(1).GetRunStatus(), rsOff);
+  EXPECT_FALSE(Watcher(1));
+  EXPECT_EQ(FWatchdog->RunStatus(1), rsOff);
   EXPECT_EQ(FWatchdog->FileCount(), 3) << "only the watched entries' pending files count";
   EXPECT_TRUE(FWatchdog->Monitoring());
   EXPECT_TRUE(FView.LogLines.empty());
@@ -267,7 +268,7 @@ TEST_F(MonitoringTest, AWatcherThatCannotStartLeavesTheOthersWatched) {
 
   Start();
 
-  EXPECT_FALSE(Task(Locked).DirWatch);
+  EXPECT_FALSE(Watcher(Locked));
   EXPECT_NE(Backend(Open), nullptr);
   EXPECT_EQ(FWatchdog->FileCount(), 1) << "its pending files still wait for their backup";
   ASSERT_EQ(FView.LogLines.size(), 1u);
@@ -287,8 +288,8 @@ TEST_F(MonitoringTest, StopReleasesTheWatchersAndRestoresTheWindow) {
 
   EXPECT_EQ(FBackends.ActiveCount(), 0u);
   for (std::size_t I = 0; I < FBackends.Count(); ++I) EXPECT_TRUE(FBackends.At(I).Destroyed());
-  EXPECT_FALSE(Task(0).DirWatch);
-  EXPECT_FALSE(Task(1).DirWatch);
+  EXPECT_FALSE(Watcher(0));
+  EXPECT_FALSE(Watcher(1));
   EXPECT_FALSE(FWatchdog->Monitoring());
   EXPECT_FALSE(fs::exists(FDir / "dest")) << "nothing was pending, so nothing was backed up";
 
@@ -376,10 +377,10 @@ TEST_F(MonitoringTest, StartReturnsWhileAWatcherIsStillStarting) {
   EXPECT_TRUE(FView.State.StopEnabled);
   ASSERT_TRUE(FBackends.At(Docs).WaitUntilHeld());
   EXPECT_TRUE(FWatchdog->WatchersStarting());
-  ASSERT_TRUE(Task(Docs).DirWatch);
-  EXPECT_TRUE(Task(Docs).DirWatch->Starting());
-  EXPECT_FALSE(Task(Docs).DirWatch->Running());
-  EXPECT_EQ(Task(Docs).GetRunStatus(), rsWatch);
+  ASSERT_TRUE(Watcher(Docs));
+  EXPECT_TRUE(Watcher(Docs)->Starting());
+  EXPECT_FALSE(Watcher(Docs)->Running());
+  EXPECT_EQ(FWatchdog->RunStatus(Docs), rsWatch);
 
   // Reported while the watcher still walks its tree.
   Report(Docs, {{DirActionAdded, "early.txt"}});
@@ -392,8 +393,8 @@ TEST_F(MonitoringTest, StartReturnsWhileAWatcherIsStillStarting) {
 
   FBackends.At(Docs).ReleaseStart();
   WaitForWatchers();
-  EXPECT_TRUE(Task(Docs).DirWatch->Running());
-  EXPECT_TRUE(Task(Work).DirWatch->Running());
+  EXPECT_TRUE(Watcher(Docs)->Running());
+  EXPECT_TRUE(Watcher(Work)->Running());
   ASSERT_TRUE(FWatchdog->SaveSettings());
   EXPECT_TRUE(LoadWatchdogSettings(PathOf("DeZedodiru.ini")).LastSave.has_value());
   Report(Docs, {{DirActionAdded, "later.txt"}});
@@ -575,18 +576,21 @@ TEST_F(MonitoringTest, ReportsThatNameNoWatchedEntryAreIgnored) {
   const std::size_t Work = AddEntry("work");
   AddEntry("off", AllFiles, mtDisabled);
   Start();
-  TDirectoryWatch& DocsWatch = *Task(Docs).DirWatch;
+  const TDirectoryWatch& DocsWatch = *Watcher(Docs);
+  TEntryMonitor& Monitor = FWatchdog->Monitor();
+  const std::vector<TWatchChange> Added{{waAdded, "a.txt"}};
+  const system_clock::time_point Now = system_clock::now();
 
   for (const int Id : {0, -1, 4, 1000})
-    FWatchdog->DirectoryChanged(DocsWatch, Id, waAdded, "a.txt");
+    Monitor.BatchReported(DocsWatch, Id, Added, Now);
   // The disabled entry has no watcher; the position of another one is not
   // this watcher's to report for.
-  FWatchdog->DirectoryChanged(DocsWatch, 3, waAdded, "a.txt");
-  FWatchdog->DirectoryChanged(DocsWatch, static_cast<int>(Work + 1), waAdded, "a.txt");
+  Monitor.BatchReported(DocsWatch, 3, Added, Now);
+  Monitor.BatchReported(DocsWatch, static_cast<int>(Work + 1), Added, Now);
   EXPECT_EQ(ListedFiles(), 0);
   EXPECT_EQ(FWatchdog->FileCount(), 0);
 
-  FWatchdog->DirectoryChanged(DocsWatch, static_cast<int>(Docs + 1), waAdded, "a.txt");
+  Monitor.BatchReported(DocsWatch, static_cast<int>(Docs + 1), Added, Now);
   EXPECT_EQ(Pending(Docs), TFiles{"a.txt"});
   EXPECT_EQ(FWatchdog->FileCount(), 1);
 }
@@ -999,7 +1003,7 @@ TEST_F(ReturningEntryTest, TheWatchedDirectoryGoneIsWatchedAgainWhenItIsBack) {
 
     EXPECT_EQ(FView.LogLines, TFiles{"  *** 01: Directory \"" + Dir + "\" is no longer there: " + Case.Text +
                                      " It is monitored again as soon as it is back."});
-    EXPECT_FALSE(Task(Docs).DirWatch);
+    EXPECT_FALSE(Watcher(Docs));
     EXPECT_EQ(FView.State.DirItems[Docs].RunStatus, rsOff);
     EXPECT_TRUE(FView.State.DirItems[Docs].Invalid);
     EXPECT_TRUE(FView.State.DirItems[Docs].Checked);
@@ -1019,7 +1023,7 @@ TEST_F(ReturningEntryTest, TheWatchedDirectoryGoneIsWatchedAgainWhenItIsBack) {
     const std::size_t Made = FBackends.Count();
     TickAndLook();
     EXPECT_EQ(FBackends.Count(), Made + 1);
-    ASSERT_TRUE(Task(Docs).DirWatch);
+    ASSERT_TRUE(Watcher(Docs));
     EXPECT_EQ(FView.State.DirItems[Docs].RunStatus, rsWatch);
     EXPECT_FALSE(FView.State.DirItems[Docs].Invalid);
     ASSERT_TRUE(FQueue.WaitWhileProcessing([&] { return Pending(Docs).size() == 2; }, std::chrono::minutes(2)));

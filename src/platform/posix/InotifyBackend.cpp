@@ -266,8 +266,15 @@ private:
   void Process(std::vector<TRawEvent>& Events);
   void Renamed(TDirNode* FromDir, const TRawEvent& From, TDirNode* ToDir, const TRawEvent& To, bool IsDir);
   bool TakeExchangeHalf(const TRawEvent& From, const TRawEvent& To);
-  void Report(int Action, const std::string& RelPath, bool IsDir);
-  void ReportModified(int Wd, const std::string& Name, bool IsDir);
+  // With Appeared, a name that is no directory itself is looked at: it may
+  // be a link to one, which the receiver takes for a directory.
+  void Report(int Action, const std::string& RelPath, bool IsDir, bool Appeared = false);
+  // An entry found in a walk, as added.
+  void ReportWalked(const std::string& RelPath, TDirEntryKind Kind) {
+    Report(DirActionAdded, RelPath, Kind == dekDirectory, Kind == dekLink);
+  }
+  TChangeKind KindSeenAt(const std::string& RelPath) const;
+  void ReportModified(int Wd, const std::string& Name, bool IsDir, bool Appeared = false);
   void ForgetFile(int Wd, const std::string& Name) {
     FReportedInBatch.erase({Wd, Name});
     FOpenWrites.erase({Wd, Name});
@@ -484,7 +491,7 @@ void TInotifyWorker::WatchBelow(TDirNode* Top, const std::string& RelPath, bool 
         [&](const TDirWalkEntry& Entry) {
           if (FStopping.load()) return dwvStop;
           const bool IsDir = Entry.Kind == dekDirectory;
-          if (ReportContents) Report(DirActionAdded, Prefix + Entry.RelPath, IsDir);
+          if (ReportContents) ReportWalked(Prefix + Entry.RelPath, Entry.Kind);
           if (!IsDir) return dwvContinue;
           const std::size_t Slash = Entry.RelPath.rfind('/');
           const std::string Up = Slash == std::string::npos ? std::string() : Entry.RelPath.substr(0, Slash);
@@ -517,7 +524,7 @@ void TInotifyWorker::ReportTree(const std::string& RelPath) {
         AbsPathOf(RelPath),
         [&](const TDirWalkEntry& Entry) {
           if (FStopping.load()) return dwvStop;
-          Report(DirActionAdded, Prefix + Entry.RelPath, Entry.Kind == dekDirectory);
+          ReportWalked(Prefix + Entry.RelPath, Entry.Kind);
           return FRequest.WatchSubTree ? dwvContinue : dwvSkip;
         },
         TDirWalkOptions{false, true});
@@ -545,7 +552,7 @@ void TInotifyWorker::Resync() {
           const std::string Up = Slash == std::string::npos ? std::string() : Entry.RelPath.substr(0, Slash);
           const bool UnderNew = NewDirs.count(Up) != 0;
           const bool IsDir = Entry.Kind == dekDirectory;
-          if (UnderNew) Report(DirActionAdded, Entry.RelPath, IsDir);
+          if (UnderNew) ReportWalked(Entry.RelPath, Entry.Kind);
           if (!IsDir) return dwvContinue;
           const auto ParentIt = Found.find(Up);
           if (ParentIt == Found.end()) return UnderNew ? dwvContinue : dwvSkip;
@@ -850,19 +857,30 @@ TInotifyWorker::TReadResult TInotifyWorker::WaitForPartners(std::vector<TRawEven
   return ReadAvailable(Events);
 }
 
-void TInotifyWorker::Report(int Action, const std::string& RelPath, bool IsDir) {
+void TInotifyWorker::Report(int Action, const std::string& RelPath, bool IsDir, bool Appeared) {
   if (Action != DirActionModified) {
     const std::uint32_t Needed = IsDir ? DirNotifyDirName : DirNotifyFileName;
     if ((FRequest.Filter & Needed) == 0) return;
   }
-  FBatch.push_back({Action, RelPath});
+  const TChangeKind Kind = IsDir ? ckDirectory : Appeared ? KindSeenAt(RelPath) : ckFile;
+  FBatch.push_back({Action, RelPath, Kind});
 }
 
-void TInotifyWorker::ReportModified(int Wd, const std::string& Name, bool IsDir) {
+TChangeKind TInotifyWorker::KindSeenAt(const std::string& RelPath) const {
+  // Here on the worker, not on the receiver's thread: a link's target may
+  // lie on a slow file system.
+  struct stat St;
+  if (::stat(AbsPathOf(RelPath).c_str(), &St) == 0) return S_ISDIR(St.st_mode) ? ckDirectory : ckFile;
+  // Gone again, or a dangling link: no directory. Anything else (no
+  // permission to look) is for the receiver to judge.
+  return errno == ENOENT || errno == ENOTDIR ? ckFile : ckUnknown;
+}
+
+void TInotifyWorker::ReportModified(int Wd, const std::string& Name, bool IsDir, bool Appeared) {
   // One report per file and batch: a burst of writes, a close and a time
   // stamp set after it are one change.
   if (!FReportedInBatch.insert({Wd, Name}).second) return;
-  if (const TDirNode* Node = NodeOf(Wd)) Report(DirActionModified, JoinRel(RelPathOf(Node), Name), IsDir);
+  if (const TDirNode* Node = NodeOf(Wd)) Report(DirActionModified, JoinRel(RelPathOf(Node), Name), IsDir, Appeared);
 }
 
 void TInotifyWorker::Process(std::vector<TRawEvent>& Events) {
@@ -908,7 +926,7 @@ void TInotifyWorker::Process(std::vector<TRawEvent>& Events) {
 
     if (Event.Mask & IN_CREATE) {
       ForgetFile(Event.Wd, Event.Name);
-      Report(DirActionAdded, RelPath, IsDir);
+      Report(DirActionAdded, RelPath, IsDir, true);
       if (IsDir && FRequest.WatchSubTree) AddTree(Node, Event.Name, true);
     } else if (Event.Mask & IN_DELETE) {
       ForgetFile(Event.Wd, Event.Name);
@@ -932,7 +950,7 @@ void TInotifyWorker::Process(std::vector<TRawEvent>& Events) {
     } else if (Event.Mask & IN_MOVED_TO) {
       if (Consumed[I]) continue;
       ForgetFile(Event.Wd, Event.Name);
-      Report(DirActionAdded, RelPath, IsDir);
+      Report(DirActionAdded, RelPath, IsDir, true);
       if (IsDir && FRequest.WatchSubTree) AddTree(Node, Event.Name, true);
     } else if (Event.Mask & IN_MODIFY) {
       // Reported when the file is closed, or after a while if it stays open.
@@ -943,7 +961,8 @@ void TInotifyWorker::Process(std::vector<TRawEvent>& Events) {
       FOpenWrites.erase({Event.Wd, Event.Name});
       ReportModified(Event.Wd, Event.Name, IsDir);
     } else if (Event.Mask & IN_ATTRIB) {
-      ReportModified(Event.Wd, Event.Name, IsDir);
+      // Also set on a link itself, unlike a write.
+      ReportModified(Event.Wd, Event.Name, IsDir, true);
     } else if ((Event.Mask & IN_ACCESS) && !IsDir) {
       // Directories are read by this backend itself whenever it walks them.
       ReportModified(Event.Wd, Event.Name, IsDir);
@@ -968,7 +987,7 @@ void TInotifyWorker::Renamed(TDirNode* FromDir, const TRawEvent& From, TDirNode*
     // had the target's name has the source's now. As a rename it would make
     // the receiver drop the name the first half gave; as far as names go, it
     // appeared here, with everything below it.
-    Report(DirActionAdded, NewPath, IsDir);
+    Report(DirActionAdded, NewPath, IsDir, true);
     if (IsDir && FRequest.WatchSubTree) {
       if (ChildOf(ToDir, To.Name) != nullptr)
         ReportTree(NewPath);  // put in its place with the first half
@@ -978,7 +997,7 @@ void TInotifyWorker::Renamed(TDirNode* FromDir, const TRawEvent& From, TDirNode*
     return;
   }
   Report(DirActionRenamedOld, OldPath, IsDir);
-  Report(DirActionRenamedNew, NewPath, IsDir);
+  Report(DirActionRenamedNew, NewPath, IsDir, true);
   TDirNode* Child = IsDir ? ChildOf(FromDir, From.Name) : nullptr;
   TDirNode* Replaced = ChildOf(ToDir, To.Name);
   if (Replaced == Child) Replaced = nullptr;
