@@ -313,6 +313,7 @@ void TWatchdog::CatchUpFound(std::size_t Index, const TMonTask* Task, int ErrorC
                SafeFormat(Tr("%s in \"%s\" changed while they were not watched; they wait for the next backup."),
                           FileCountText(static_cast<std::int64_t>(Added)), EscapeControls(Entry.Dir)));
   }
+  StateMayHaveChanged();
 }
 
 // --- the watchers' reports --------------------------------------------------------
@@ -330,6 +331,7 @@ void TWatchdog::DirectoryChanged(TDirectoryWatch& Sender, int ChgNotId, TWatchAc
                                  const std::string& FileName) {
   if (TMonTask* Task = WatchedTask(Sender, ChgNotId))
     Task->DirectoryChanged(Action, FileName);
+  StateMayHaveChanged();
 }
 
 void TWatchdog::DirWatchError(TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage) {
