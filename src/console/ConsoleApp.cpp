@@ -157,8 +157,8 @@ std::optional<int> TConsoleApp::Start(const TProgramLocations& Locations, const 
     // The watchdog has said that there is nothing to monitor. Waiting for
     // changes that cannot come would look like a working backup.
     // Why, entry by entry; the log has said what is wrong with each.
-    if (FWatchdog->MonTaskCount() > 0) {
-      std::vector<std::string> Lines = StatusLines(StatusEntries(), FWatchdog->CountdownText());
+    if (!FWatchdog->State().DirItems.empty()) {
+      std::vector<std::string> Lines = StatusLines(StatusEntries(), FWatchdog->State().CountdownText);
       Lines.pop_back();  // no backup is coming
       for (const std::string& Line : Lines) FView.PrintError(Line);
     }
@@ -184,12 +184,12 @@ std::optional<int> TConsoleApp::AddTasks(const std::vector<std::string>& TaskFil
     if (FQuitRequested) break;
     // The settings file keeps the name for later starts from anywhere.
     const std::string TaskFile = Name.empty() ? Name : AbsolutePath(Name);
-    const std::size_t Before = FWatchdog->MonTaskCount();
+    const std::size_t Before = FWatchdog->State().DirItems.size();
     if (!AddTask(TaskFile)) {
       Failed = true;
       break;
     }
-    Added = Added || FWatchdog->MonTaskCount() > Before;
+    Added = Added || FWatchdog->State().DirItems.size() > Before;
   }
   // Saved on this way out too, as on every other but an unreadable file.
   if ((Added || Failed) && Save() != ceQuit) return ceSettingsUnwritable;
@@ -213,10 +213,10 @@ bool TConsoleApp::AddTask(const std::string& TaskFile) {
     FView.PrintLines(Tr("No directory was added."));
     return true;
   }
-  const std::size_t Before = FWatchdog->MonTaskCount();
+  const std::size_t Before = FWatchdog->State().DirItems.size();
   if (!FWatchdog->AddDirectory(TaskFile, *Dir)) return false;
   // Already in the list: the watchdog has said so.
-  if (FWatchdog->MonTaskCount() > Before) FView.PrintLines(Tr("Directory added") + ": " + *Dir);
+  if (FWatchdog->State().DirItems.size() > Before) FView.PrintLines(Tr("Directory added") + ": " + *Dir);
   return true;
 }
 
@@ -284,20 +284,21 @@ void TConsoleApp::Command(const std::string& Line) {
   }
 }
 
-// From the entries themselves rather than the last published state: the
-// pending counts there follow the ticks, and a status is asked for now.
 std::vector<TStatusEntry> TConsoleApp::StatusEntries() const {
   std::vector<TStatusEntry> Entries;
-  for (std::size_t I = 0; I < FWatchdog->MonTaskCount(); ++I) {
-    const TMonTask& Task = FWatchdog->MonTask(I);
-    Entries.push_back({Task.Dir, Task.MonStatus, FWatchdog->RunStatus(I), Task.PendingCount(),
-                       Task.Failed.GivenUpCount(), !Task.MonFilter.DestDirs.Empty(), Task.Unavailable});
-  }
+  for (const TDirItem& Item : FWatchdog->State().DirItems)
+    Entries.push_back(
+        {Item.Dir, Item.Status, Item.RunStatus, Item.Pending, Item.GivenUp, Item.DestinationInside, Item.Unavailable});
   return Entries;
 }
 
 void TConsoleApp::PrintStatus() {
-  for (const std::string& Line : StatusLines(StatusEntries(), FWatchdog->CountdownText())) FView.PrintLines(Line);
+  // The state follows the reports one turn of the queue later: the calls
+  // queued before the command, the publish of what they changed among
+  // them, run first, so the status counts every change reported before it.
+  FQueue.ProcessPending();
+  for (const std::string& Line : StatusLines(StatusEntries(), FWatchdog->State().CountdownText))
+    FView.PrintLines(Line);
 }
 
 int TConsoleApp::Quit() {

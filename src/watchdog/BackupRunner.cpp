@@ -53,6 +53,7 @@ void TBackupRunner::FileDone(TRun& Run, const TBackupFileResult& Result) {
   if (Result.ErrorCode == 0 || !Result.SourceExists) {
     // Saved, or gone since: nothing is left to back up.
     Task.Failed.Forget(Result.FileName);
+    FilesChanged();
     return;
   }
   // The change that failed is still unsaved: it waits for its next try.
@@ -63,6 +64,7 @@ void TBackupRunner::FileDone(TRun& Run, const TBackupFileResult& Result) {
         SafeFormat(Tr("\"%s\" is given up after %u failed copies (%s); it is tried again when it changes."),
                    EscapeControls(JoinPath(Task.Dir, Result.FileName)), static_cast<std::uint64_t>(Failed->Failures),
                    GetCopyErrorText(Result.ErrorCode)))));
+  FilesChanged();
 }
 
 void TBackupRunner::Release(std::size_t Index) {
@@ -73,6 +75,12 @@ void TBackupRunner::Release(std::size_t Index) {
   if (Run.Task != nullptr)
     for (const std::string& File : Run.InFlight) Run.Task->FileList.Add(File);
   FRuns.erase(FRuns.begin() + static_cast<std::ptrdiff_t>(Index));
+  FilesChanged();
+}
+
+void TBackupRunner::FilesChanged() const {
+  if (OnFilesChanged)
+    OnFilesChanged();
 }
 
 bool TBackupRunner::ReleaseFinished() {

@@ -58,10 +58,15 @@ public:
   // longer reach the entry.
   void Forget(const TMonTask& Task);
 
+  // Called whenever a worker's report or its release has changed an
+  // entry's pending or failed files or its run status.
+  std::function<void()> OnFilesChanged;
+
 private:
   struct TRun;
   void FileDone(TRun& Run, const TBackupFileResult& Result);
   void Release(std::size_t Index);
+  void FilesChanged() const;
 
   TMainThreadQueue& FQueue;
   TGetStrProc FLog;

@@ -57,6 +57,11 @@ void TEntryMonitor::Changed(std::size_t Index) const {
     FEvents.EntryChanged(Index);
 }
 
+void TEntryMonitor::PendingChanged(std::size_t Index) const {
+  if (FEvents.PendingChanged)
+    FEvents.PendingChanged(Index);
+}
+
 void TEntryMonitor::Log(const std::string& Line) const {
   if (FEvents.LogLine)
     FEvents.LogLine(Line);
@@ -275,7 +280,7 @@ void TEntryMonitor::CatchUpFound(std::size_t Index, const TMonTask* Task, int Er
   } else if (const std::size_t Added = Entry.AddPending(Files); Added > 0) {
     Log(EntryLine(Index, SafeFormat(Tr("%s in \"%s\" changed while they were not watched; they wait for the next backup."),
                    FileCountText(static_cast<std::int64_t>(Added)), EscapeControls(Entry.Dir))));
-    Changed(Index);
+    PendingChanged(Index);
   }
 }
 
@@ -296,7 +301,7 @@ void TEntryMonitor::BatchReported(const TDirectoryWatch& Sender, int ChgNotId, c
   if (Task == nullptr)
     return;
   Task->ApplyChanges(Batch);
-  Changed(static_cast<std::size_t>(ChgNotId) - 1);
+  PendingChanged(static_cast<std::size_t>(ChgNotId) - 1);
 }
 
 void TEntryMonitor::WatchError(TDirectoryWatch& Sender, int ErrorCode, const std::string& ErrorMessage,

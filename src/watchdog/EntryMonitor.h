@@ -44,8 +44,13 @@ struct TEntryMonitorSetup {
 };
 
 struct TEntryMonitorEvents {
-  // Entry Index's pending files, or whether it is watched, may have changed:
-  // what is shown of it is out of date.
+  // Entry Index's pending files have changed through its watcher's reports
+  // or the walk at the start: these come in bursts, and what is shown of the
+  // entry may follow once for many of them.
+  std::function<void(std::size_t Index)> PendingChanged;
+  // Whether entry Index is watched has changed (its watcher started, or
+  // ended with its directory), or a walk after lost changes has added its
+  // files: what is shown of it is out of date now.
   std::function<void(std::size_t Index)> EntryChanged;
   // A line for the log.
   std::function<void(const std::string& Line)> LogLine;
@@ -139,6 +144,7 @@ private:
   // have stopped.
   bool StillWatched(std::size_t Index, const TMonTask* Task) const;
   void Changed(std::size_t Index) const;
+  void PendingChanged(std::size_t Index) const;
   void Log(const std::string& Line) const;
 
   TMainThreadQueue& FQueue;

@@ -27,6 +27,11 @@ std::string ExcludeTrailingDelimiters(std::string_view Path) {
 
 }  // namespace
 
+TFilterDisplay MonFilterDisplay(const TMonFilter& Filter) {
+  return ComputeFilterDisplay(Filter.IncludeSubDirs, Filter.SubDirList, Filter.SubDirFilter, Filter.IncludeExts,
+                              Filter.ExtList, Filter.FileFilter);
+}
+
 bool InDestination(const TMonFilter& Filter, std::string_view RelPath) {
   return std::any_of(Filter.DestDirs.begin(), Filter.DestDirs.end(), [&](const std::string& Dest) {
     return Dest.empty() || Filter.DestDirs.CompareStrings(RelPath, Dest) == 0 ||

@@ -16,6 +16,7 @@
 #include "base/MatchList.h"
 #include "dirwatch/WatchTypes.h"
 #include "filesys/PathUtils.h"
+#include "filters/FilterDisplay.h"
 #include "filters/TextFilter.h"
 #include "platform/DirWalk.h"
 #include "platform/FileOps.h"
@@ -45,6 +46,9 @@ struct TMonFilter {
   // backup would be backed up again, one level deeper each time.
   TMatchList DestDirs{TListCompare::lcFileNames};
 };
+
+// What the filter display dialog shows of Filter.
+TFilterDisplay MonFilterDisplay(const TMonFilter& Filter);
 
 // Whether the file or directory RelPath (relative to the monitored
 // directory) lies at or below one of Filter.DestDirs.

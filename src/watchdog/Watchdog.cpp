@@ -147,7 +147,9 @@ TWatchdog::TWatchdog(TWatchdogView& View, TMainThreadQueue& Queue, TWatchdogSetu
       FQueue(Queue),
       FSetup(std::move(Setup)),
       FMonitor(Queue, FMonTasks, {std::move(WatchBackend), FSetup.ScanTree, FSetup.Clock},
-               {[this](std::size_t) { PublishState(); }, [this](const std::string& Line) { AddLogLine(Line); }}),
+               {.PendingChanged = [this](std::size_t) { StateMayHaveChanged(); },
+                .EntryChanged = [this](std::size_t) { PublishState(); },
+                .LogLine = [this](const std::string& Line) { AddLogLine(Line); }}),
       FJobDir(DirWithDelimiter(JoinPath(FSetup.UserPath, "ZentApp"))),
       FLogDir(FSetup.LogDir.empty() ? ExtractFileDir(FSetup.IniName) : FSetup.LogDir),
       FInterval(IntervalDisplayFor(DefaultBuInterval)),
@@ -158,6 +160,7 @@ TWatchdog::TWatchdog(TWatchdogView& View, TMainThreadQueue& Queue, TWatchdogSetu
   const TClientSize Designed = FView.DesignedClientSize();
   FDHeight = Designed.Height;
   FDWidth = Designed.Width;
+  FRunner.OnFilesChanged = [this] { StateMayHaveChanged(); };
   PublishState();
 }
 
@@ -872,11 +875,18 @@ void TWatchdog::sbViewFilesClick() {
   FView.ShowChangedFiles(Lines);
 }
 
-void TWatchdog::GetChangedFileList(std::vector<std::string>& List) const {
-  List.clear();
-  for (std::size_t I = 0; I < FMonTasks.size(); ++I) AddPendingLines(I, *FMonTasks[I], List);
-  if (List.empty())
-    List.push_back(Tr("No files"));
+std::vector<std::string> TWatchdog::ChangedFileLines() const {
+  std::vector<std::string> Lines;
+  for (std::size_t I = 0; I < FMonTasks.size(); ++I) AddPendingLines(I, *FMonTasks[I], Lines);
+  if (Lines.empty())
+    Lines.push_back(Tr("No files"));
+  return Lines;
+}
+
+std::optional<TFilterDisplay> TWatchdog::FilterDisplayOf(std::size_t Index) const {
+  if (Index >= FMonTasks.size())
+    return std::nullopt;
+  return MonFilterDisplay(FMonTasks[Index]->MonFilter);
 }
 
 std::string TWatchdog::ActiveDirsText() const {
@@ -923,7 +933,8 @@ TWatchdogState TWatchdog::ComputeState() const {
     const TMonTask& Task = *FMonTasks[I];
     S.DirItems.push_back({DirItemText(I, Task.Dir), Task.MonStatus == mtEnabled, RunStatus(I),
                           Task.PendingCount(), Task.MonStatus == mtInvalid || !Task.Unavailable.empty(),
-                          !Task.MonFilter.DestDirs.Empty(), Task.Failed.GivenUpCount(), Task.Unavailable});
+                          !Task.MonFilter.DestDirs.Empty(), Task.Failed.GivenUpCount(), Task.Unavailable, Task.Dir,
+                          Task.MonStatus});
   }
   if (FSelected >= 0 && static_cast<std::size_t>(FSelected) < FMonTasks.size()) {
     S.Selected = FSelected;
@@ -972,6 +983,20 @@ TWatchdogState TWatchdog::ComputeState() const {
 void TWatchdog::PublishState() {
   FState = ComputeState();
   FView.StateChanged(FState);
+}
+
+void TWatchdog::StateMayHaveChanged() {
+  // A burst of reports publishes once. The posted call may outlive the
+  // controller and then does nothing; while the controller goes (its token
+  // is dropped first) the workers' last reports post nothing.
+  if (FPublishPosted || !FLife)
+    return;
+  FPublishPosted = FQueue.Post([this, Life = std::weak_ptr<int>(FLife)] {
+    if (Life.expired())
+      return;
+    FPublishPosted = false;
+    PublishState();
+  });
 }
 
 }  // namespace dz

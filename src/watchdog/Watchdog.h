@@ -252,7 +252,12 @@ public:
   // "Show files": the pending files of the enabled entries in the pop-up list.
   void sbViewFilesClick();
   // The status dialog's list: the pending files of every entry, or "No files".
-  void GetChangedFileList(std::vector<std::string>& List) const;
+  // Asked for when shown: it may hold a hundred thousand lines, too many
+  // for the snapshot.
+  std::vector<std::string> ChangedFileLines() const;
+  // What the filter display shows for entry Index; nothing when there is
+  // no such entry.
+  std::optional<TFilterDisplay> FilterDisplayOf(std::size_t Index) const;
   std::string CountdownText() const { return FScheduler.CountdownText(); }
   // The status dialog's information text.
   std::string ActiveDirsText() const;
@@ -286,6 +291,11 @@ private:
   TTaskInfo TaskInfoOf(std::size_t Index) const;
   TWatchdogState ComputeState() const;
   void PublishState();
+  // An entry's pending files or run status may have changed outside a
+  // handler (a watcher's report, a scan's result, a worker's file): the
+  // state is published once the queue has run what it holds now, once
+  // however many such changes come in that turn.
+  void StateMayHaveChanged();
   // Looks, off the main thread, whether the entries marked unavailable are
   // there again; TakeUpAgain starts watching one that is.
   void LookForReturns();
@@ -343,6 +353,7 @@ private:
   TBackupLogFile FLogFile;
   std::vector<std::string> FLogLines;
   TWatchdogState FState;
+  bool FPublishPosted = false;  // a publish waits in the queue
   std::int32_t FDHeight = 0;
   std::int32_t FDWidth = 0;
 };

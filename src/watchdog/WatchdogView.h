@@ -5,7 +5,10 @@
 // front-end renders the snapshot and reports the user's actions by calling
 // the controller's handlers (TWatchdog). Besides the snapshot there are a few
 // events: a log line, a message, a question, the destination warning, the
-// pending-file pop-up. Every call comes from the main thread.
+// pending-file pop-up. The snapshot is all a front-end reads of the
+// entries; what is too long to publish every second (the status dialog's
+// list of pending files, the filter display of one entry) it asks the
+// controller for as a value. Every call comes from the main thread.
 
 #include <cstddef>
 #include <cstdint>
@@ -92,6 +95,10 @@ struct TDirItem {
   // file or directory is missing. It is taken up again when they are back;
   // Invalid is set meanwhile.
   std::string Unavailable;
+  std::string Dir;              // the monitored directory, unescaped
+  // Checked by the user (enabled), unchecked (disabled), or its task
+  // cannot be used (invalid); the console's status names it.
+  TMonTaskStatus Status = mtEnabled;
   friend bool operator==(const TDirItem&, const TDirItem&) = default;
 };
 

@@ -14,6 +14,7 @@
 #include "platform/Environment.h"
 #include "settings/UnicodeIniFile.h"
 #include "support/FakeDirWatchBackend.h"
+#include "support/Gate.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestFiles.h"
 #include "watchdog/SettingsGuard.h"
@@ -374,6 +375,28 @@ TEST_F(ConsoleAppTest, AnEntryWhoseDirectoryIsMissingWaitsAndTheStatusSaysWhy) {
   const TWatchdogSettings Saved = LoadWatchdogSettings(Settings());
   ASSERT_EQ(Saved.MonTasks.size(), 1u);
   EXPECT_TRUE(Saved.MonTasks[0].Enabled) << "the user's check mark is kept for the next start";
+}
+
+// A change reported and the status asked for in one turn of the queue: the
+// state the status reads is published after the report, and still the
+// status counts the change.
+TEST_F(ConsoleAppTest, TheStatusCountsAChangeReportedInTheSameTurn) {
+  const std::string Task = WriteTask("t.buj", {PathOf("a")});
+  RunOnThread({"/c", "/add:" + Task});
+  test::TFakeDirWatch* Watch = WaitForWatcher(PathOf("a"));
+  ASSERT_NE(Watch, nullptr) << FOut.str() << FErr.str();
+  // The main thread waits at the gate while the report and the commands
+  // are queued behind it.
+  test::TGate Held;
+  FQueue.Post([&Held] { Held.Pass(); });
+  ASSERT_TRUE(Held.WaitForArrivals(1));
+  test::WriteFileBytes(FDir / "a/new.txt", "new");
+  ASSERT_TRUE(Watch->Push({{DirActionAdded, "new.txt"}}));
+  for (const char* Line : {"s", "q"}) FQueue.Post([this, Line] { FApp.InputLine(Line); });
+  Held.Open();
+  EXPECT_EQ(Finish(), ceQuit);
+  EXPECT_NE(FOut.str().find("01: " + PathOf("a") + " - watched, 1 file\nNext backup: "), std::string::npos)
+      << FOut.str();
 }
 
 class ConsoleExampleTest : public ConsoleAppTest, public testing::WithParamInterface<bool> {};

@@ -58,6 +58,7 @@ struct TDialogLog {
   std::vector<QString> Questions;
   std::vector<QStringList> PickerItems;
   std::vector<std::vector<std::string>> MainAppRuns;
+  std::vector<TFilterDisplay> FilterDisplays;
 };
 
 class TFakeDialogs : public TWindowDialogs {
@@ -74,7 +75,7 @@ public:
     return FLog.Answer;
   }
   void Information(QWidget*, QPoint, const QString&, const QString& Text) override { FLog.Messages.push_back(Text); }
-  void ShowFilterSettings(QWidget*, const TMonFilter&) override {}
+  void ShowFilterSettings(QWidget*, const TFilterDisplay& Display) override { FLog.FilterDisplays.push_back(Display); }
   void ShowLogFile(QWidget*, const std::string&) override {}
   void OpenHelp(QWidget*) override {}
   bool StartsOnLogon() override { return false; }
@@ -298,6 +299,20 @@ private slots:
     W<QPushButton>("bbEdit")->click();
     QCOMPARE(FWatchdog->MonTask(0).MonStatus, mtEnabled);  // read again: usable, so enabled
     QCOMPARE(W<QListWidget>("lbDirs")->item(0)->checkState(), Qt::Checked);
+  }
+
+  // The filter display shows the selected entry's filters, as the core
+  // describes them.
+  void theFilterDisplayShowsTheSelectedEntrysFilters() {
+    AddEntry("a");
+    AddEntry("b");
+    FWatchdog->MonTask(1).MonFilter.IncludeExts = true;
+    FWatchdog->MonTask(1).MonFilter.ExtList.Assign({"txt", "doc"});
+    FWatchdog->SelectDirItem(1);
+    W<QPushButton>("bbFilter")->click();
+    QCOMPARE(FLog.FilterDisplays.size(), std::size_t{1});
+    QCOMPARE(FLog.FilterDisplays[0], MonFilterDisplay(FWatchdog->MonTask(1).MonFilter));
+    QVERIFY(FLog.FilterDisplays[0] != MonFilterDisplay(FWatchdog->MonTask(0).MonFilter));
   }
 
   // While the editor is open the window goes on: the tick backs up, and
@@ -614,9 +629,9 @@ private slots:
   // item's text and named in its hint; an item without either has neither.
   void givenUpFilesAndADestinationInsideAreMarked() {
     TWatchdogState State = FWatchdog->State();
-    State.DirItems = {TDirItem{"01: /a", true, rsWatch, 0, false, false, 2, ""},
-                      TDirItem{"02: /b", true, rsWatch, 0, false, true, 0, ""},
-                      TDirItem{"03: /c", true, rsWatch, 1, false, false, 0, ""}};
+    State.DirItems = {TDirItem{"01: /a", true, rsWatch, 0, false, false, 2, "", "/a", mtEnabled},
+                      TDirItem{"02: /b", true, rsWatch, 0, false, true, 0, "", "/b", mtEnabled},
+                      TDirItem{"03: /c", true, rsWatch, 1, false, false, 0, "", "/c", mtEnabled}};
     State.Selected = 0;
     FWindow->StateChanged(State);
     auto* List = W<QListWidget>("lbDirs");

@@ -63,5 +63,32 @@ TEST_F(BackupOutcomeTest, UpToDateFilesAreDoneAndNamesThatAreNoFilesAreNotPendin
   EXPECT_EQ(test::Listing(Copies), (std::vector<std::string>{"a", "b"}));
 }
 
+// Whoever shows the entry's files learns of each report and of the release
+// when it comes, not at the next look: after each file, the files in
+// flight are fewer, and the release gives the entry back its run status.
+TEST_F(BackupOutcomeTest, EachReportAndTheReleaseSayThatTheEntrysFilesChanged) {
+  fs::create_directories(FDir / "src");
+  TMonTask Task(PathOf("task.buj"), PathOf("src"));
+  for (const char* Name : {"a", "b"}) test::WriteFileBytes(FDir / "src" / Name, Name);
+  Task.FileList.Assign({"a", "b", "gone"});
+  TPlainMainThreadQueue Queue;
+  TBackupRunner Runner(Queue, [](const std::string&) {}, [] { return std::string("2026-12-09 14:03:27"); });
+  struct TSeen {
+    std::size_t InFlight;
+    bool Released;
+    bool operator==(const TSeen&) const = default;
+  };
+  std::vector<TSeen> Seen;
+  Runner.OnFilesChanged = [&] {
+    const TMatchList* InFlight = Runner.InFlight(Task);
+    Seen.push_back({InFlight != nullptr ? InFlight->Count() : 0, Runner.Worker(Task) == nullptr});
+  };
+  ASSERT_TRUE(Runner.Start(Task, 1, PathOf("dst") + "/"));
+  EXPECT_TRUE(Seen.empty()) << "a start is the caller's own change";
+  Runner.WaitAll();
+  EXPECT_EQ(Seen, (std::vector<TSeen>{{2, false}, {1, false}, {0, false}, {0, true}}));
+  EXPECT_TRUE(Task.FileList.Items().empty());
+}
+
 }  // namespace
 }  // namespace dz

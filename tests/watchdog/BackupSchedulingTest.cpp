@@ -662,8 +662,7 @@ TEST_F(BackupSchedulingTest, AFileThatKeepsFailingIsGivenUpAfterBoundedRetries) 
   EXPECT_EQ(FWatchdog->FileCount(), 0) << "a file given up is not pending";
   EXPECT_EQ(FView.State.TrayStatus, tbsWait);
   EXPECT_EQ(FView.State.DirItems[Docs].GivenUp, 1u);
-  std::vector<std::string> Listed;
-  FWatchdog->GetChangedFileList(Listed);
+  const std::vector<std::string> Listed = FWatchdog->ChangedFileLines();
   ASSERT_EQ(Listed.size(), 1u);
   EXPECT_TRUE(Listed[0].starts_with("01: a.txt")) << Listed[0];
   EXPECT_NE(Listed[0].find("given up"), std::string::npos) << Listed[0];

@@ -56,6 +56,7 @@ protected:
       return 0;
     };
     TEntryMonitorEvents Events;
+    Events.PendingChanged = [this](std::size_t Index) { FChanged.push_back(Index); };
     Events.EntryChanged = [this](std::size_t Index) { FChanged.push_back(Index); };
     Events.LogLine = [this](const std::string& Line) { FLog.push_back(Line); };
     FMonitor = std::make_unique<TEntryMonitor>(FQueue, FEntries, Setup, Events);

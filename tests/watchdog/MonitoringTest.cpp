@@ -142,6 +142,12 @@ protected:
   void WaitForWatchers() {
     ASSERT_TRUE(FQueue.WaitWhileProcessing([this] { return !FWatchdog->WatchersStarting(); }, std::chrono::minutes(2)));
   }
+  // Runs the queue until it is empty: what was queued, and what that queued
+  // in turn.
+  void Drain() {
+    while (FQueue.ProcessPending() > 0) {
+    }
+  }
 
   TFakeWatchdogView FView;
   TPlainMainThreadQueue FQueue;
@@ -1140,9 +1146,7 @@ TEST(PathHelpers, UndecidedDirectoryNamesKeepTheFile) {
 }
 
 TEST_F(MonitoringTest, TheViewsListThePendingFiles) {
-  std::vector<std::string> List{"left over"};
-  FWatchdog->GetChangedFileList(List);
-  EXPECT_EQ(List, TFiles{"No files"});
+  EXPECT_EQ(FWatchdog->ChangedFileLines(), TFiles{"No files"});
   FWatchdog->sbViewFilesClick();
   EXPECT_EQ(FView.ChangedFiles.back(), TFiles{"No files"});
 
@@ -1156,9 +1160,76 @@ TEST_F(MonitoringTest, TheViewsListThePendingFiles) {
 
   FWatchdog->sbViewFilesClick();
   EXPECT_EQ(FView.ChangedFiles.back(), (TFiles{"01: a.txt", "01: b.txt", "11: t/z.txt"})) << "enabled entries only";
-  List = {"left over"};
-  FWatchdog->GetChangedFileList(List);
-  EXPECT_EQ(List, (TFiles{"01: a.txt", "01: b.txt", "02: x.txt", "11: t/z.txt"})) << "every entry";
+  EXPECT_EQ(FWatchdog->ChangedFileLines(), (TFiles{"01: a.txt", "01: b.txt", "02: x.txt", "11: t/z.txt"}))
+      << "every entry";
+}
+
+// ---------------------------------------------------------------------------
+// The state follows the pending files without waiting for a tick
+
+TEST_F(MonitoringTest, ReportedChangesArePublishedOnceTheQueueHasRunOncePerTurn) {
+  const std::size_t Docs = AddEntry("docs");
+  Start();
+  Drain();
+  const int Before = FView.StateChanges;
+  // Three batches wait in the queue when the main thread looks.
+  for (const char* Name : {"a.txt", "b.txt", "c.txt"}) ASSERT_TRUE(Backend(Docs)->Push({{DirActionAdded, Name}}));
+  Drain();
+  EXPECT_EQ(FView.StateChanges - Before, 1) << "one publish for the reports of one turn";
+  EXPECT_EQ(FView.State.DirItems[Docs].Pending, 3u);
+  EXPECT_EQ(FView.State.FileCountText, "3 files");
+  EXPECT_TRUE(FView.State.ImmediateBackupEnabled);
+  EXPECT_EQ(FWatchdog->State(), FView.State);
+
+  Report(Docs, {{DirActionRemoved, "b.txt"}});
+  Drain();
+  EXPECT_EQ(FView.State.DirItems[Docs].Pending, 2u);
+  EXPECT_EQ(FView.StateChanges - Before, 2);
+}
+
+TEST_F(MonitoringTest, WhatTheLookAtTheStartFindsIsPublishedWithoutATick) {
+  TWatchdogSetup S = Setup();
+  S.ScanTree = [](const std::string&, const TMonFilter&, TFileTime, TFiles& Files) {
+    Files = {"found.txt"};
+    return 0;
+  };
+  FWatchdog = std::make_unique<TWatchdog>(FView, FQueue, S, FBackends.Factory());
+  const std::size_t Docs = AddEntry("docs");
+  Start();
+  FWatchdog->StopMonitoring();  // the next start looks for what changed since
+  const std::size_t Lines = FView.LogLines.size();
+  Start();
+  WaitForLines(Lines + 1);  // the look's result
+  Drain();
+  EXPECT_EQ(FView.State.DirItems[Docs].Pending, 1u) << ::testing::PrintToString(FView.LogLines);
+  EXPECT_EQ(FView.State.FileCountText, "1 file");
+}
+
+TEST_F(MonitoringTest, APublishStillQueuedWhenTheControllerGoesDoesNothing) {
+  const std::size_t Docs = AddEntry("docs");
+  Start();
+  ASSERT_TRUE(Backend(Docs)->Push({{DirActionAdded, "a.txt"}}));
+  FQueue.ProcessPending();  // the report; the publish it asks for waits in the queue
+  const int Before = FView.StateChanges;
+  FWatchdog.reset();
+  Drain();
+  EXPECT_EQ(FView.StateChanges, Before);
+}
+
+// The entries as the snapshot carries them for the console's status.
+TEST_F(MonitoringTest, TheListItemsCarryTheDirectoryAndTheEntrysStatus) {
+  AddEntry("on");
+  AddEntry("off", AllFiles, mtDisabled);
+  const std::size_t Bad = AddEntry("bad");
+  test::WriteFileBytes(Task(Bad).BuTask, "[Global]\nEncrypt=1\n");
+  FWatchdog->ValidateMonTasks();
+  ASSERT_EQ(FView.State.DirItems.size(), 3u);
+  const std::pair<std::string, TMonTaskStatus> Expected[] = {
+      {PathOf("on"), mtEnabled}, {PathOf("off"), mtDisabled}, {PathOf("bad"), mtInvalid}};
+  for (std::size_t I = 0; I < 3; ++I) {
+    EXPECT_EQ(FView.State.DirItems[I].Dir, Expected[I].first);
+    EXPECT_EQ(FView.State.DirItems[I].Status, Expected[I].second) << Expected[I].first;
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -11,7 +11,6 @@
 #include <QVBoxLayout>
 
 #include "filters/FilterDisplay.h"
-#include "watchdog/MonTask.h"
 #include "ui/dialogs/QtText.h"
 
 namespace dz::ui {
@@ -82,17 +81,12 @@ TShowFilterDialog::TShowFilterDialog(QWidget* Parent)
   resize(560, 480);
 }
 
-void TShowFilterDialog::ShowFilter(const TMonFilter& Filter) {
-  Render(ComputeFilterDisplay(Filter.IncludeSubDirs, Filter.SubDirList, Filter.SubDirFilter, Filter.IncludeExts,
-                              Filter.ExtList, Filter.FileFilter));
-}
-
-void TShowFilterDialog::Execute(const TMonFilter& Filter) {
-  ShowFilter(Filter);
+void TShowFilterDialog::Execute(const TFilterDisplay& Display) {
+  ShowFilter(Display);
   exec();
 }
 
-void TShowFilterDialog::Render(const TFilterDisplay& Display) {
+void TShowFilterDialog::ShowFilter(const TFilterDisplay& Display) {
   laSubDirs->setText(Qs(Display.SubDirsLabel));
   laDirFilt->setText(Qs(Display.DirFilterLabel));
   laFileExt->setText(Qs(Display.FileExtLabel));

@@ -16,7 +16,6 @@ class QTableWidget;
 
 namespace dz {
 struct TFilterDisplay;
-struct TMonFilter;
 }  // namespace dz
 
 namespace dz::ui {
@@ -29,14 +28,12 @@ public:
 
   explicit TShowFilterDialog(QWidget* Parent = nullptr);
 
-  // Shows Filter and waits until the dialog is closed. Changes nothing.
-  void Execute(const TMonFilter& Filter);
-  // Fills the widgets with Filter without showing the dialog.
-  void ShowFilter(const TMonFilter& Filter);
+  // Shows Display and waits until the dialog is closed. Changes nothing.
+  void Execute(const TFilterDisplay& Display);
+  // Fills the widgets with Display without showing the dialog.
+  void ShowFilter(const TFilterDisplay& Display);
 
 private:
-  void Render(const TFilterDisplay& Display);
-
   QLabel* laSubDirs;
   QLabel* laDirFilt;
   QLabel* laFileFilt;

@@ -211,7 +211,8 @@ void TMainWindow::BuildTopPanel(QWidget* Panel) {
   connect(bbEdit, &QPushButton::clicked, this, &TMainWindow::bbEditClick);
   connect(bbFilter, &QPushButton::clicked, this, [this] {
     if (FWatchdog == nullptr || FState.Selected < 0) return;
-    FDialogs->ShowFilterSettings(this, FWatchdog->MonTask(static_cast<std::size_t>(FState.Selected)).MonFilter);
+    if (const auto Display = FWatchdog->FilterDisplayOf(static_cast<std::size_t>(FState.Selected)))
+      FDialogs->ShowFilterSettings(this, *Display);
   });
   connect(edBakCount, &QSpinBox::valueChanged, this, [this](int Value) {
     if (!FRendering) Call([&](TWatchdog& W) { W.RetainBakChanged(Value); });
@@ -569,7 +570,7 @@ void TMainWindow::showEvent(QShowEvent* Event) {
 void TMainWindow::FormShow() {
   Call([](TWatchdog& W) {
     W.ValidateMonTasks();
-    if (W.MonTaskCount() > 0) W.SelectDirItem(0);
+    if (!W.State().DirItems.empty()) W.SelectDirItem(0);
   });
   meLog->verticalScrollBar()->setValue(meLog->verticalScrollBar()->maximum());
 }
@@ -761,9 +762,9 @@ void TMainWindow::btnRemoveClick() {
 }
 
 void TMainWindow::bbEditClick() {
-  if (FWatchdog == nullptr || FState.Selected < 0 || FState.DirItems.empty() || FEditRunning) return;
+  if (FWatchdog == nullptr || FState.Selected < 0 || !FState.TaskInfo || FEditRunning) return;
   const auto Index = static_cast<std::size_t>(FState.Selected);
-  const std::string TaskFile = FWatchdog->MonTask(Index).BuTask;
+  const std::string TaskFile = FState.TaskInfo->Task;
   if (!RegularFileExists(TaskFile)) {
     FDialogs->Message(this, Q(Tr("Task not found") + ": " + TaskFile));
     return;
@@ -794,7 +795,7 @@ void TMainWindow::EditEnded(std::size_t Index, const TProcessOutcome& Outcome) {
     FDialogs->Message(this, Q(SafeFormat(Tr("Error on executing Zentivo: %s"), Outcome.Error)));
   } else if (Outcome.ExitCode != 0) {
     FDialogs->Message(this, Q(EditTaskFailureMessage(Outcome.ExitCode)));
-  } else if (FWatchdog != nullptr && Index < FWatchdog->MonTaskCount()) {
+  } else if (FWatchdog != nullptr && Index < FWatchdog->State().DirItems.size()) {
     Call([Index](TWatchdog& W) { W.TaskEdited(Index); });
   }
   if (FWatchdog != nullptr) StateChanged(FWatchdog->State());
@@ -820,7 +821,7 @@ void TMainWindow::ShowTrayInfo() {
   if (FWatchdog == nullptr) return;
   TWatchdog* Watchdog = FWatchdog;
   auto* Dialog = new TShowInfoDialog(this, Q(ProgVersName()), Q(FState.ActiveDirsText), Q(Tr("Edit monitoring")),
-                                     [Watchdog](std::vector<std::string>& List) { Watchdog->GetChangedFileList(List); });
+                                     [Watchdog] { return Watchdog->ChangedFileLines(); });
   Dialog->setAttribute(Qt::WA_DeleteOnClose);
   Dialog->SetStatus(Q(FState.StatusLine), Q(FState.StatusFileLine));
   connect(Dialog, &TShowInfoDialog::Closed, this, [this](TInfoResult Result) {

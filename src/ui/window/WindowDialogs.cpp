@@ -74,9 +74,9 @@ void TQtWindowDialogs::Information(QWidget* Parent, QPoint At, const QString& Ti
   Box.exec();
 }
 
-void TQtWindowDialogs::ShowFilterSettings(QWidget* Parent, const TMonFilter& Filter) {
+void TQtWindowDialogs::ShowFilterSettings(QWidget* Parent, const TFilterDisplay& Display) {
   TShowFilterDialog Dialog(Parent);
-  Dialog.Execute(Filter);
+  Dialog.Execute(Display);
 }
 
 void TQtWindowDialogs::ShowLogFile(QWidget* Parent, const std::string& LogDir) {

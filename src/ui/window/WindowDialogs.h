@@ -21,7 +21,7 @@ class QWidget;
 #include "settings/MainAppSettings.h"
 
 namespace dz {
-struct TMonFilter;
+struct TFilterDisplay;
 }
 
 namespace dz::ui {
@@ -49,7 +49,7 @@ public:
   virtual void Information(QWidget* Parent, QPoint At, const QString& Title, const QString& Text) = 0;
 
   // The pieces of other parts of the front-end.
-  virtual void ShowFilterSettings(QWidget* Parent, const TMonFilter& Filter) = 0;
+  virtual void ShowFilterSettings(QWidget* Parent, const TFilterDisplay& Display) = 0;
   // "Show log file": a file of LogDir in the text viewer.
   virtual void ShowLogFile(QWidget* Parent, const std::string& LogDir) = 0;
   virtual void OpenHelp(QWidget* Parent) = 0;
@@ -91,7 +91,7 @@ public:
   bool Question(QWidget* Parent, const QString& Text) override;
   void Information(QWidget* Parent, QPoint At, const QString& Title, const QString& Text) override;
 
-  void ShowFilterSettings(QWidget* Parent, const TMonFilter& Filter) override;
+  void ShowFilterSettings(QWidget* Parent, const TFilterDisplay& Display) override;
   void ShowLogFile(QWidget* Parent, const std::string& LogDir) override;
   void OpenHelp(QWidget* Parent) override;
   bool StartsOnLogon() override { return FSetup.StartsOnLogon; }

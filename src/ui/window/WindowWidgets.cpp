@@ -176,13 +176,13 @@ int TSelectListItemDialog::Selected() const { return FList->currentRow(); }
 // --- the status dialog ---------------------------------------------------------------
 
 TShowInfoDialog::TShowInfoDialog(QWidget* Parent, const QString& Title, const QString& Info,
-                                 const QString& MainCaption, TFileListFiller Filler)
+                                 const QString& MainCaption, TFileLines FileLines)
     : QDialog(Parent, Qt::Tool | Qt::WindowStaysOnTopHint),
       FInfo(new QLabel(Info, this)),
       FStatus(new QLabel(this)),
       FFiles(new QLabel(this)),
       FFileList(new QListWidget(this)),
-      FFiller(std::move(Filler)) {
+      FFileLines(std::move(FileLines)) {
   setObjectName(QStringLiteral("TShowInfoDialog"));
   setWindowTitle(Title);
   setModal(false);
@@ -216,8 +216,7 @@ TShowInfoDialog::TShowInfoDialog(QWidget* Parent, const QString& Title, const QS
   Buttons->addWidget(Close);
   Layout->addLayout(Buttons);
   connect(ShowFiles, &QPushButton::clicked, this, [this] {
-    std::vector<std::string> Lines;
-    if (FFiller) FFiller(Lines);
+    const std::vector<std::string> Lines = FFileLines ? FFileLines() : std::vector<std::string>();
     FFileList->clear();
     for (const std::string& Line : Lines) FFileList->addItem(Q(Line));
     FFileList->show();

@@ -92,9 +92,10 @@ enum class TInfoResult { Close, Main, StartBackup };
 class TShowInfoDialog : public QDialog {
   Q_OBJECT
 public:
-  using TFileListFiller = std::function<void(std::vector<std::string>&)>;
+  // The lines of "Show files", asked for when the button is pressed.
+  using TFileLines = std::function<std::vector<std::string>()>;
   TShowInfoDialog(QWidget* Parent, const QString& Title, const QString& Info, const QString& MainCaption,
-                  TFileListFiller Filler);
+                  TFileLines FileLines);
   void SetStatus(const QString& StatusLine, const QString& FileLine);
   void SetInfo(const QString& Info);
   TInfoResult Result() const { return FResult; }
@@ -110,7 +111,7 @@ private:
   QLabel* FStatus;
   QLabel* FFiles;
   QListWidget* FFileList;
-  TFileListFiller FFiller;
+  TFileLines FFileLines;
   TInfoResult FResult = TInfoResult::Close;
 };
 

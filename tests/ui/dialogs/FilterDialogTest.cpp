@@ -133,7 +133,7 @@ private slots:
 
     // One dialog serves every directory: what an earlier one showed must go.
     TShowFilterDialog& Dialog = SharedDialog();
-    Dialog.ShowFilter(Filter);
+    Dialog.ShowFilter(MonFilterDisplay(Filter));
     QCOMPARE((Lines{Child<QLabel>(Dialog, "laSubDirs")->text().toStdString(),
                     Child<QLabel>(Dialog, "laDirFilt")->text().toStdString(),
                     Child<QLabel>(Dialog, "laFileExt")->text().toStdString()}),
@@ -157,7 +157,7 @@ private slots:
       WasModal = Dialog.isVisible() && Dialog.isModal();
       QTest::mouseClick(Child<QPushButton>(Dialog, "btnClose"), Qt::LeftButton);
     });
-    Dialog.Execute(Filter);
+    Dialog.Execute(MonFilterDisplay(Filter));
     QVERIFY(WasModal);
     QVERIFY(!Dialog.isVisible());
     QCOMPARE(Filter.FileFilter.Filter(), std::string("*.txt"));

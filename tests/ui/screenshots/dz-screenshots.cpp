@@ -105,7 +105,7 @@ bool Shoot(const QString& OutDir, const std::string& Home, const QString& Suffix
   Menu->hide();
 
   TShowFilterDialog Filter(&Window);
-  Filter.ShowFilter(W.MonTask(0).MonFilter);
+  Filter.ShowFilter(*W.FilterDisplayOf(0));
   Filter.show();
   QCoreApplication::processEvents();
   Ok = Save(Filter.grab(), OutDir + "/filter-dialog-" + Suffix + ".png") && Ok;
