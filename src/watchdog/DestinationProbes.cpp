@@ -7,6 +7,7 @@
 
 #include "filesys/PathUtils.h"
 #include "settings/PathConventions.h"
+#include "watchdog/MonTask.h"
 
 namespace dz {
 
@@ -24,6 +25,34 @@ TDestinationVerdict ProbeDestination(const std::string& DestDir, const TVolumes&
     V.Resolved = Look.Resolved;
   }
   return V;
+}
+
+// --- the verdicts ----------------------------------------------------------------
+
+// The name a " *** " line gives for a destination that is not there: its
+// volume label, else its drive; a Linux path has no drive, and the folder
+// itself tells the user most.
+std::string MissingDestinationName(const std::string& DestDir) {
+  std::string Label;
+  if (VolumeLabelOf(DestDir, Label))
+    return Label;
+  std::string Drive = DrivePart(DestDir);
+  if (!Drive.empty())
+    return Drive;
+  std::string_view Dir = DestDir;
+  while (Dir.size() > 1 && Dir.back() == PathDelimiter) Dir.remove_suffix(1);
+  return std::string(Dir);
+}
+
+bool DestinationMountKept(TMonTask& Task, const std::string& Dest, const std::string& Mount) {
+  if (Mount.empty())
+    return true;
+  if (Task.DestMountFor == Dest && !Task.DestMountPoint.empty() && Mount != Task.DestMountPoint &&
+      IsSubPath(DirWithDelimiter(Mount), Task.DestMountPoint))
+    return false;  // the deeper mount it was on is gone: its bare folder is left
+  Task.DestMountPoint = Mount;
+  Task.DestMountFor = Dest;
+  return true;
 }
 
 // --- threads left to end on their own ---------------------------------------------

@@ -35,6 +35,16 @@ struct TDestinationVerdict {
 TDestinationVerdict ProbeDestination(const std::string& DestDir, const TVolumes& Volumes);
 using TDestinationProbe = std::function<TDestinationVerdict(const std::string& DestDir, const TVolumes& Volumes)>;
 
+// The name a line of the log gives for a destination that is not there: its
+// volume label, else its drive, else the folder itself.
+std::string MissingDestinationName(const std::string& DestDir);
+
+class TMonTask;
+// Whether Dest, now on the file system mounted at Mount (empty: unknown),
+// still lies on the one it was on at Task's last backup start; remembers
+// the one it is on now when it does.
+bool DestinationMountKept(TMonTask& Task, const std::string& Dest, const std::string& Mount);
+
 // Work that may hang (a look at a dead mount) on threads that are left to
 // end on their own. What a thread finds reaches the main-thread queue only
 // while this object lives: a call posted before its end is dropped when it

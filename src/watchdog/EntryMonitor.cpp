@@ -18,7 +18,7 @@
 #include "platform/Volumes.h"
 #include "platform/SysError.h"
 #include "watchdog/LogLines.h"
-#include "watchdog/Watchdog.h"
+#include "watchdog/DisplayTexts.h"
 
 namespace dz {
 
@@ -39,12 +39,14 @@ TFileTime FileTimeOf(std::chrono::system_clock::time_point Time) {
 
 TEntryMonitor::TEntryMonitor(TMainThreadQueue& Queue, TMonTaskList& Entries, TEntryMonitorSetup Setup,
                              TEntryMonitorEvents Events)
-    : FQueue(Queue), FEntries(Entries), FSetup(std::move(Setup)), FEvents(std::move(Events)) {}
+    : FQueue(Queue), FEntries(Entries), FSetup(std::move(Setup)), FEvents(std::move(Events)), FReturnLooks(Queue) {}
 
 TEntryMonitor::~TEntryMonitor() { Close(); }
 
 void TEntryMonitor::Close() {
   // The watchers and the walks go first: their calls come into this object.
+  // Looks for entries that wait keep running; they no longer post.
+  FReturnLooks.Abandon();
   FWatches.clear();
   FEndedWatches.clear();
   FScans.clear();
@@ -152,6 +154,31 @@ void TEntryMonitor::MarkUnavailable(std::size_t Index, std::string Reason) {
   Task.Unavailable = std::move(Reason);
   Log(ErrorLine(EntryLine(Index, Task.Unavailable + " " +
       Tr("It is monitored again as soon as it is back."))));
+}
+
+void TEntryMonitor::LookForReturns() {
+  for (std::size_t I = 0; I < FEntries.size(); ++I) {
+    TMonTask& Task = *FEntries[I];
+    if (Task.MonStatus != mtEnabled || Task.Unavailable.empty() || Task.ReturnLookOut || Watched(I))
+      continue;
+    Task.ReturnLookOut = true;
+    FReturnLooks.Start([this, I, Entry = &Task, TaskFile = Task.BuTask, Dir = Task.Dir,
+                        There = FSetup.SourceThere]() -> TMainThreadQueue::TCall {
+      bool Back = false;
+      try {
+        Back = There && There(TaskFile, Dir);
+      } catch (...) {
+        Back = false;
+      }
+      return [this, I, Entry, Back] {
+        if (I >= FEntries.size() || FEntries[I].get() != Entry)
+          return;
+        Entry->ReturnLookOut = false;
+        if (Back && FEvents.EntryBack)
+          FEvents.EntryBack(I);
+      };
+    });
+  }
 }
 
 void TEntryMonitor::ResetCollection(TMonTask& Task) {

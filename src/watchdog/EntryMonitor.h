@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/MainThreadQueue.h"
+#include "watchdog/DestinationProbes.h"
 #include "dirwatch/DirectoryWatch.h"
 #include "watchdog/MonTask.h"
 
@@ -41,6 +42,9 @@ struct TEntryMonitorSetup {
   TDirWatchBackendFactory WatchBackend = CreateSystemDirWatchBackend;  // a fake in tests
   TTreeScan ScanTree = ScanChangedFiles;
   TWatchdogClock Clock = [] { return std::chrono::system_clock::now(); };
+  // The look whether an entry that waits is there again: true when its task
+  // file and its directory both exist. Runs on a thread of its own.
+  std::function<bool(const std::string& TaskFile, const std::string& Dir)> SourceThere;
 };
 
 struct TEntryMonitorEvents {
@@ -54,6 +58,9 @@ struct TEntryMonitorEvents {
   std::function<void(std::size_t Index)> EntryChanged;
   // A line for the log.
   std::function<void(const std::string& Line)> LogLine;
+  // The task file and the directory of entry Index, which waited for them,
+  // have been found again (see LookForReturns).
+  std::function<void(std::size_t Index)> EntryBack;
 };
 
 class TEntryMonitor {
@@ -101,6 +108,11 @@ public:
   // Entry Index is not watched until its task file and directory are there
   // again; Reason says what is missing.
   void MarkUnavailable(std::size_t Index, std::string Reason);
+  // Looks, off the main thread, whether the enabled entries that wait are
+  // there again, one look per entry at a time; EntryBack tells of each that
+  // is. A look at a share that does not answer may hang for minutes: it is
+  // left to end on its own.
+  void LookForReturns();
   // Drops every watcher and walk at once; nothing queued for them arrives
   // afterwards (the end of the controller).
   void Close();
@@ -166,6 +178,7 @@ private:
   // earliest loss since that walk began, for one more walk after it.
   std::map<const TMonTask*, std::optional<TFileTime>> FRescans;
   std::shared_ptr<int> FLife = std::make_shared<int>(0);
+  TDetachedLooks FReturnLooks;
 };
 
 }  // namespace dz

@@ -26,43 +26,6 @@ namespace dz {
 
 namespace {
 
-struct TUnitRule {
-  const char* Text;
-  std::int32_t MinValue;
-  std::int32_t MaxValue;
-  std::int32_t Step;
-  std::int32_t ChosenValue;  // when the user picks the unit
-  std::int32_t Seconds;      // per unit of the value
-};
-
-constexpr TUnitRule UnitRules[] = {
-    {TrMark("seconds"), 5, 295, 5, 30, 1},
-    {TrMark("minute(s)"), 1, 360, 1, 10, 60},
-    {TrMark("hour(s)"), 1, 12, 1, 1, 3600},
-};
-
-// A unit index from the window that is out of range is taken as the nearest
-// unit.
-TIntervalUnit ValidUnit(TIntervalUnit Unit) {
-  return static_cast<TIntervalUnit>(std::clamp(static_cast<int>(Unit), 0, static_cast<int>(std::size(UnitRules)) - 1));
-}
-
-const TUnitRule& RuleOf(TIntervalUnit Unit) { return UnitRules[ValidUnit(Unit)]; }
-
-// The controls for Unit with Value, held to the unit's range.
-TIntervalDisplay UnitDisplay(TIntervalUnit Unit, std::int32_t Value, bool Periodic) {
-  const TUnitRule& Rule = RuleOf(Unit);
-  TIntervalDisplay Display;
-  Display.Periodic = Periodic;
-  Display.Unit = ValidUnit(Unit);
-  Display.Value = std::clamp(Value, Rule.MinValue, Rule.MaxValue);
-  Display.MinValue = Rule.MinValue;
-  Display.MaxValue = Rule.MaxValue;
-  Display.Step = Rule.Step;
-  Display.Hint = Tr("Number of ") + IntervalUnitText(Display.Unit);
-  return Display;
-}
-
 std::string DirItemText(std::size_t Index, const std::string& Dir) {
   return EntryLine(Index, EscapeControls(Dir));
 }
@@ -76,58 +39,6 @@ std::string DirNotFoundText(const std::string& Dir) {
 }
 
 }  // namespace
-
-std::string FileCountText(std::int64_t Count) {
-  if (Count == 0)
-    return Tr("No files");
-  if (Count == 1)
-    return Tr("1 file");
-  std::string Format = Tr("%u files");
-  if (Count > 9999) {
-    // The translation decides where the number stands; the grouped digits
-    // take the place of its placeholder.
-    if (const std::size_t At = Format.find("%u"); At != std::string::npos)
-      return SafeFormat(Format.replace(At, 2, "%s"), FormatGrouped(Count, 3));
-  }
-  return SafeFormat(Format, static_cast<std::uint64_t>(Count));
-}
-
-std::string OrdinalText(std::size_t Number) {
-  switch (Number) {
-    case 1: return Tr("1st ");
-    case 2: return Tr("2nd ");
-    case 3: return Tr("3rd ");
-    default: return SafeFormat(Tr("%uth "), static_cast<std::uint64_t>(Number));
-  }
-}
-
-// --- the interval model -------------------------------------------------------
-
-std::string IntervalUnitText(TIntervalUnit Unit) { return Tr(RuleOf(Unit).Text); }
-
-TIntervalDisplay IntervalDisplayFor(std::int32_t Seconds) {
-  if (Seconds < 1)
-    return UnitDisplay(iuMinutes, RuleOf(iuMinutes).ChosenValue, false);
-  if (Seconds > 7199)
-    Seconds -= Seconds % 3600;
-  else if (Seconds > 299)
-    Seconds -= Seconds % 60;
-  if (Seconds % 3600 == 0)
-    return UnitDisplay(iuHours, Seconds / 3600, true);
-  if (Seconds % 60 != 0)
-    return UnitDisplay(iuSeconds, Seconds, true);
-  return UnitDisplay(iuMinutes, Seconds / 60, true);
-}
-
-TIntervalDisplay IntervalDisplayForUnit(const TIntervalDisplay& Current, TIntervalUnit Unit) {
-  return UnitDisplay(Unit, RuleOf(Unit).ChosenValue, Current.Periodic);
-}
-
-std::int32_t IntervalSeconds(const TIntervalDisplay& Interval) {
-  if (!Interval.Periodic)
-    return -1;
-  return Interval.Value * RuleOf(Interval.Unit).Seconds;
-}
 
 // --- the controller -----------------------------------------------------------
 
@@ -146,15 +57,15 @@ TWatchdog::TWatchdog(TWatchdogView& View, TMainThreadQueue& Queue, TWatchdogSetu
     : FView(View),
       FQueue(Queue),
       FSetup(std::move(Setup)),
-      FMonitor(Queue, FMonTasks, {std::move(WatchBackend), FSetup.ScanTree, FSetup.Clock},
+      FMonitor(Queue, FMonTasks, {std::move(WatchBackend), FSetup.ScanTree, FSetup.Clock, FSetup.SourceThere},
                {.PendingChanged = [this](std::size_t) { StateMayHaveChanged(); },
                 .EntryChanged = [this](std::size_t) { PublishState(); },
-                .LogLine = [this](const std::string& Line) { AddLogLine(Line); }}),
+                .LogLine = [this](const std::string& Line) { AddLogLine(Line); },
+                .EntryBack = [this](std::size_t Index) { EntryBack(Index); }}),
       FJobDir(DirWithDelimiter(JoinPath(FSetup.UserPath, "ZentApp"))),
       FLogDir(FSetup.LogDir.empty() ? ExtractFileDir(FSetup.IniName) : FSetup.LogDir),
       FInterval(IntervalDisplayFor(DefaultBuInterval)),
       FProbes(Queue, FSetup.ProbeDestination, FSetup.Volumes, FSetup.DestinationProbeTimeout),
-      FReturnLooks(Queue),
       FRunner(Queue, [this](const std::string& Line) { AddLogLine(Line); }, [this] { return TimeText(); }),
       FLogFile([this] { return LocalDateText(FSetup.Clock()); }) {
   const TClientSize Designed = FView.DesignedClientSize();
@@ -169,7 +80,6 @@ TWatchdog::~TWatchdog() {
   // Looks still out keep running; they no longer post, and a start that
   // waits for them does not go on.
   FProbes.Abandon();
-  FReturnLooks.Abandon();
   FMonitor.Close();
   FLife.reset();
   // The workers' last lines still come here; what they did not reach stays
@@ -540,6 +450,12 @@ void TWatchdog::TakeUpAgain(std::size_t Index) {
   PublishState();
 }
 
+void TWatchdog::EntryBack(std::size_t Index) {
+  const TMonTask& Task = *FMonTasks[Index];
+  if (FMonitoring && Task.MonStatus == mtEnabled && !Task.Unavailable.empty() && !FMonitor.Watched(Index))
+    TakeUpAgain(Index);
+}
+
 bool TWatchdog::WatchersStarting() const { return FMonitor.Starting(); }
 
 void TWatchdog::StopMonitoring() {
@@ -616,71 +532,14 @@ void TWatchdog::Tick() {
   FMonitor.ReleaseEnded();
   if (--FTicksToReturnLook <= 0) {
     FTicksToReturnLook = std::max<std::int32_t>(FSetup.ReturnLookTicks, 1);
-    LookForReturns();
+    FMonitor.LookForReturns();
   }
   FTbStatus = S;
   PublishState();
 }
 
-// The name a " *** " line gives for a destination that is not there: its
-// volume label, else its drive; a Linux path has no drive, and the folder
-// itself tells the user most.
-static std::string MissingDestinationName(const std::string& DestDir) {
-  std::string Label;
-  if (VolumeLabelOf(DestDir, Label))
-    return Label;
-  std::string Drive = DrivePart(DestDir);
-  if (!Drive.empty())
-    return Drive;
-  std::string_view Dir = DestDir;
-  while (Dir.size() > 1 && Dir.back() == PathDelimiter) Dir.remove_suffix(1);
-  return std::string(Dir);
-}
-
-// Whether Dest, now on the file system mounted at Mount (empty: unknown),
-// still lies on the one it was on at Task's last backup start; remembers
-// the one it is on now when it does.
-static bool DestinationMountKept(TMonTask& Task, const std::string& Dest, const std::string& Mount) {
-  if (Mount.empty())
-    return true;
-  if (Task.DestMountFor == Dest && !Task.DestMountPoint.empty() && Mount != Task.DestMountPoint &&
-      IsSubPath(DirWithDelimiter(Mount), Task.DestMountPoint))
-    return false;  // the deeper mount it was on is gone: its bare folder is left
-  Task.DestMountPoint = Mount;
-  Task.DestMountFor = Dest;
-  return true;
-}
-
 bool TWatchdogSetup::DefaultSourceThere(const std::string& TaskFile, const std::string& Dir) {
   return RegularFileExists(TaskFile) && XlDirectoryExists(Dir);
-}
-
-void TWatchdog::LookForReturns() {
-  for (std::size_t I = 0; I < FMonTasks.size(); ++I) {
-    TMonTask& Task = *FMonTasks[I];
-    if (Task.MonStatus != mtEnabled || Task.Unavailable.empty() || Task.ReturnLookOut || FMonitor.Watched(I))
-      continue;
-    Task.ReturnLookOut = true;
-    // A look at a share that does not answer may hang for minutes: it is
-    // left to end on its own, and reaches the queue only while this lives.
-    FReturnLooks.Start([this, I, Entry = &Task, TaskFile = Task.BuTask, Dir = Task.Dir,
-                        There = FSetup.SourceThere]() -> TMainThreadQueue::TCall {
-      bool Back = false;
-      try {
-        Back = There(TaskFile, Dir);
-      } catch (...) {
-        Back = false;
-      }
-      return [this, I, Entry, Back] {
-        if (I >= FMonTasks.size() || FMonTasks[I].get() != Entry)
-          return;
-        Entry->ReturnLookOut = false;
-        if (Back && FMonitoring && Entry->MonStatus == mtEnabled && !Entry->Unavailable.empty() &&
-            !FMonitor.Watched(I))
-          TakeUpAgain(I);
-      };
-    });
-  }
 }
 
 // The one place that waits in a nested loop, with StopMonitoring (which

@@ -33,6 +33,7 @@
 #include "watchdog/BackupLog.h"
 #include "watchdog/BackupRunner.h"
 #include "watchdog/DestinationProbes.h"
+#include "watchdog/DisplayTexts.h"
 #include "watchdog/Scheduler.h"
 #include "watchdog/TaskReader.h"
 #include "watchdog/WatchdogSettings.h"
@@ -83,36 +84,6 @@ struct TWatchdogSetup {
 TWatchdogSetup StartupWatchdogSetup(const TProgramLocations& Locations);
 
 enum TAddTaskResult : int { atAdded, atListFull };
-
-// --- the interval model -------------------------------------------------------
-
-// The unit's text in the unit box, translated.
-std::string IntervalUnitText(TIntervalUnit Unit);
-
-// The controls for a stored interval: 0 or less means periodic backups off
-// (shown as 10 minutes). Longer intervals are rounded down to whole hours
-// above 7199 seconds and to whole minutes above 299, then shown in the
-// largest unit that holds them exactly. A value outside its unit's range is
-// shown at the nearest end of the range, as the value field would hold it.
-TIntervalDisplay IntervalDisplayFor(std::int32_t Seconds);
-
-// The controls after the user chose Unit: the unit's range and step with its
-// starting value (30 seconds, 10 minutes, 1 hour); Periodic is kept.
-TIntervalDisplay IntervalDisplayForUnit(const TIntervalDisplay& Current, TIntervalUnit Unit);
-
-// The interval the controls stand for, in seconds; -1 when periodic backups
-// are off.
-std::int32_t IntervalSeconds(const TIntervalDisplay& Interval);
-
-// --- change collection ----------------------------------------------------------
-
-// The number of pending files as the labels and tips show it: "No files",
-// "1 file", "%u files"; above 9999 with the digits grouped by blanks.
-std::string FileCountText(std::int64_t Count);
-
-// The ordinal of a position from 1 as the status dialog writes it: "1st ",
-// "2nd ", "3rd ", otherwise the number and "th " (translated).
-std::string OrdinalText(std::size_t Number);
 
 // --- the controller -----------------------------------------------------------
 
@@ -296,9 +267,9 @@ private:
   // state is published once the queue has run what it holds now, once
   // however many such changes come in that turn.
   void StateMayHaveChanged();
-  // Looks, off the main thread, whether the entries marked unavailable are
-  // there again; TakeUpAgain starts watching one that is.
-  void LookForReturns();
+  // Entry Index has been found again by the monitor's look: it is taken up
+  // when it still waits and monitoring runs.
+  void EntryBack(std::size_t Index);
   void TakeUpAgain(std::size_t Index);
   // Until when every change is known to be collected: now while monitoring
   // runs (and no look for older changes is still on), else the moment
@@ -342,11 +313,10 @@ private:
   std::optional<std::chrono::system_clock::time_point> FCollectedUntil;
   // The calls the looks below post reach this object while this token lives.
   std::shared_ptr<int> FLife = std::make_shared<int>(0);
-  // The looks at destinations, and those for entries that went away; their
-  // threads are left to end on their own (a dead mount may hold them for
-  // minutes) and reach the queue only while this controller lives.
+  // The looks at destinations; their threads are left to end on their own
+  // (a dead mount may hold them for minutes) and reach the queue only while
+  // this controller lives.
   TDestinationProbes FProbes;
-  TDetachedLooks FReturnLooks;
   std::int32_t FTicksToReturnLook = 0;
   TBackupScheduler FScheduler;
   TBackupRunner FRunner;
