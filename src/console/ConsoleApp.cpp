@@ -60,8 +60,8 @@ std::vector<std::string> StatusLines(const std::vector<TStatusEntry>& Entries, c
   if (Entries.empty()) Lines.push_back(Tr("No directory is in the list."));
   for (std::size_t I = 0; I < Entries.size(); ++I) {
     const TStatusEntry& E = Entries[I];
-    std::string Line = ListPosition(I) + ": " + EscapeControls(E.Dir) + " - " + MonStateWord(E.Status, E.RunStatus) +
-                       ", " + FileCountText(static_cast<std::int64_t>(E.Pending));
+    std::string Line = EntryLine(I, EscapeControls(E.Dir) + " - " + MonStateWord(E.Status, E.RunStatus) + ", " +
+                                        FileCountText(static_cast<std::int64_t>(E.Pending)));
     if (E.GivenUp > 0)
       Line += ", " + SafeFormat(Tr("%u given up"), static_cast<std::uint64_t>(E.GivenUp));
     if (E.DestinationInside)
