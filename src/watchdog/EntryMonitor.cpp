@@ -64,6 +64,12 @@ void TEntryMonitor::PendingChanged(std::size_t Index) const {
     FEvents.PendingChanged(Index);
 }
 
+void TEntryMonitor::LogScanError(std::size_t Index, int ErrorCode) const {
+  Log(ErrorLine(EntryLine(Index, SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"),
+                                            EscapeControls(FEntries[Index]->Dir), PlatformErrorText(ErrorCode),
+                                            ErrorCode))));
+}
+
 void TEntryMonitor::Log(const std::string& Line) const {
   if (FEvents.LogLine)
     FEvents.LogLine(Line);
@@ -145,8 +151,8 @@ void TEntryMonitor::LogCannotMonitor(std::size_t Index, const std::string& Reaso
   // and still get their backup; only new changes go unseen, so the user
   // has to learn of it, and the other directories are watched all the
   // same.
-  Log(ErrorLine(EntryLine(Index, SafeFormat(Tr("Directory \"%s\" cannot be monitored: %s"), EscapeControls(FEntries[Index]->Dir),
-                 EscapeControls(Reason)))));
+  Log(ErrorLine(EntryLine(Index, SafeFormat(Tr("Directory \"%s\" cannot be monitored: %s"),
+                                            EscapeControls(FEntries[Index]->Dir), EscapeControls(Reason)))));
 }
 
 void TEntryMonitor::MarkUnavailable(std::size_t Index, std::string Reason) {
@@ -201,9 +207,10 @@ void TEntryMonitor::NoteDestination(std::size_t Index, const std::string& Dest) 
   TMonTask& Task = *FEntries[Index];
   if (!Task.NoteDestination(Dest) || !Task.FirstDestinationReport())
     return;
-  Log(DestinationLine(EntryLine(Index, SafeFormat(Tr("The backup destination \"%s\" lies in the monitored directory \"%s\": changes there "
-                    "are not backed up. Choose a destination outside it in the backup task."),
-                 EscapeControls(Task.DestDir), EscapeControls(Task.Dir)))));
+  Log(DestinationLine(EntryLine(
+      Index, SafeFormat(Tr("The backup destination \"%s\" lies in the monitored directory \"%s\": changes there "
+                           "are not backed up. Choose a destination outside it in the backup task."),
+                        EscapeControls(Task.DestDir), EscapeControls(Task.Dir)))));
 }
 
 void TEntryMonitor::Resume(std::size_t Index, std::optional<std::chrono::system_clock::time_point> Since) {
@@ -302,11 +309,11 @@ void TEntryMonitor::CatchUpFound(std::size_t Index, const TMonTask* Task, int Er
     return;
   TMonTask& Entry = *FEntries[Index];
   if (ErrorCode != 0) {
-    Log(ErrorLine(EntryLine(Index, SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), EscapeControls(Entry.Dir),
-                   PlatformErrorText(ErrorCode), ErrorCode))));
+    LogScanError(Index, ErrorCode);
   } else if (const std::size_t Added = Entry.AddPending(Files); Added > 0) {
-    Log(EntryLine(Index, SafeFormat(Tr("%s in \"%s\" changed while they were not watched; they wait for the next backup."),
-                   FileCountText(static_cast<std::int64_t>(Added)), EscapeControls(Entry.Dir))));
+    Log(EntryLine(Index,
+                  SafeFormat(Tr("%s in \"%s\" changed while they were not watched; they wait for the next backup."),
+                             FileCountText(static_cast<std::int64_t>(Added)), EscapeControls(Entry.Dir))));
     PendingChanged(Index);
   }
 }
@@ -350,9 +357,9 @@ void TEntryMonitor::WatchError(TDirectoryWatch& Sender, int ErrorCode, const std
     // enough.
     if (!Task->FirstLimitReport())
       return;
-    Log(ErrorLine(EntryLine(Index, SafeFormat(Tr("Directory \"%s\" is watched only in part: %s"), EscapeControls(Task->Dir),
-                   EscapeControls(ErrorMessage)) + " " +
-        Tr("Start monitoring again once the limit is raised."))));
+    Log(ErrorLine(EntryLine(Index, SafeFormat(Tr("Directory \"%s\" is watched only in part: %s"),
+                                              EscapeControls(Task->Dir), EscapeControls(ErrorMessage)) +
+                                       " " + Tr("Start monitoring again once the limit is raised."))));
     return;
   }
   if (ErrorCode == ErrFileNotFound || ErrorCode == ErrNotReady) {
@@ -402,14 +409,13 @@ void TEntryMonitor::RescanFound(std::size_t Index, const TMonTask* Task, int Err
   }
   if (ErrorCode != 0) {
     // The directory itself is gone or closed to us: nothing was scanned.
-    Log(ErrorLine(EntryLine(Index, SafeFormat(Tr("Error monitoring directory \"%s\": %s (%d)"), EscapeControls(Entry.Dir),
-                   PlatformErrorText(ErrorCode), ErrorCode))));
+    LogScanError(Index, ErrorCode);
     return;
   }
   const std::size_t Added = Entry.AddPending(Files);
-  Log(EntryLine(Index, SafeFormat(Tr("More changes in \"%s\" than the system could report at once: the directory was "
-                    "scanned again, %u changed files were added."),
-                 EscapeControls(Entry.Dir), static_cast<std::uint64_t>(Added))));
+  Log(EntryLine(Index, SafeFormat(Tr("More changes in \"%s\" than the system could report at once: the directory "
+                                     "was scanned again, %u changed files were added."),
+                                  EscapeControls(Entry.Dir), static_cast<std::uint64_t>(Added))));
   Changed(Index);
 }
 

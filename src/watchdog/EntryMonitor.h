@@ -157,6 +157,8 @@ private:
   bool StillWatched(std::size_t Index, const TMonTask* Task) const;
   void Changed(std::size_t Index) const;
   void PendingChanged(std::size_t Index) const;
+  // A walk of entry Index's tree could not read the directory itself.
+  void LogScanError(std::size_t Index, int ErrorCode) const;
   void Log(const std::string& Line) const;
 
   TMainThreadQueue& FQueue;
